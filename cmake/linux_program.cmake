@@ -1,0 +1,13 @@
+# The Linux program: a Qt 6 dialog over the toolkit-neutral core.
+find_package(Qt6 COMPONENTS Widgets QUIET)
+file(GLOB qt_ui_sources CONFIGURE_DEPENDS src/ui/*_qt.cpp src/app/*_qt.cpp)
+list(FILTER qt_ui_sources EXCLUDE REGEX "main_qt\\.cpp$")
+if(Qt6_FOUND AND qt_ui_sources)
+    set(CMAKE_AUTOMOC ON)
+    add_library(tessarbolink_qtui STATIC ${qt_ui_sources})
+    tessarbolink_defaults(tessarbolink_qtui)
+    target_link_libraries(tessarbolink_qtui PUBLIC tessarbolink_core Qt6::Widgets)
+    add_executable(tessarbolink src/app/main_qt.cpp)
+    tessarbolink_defaults(tessarbolink)
+    target_link_libraries(tessarbolink PRIVATE tessarbolink_qtui)
+endif()

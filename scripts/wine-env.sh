@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs a command with a fresh Wine prefix, the Japanese locale and an Xvfb
+# display, then cleans up.  Usage: scripts/wine-env.sh COMMAND [ARGS...]
+set -euo pipefail
+
+export WINEPREFIX="$(mktemp -d /tmp/tessarbolink-wine.XXXXXX)"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+
+display_number=$(( 90 + RANDOM % 400 ))
+Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display_number"
+
+cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    kill "$xvfb_pid" >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+wineboot -i >/dev/null 2>&1 || true
+# Unmanaged windows: without a window manager every closed window costs seconds.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1 || true
+wineserver -w || true
+
+"$@"

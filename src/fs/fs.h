@@ -1,0 +1,153 @@
+#pragma once
+// File-system operations.  Paths are code page 932 ByteStrings; each platform
+// file (fs_posix.cpp, fs_win32.cpp) converts them strictly to the native form
+// and fails the operation when a path has no native form: no character is ever
+// substituted, so no other file is touched in the place of the one named.
+//
+// Operations report success as 1 and failure as 0.  A failure inside a file
+// that is already open (read, write, seek, truncate, close) throws FileError.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/byte_string.h"
+#include "fs/file_error.h"
+
+// The separator the program appends when it joins paths: "\" on Windows, "/"
+// elsewhere.  Scans that look for a separator accept both bytes everywhere.
+extern const char kPathSeparator;
+
+// 1 when the path names an existing file or folder (a link counts as itself).
+int FileExists(const ByteString& path);
+
+// Moves a file.  Never replaces an existing destination, also when one
+// appears between the check and the move; a move to another file system
+// copies, publishes the copy under the new name only while it is free, and
+// removes the source last.  On failure the source stays.
+int MoveNoOverwrite(const ByteString& source, const ByteString& destination);
+
+// Copies a file, replacing an existing destination.  Fails, touching nothing,
+// when both name the same file, when the existing destination is read-only and
+// when the source is not a regular file.  Keeps the modification time and
+// permission bits.  A copy that fails part-way leaves the old destination as
+// it was.
+int CopyOverwrite(const ByteString& source, const ByteString& destination);
+
+// Deletes a file.
+int RemoveFile(const ByteString& path);
+
+// The full 64-bit size of a file; nullopt when it cannot be read (missing
+// file included).
+std::optional<int64_t> FileSizeOf(const ByteString& path);
+
+// Creates one folder; 1 on success.
+int CreateFolder(const ByteString& path);
+
+// Creates every folder along the path, one byte scan: a creation attempt for
+// the prefix before each "\" or "/" byte and for the whole path.  Failures are
+// ignored; returns 1.
+int CreateFolderChain(const ByteString& path);
+
+// Removes an empty folder; 1 on success.
+int RemoveFolder(const ByteString& path);
+
+// The whole content of a file; empty when it cannot be opened for reading.
+// A failure after the file was opened throws FileError.
+ByteString ReadTextFile(const ByteString& path);
+
+// Replaces the whole content of a file, clearing a read-only mark first and
+// creating the file if needed.  0 when it can be neither opened nor created.
+int WriteTextFile(const ByteString& path, const ByteString& text);
+
+// Replaces the whole content of a file without ever leaving it half-written:
+// the text goes to a new file beside it, which takes the old one's place only
+// when every byte was stored and flushed.  A link is written through (its
+// target is replaced, the link stays).  A read-only file is written all the
+// same.  Where no file can be created beside it, falls back to WriteTextFile.
+// 0 when the file can be neither written nor created; a failed write throws
+// FileError and leaves the old file intact.
+int WriteTextFileSafely(const ByteString& path, const ByteString& text);
+
+// Adds the text at the end of a file, creating it if needed.  0 when it can
+// be neither opened nor created; fails on a read-only file.  A write that
+// stores fewer bytes than asked throws FileError with cause DiskFull.
+int AppendTextToFile(const ByteString& path, const ByteString& text);
+
+// The full path of the running executable in code page 932 (empty when it has
+// no such form).
+ByteString ExecutablePath();
+
+// The executable's folder up to and including its last "\" or "/" byte
+// (single-byte scan); empty when it has neither.
+ByteString ProgramDir();
+
+// ProgramDir without one trailing platform separator.
+ByteString ProgramDirNoSlash();
+
+// What a path names, without following a final link.
+enum class EntryKind {
+    Missing,     // does not exist, or cannot be queried
+    File,        // a regular file, or a link to one
+    Folder,      // a real folder
+    FolderLink,  // a symbolic link or junction that leads to a folder: never followed
+    Special,     // FIFO, socket, device, dangling link: never opened
+};
+
+EntryKind KindOf(const ByteString& path);
+
+// One entry of a folder listing ("." and ".." are never listed).
+struct FolderEntry {
+    ByteString name;          // code page 932; when !convertible, characters
+                              // without a code page 932 form are shown as "?"
+    bool convertible = true;  // false: the name has no code page 932 form
+    EntryKind kind = EntryKind::File;
+};
+
+// Reads a folder's whole listing, in the order the file system returns it.
+// False when the listing cannot start.
+bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries);
+
+// 1 when the folder lists no entry, 0 when it lists one, -1 when it cannot be
+// listed.
+int FolderIsEmpty(const ByteString& folder);
+
+// The identity of a file or folder (device or volume, and index), so that two
+// paths can be compared without comparing their texts.
+struct FileId {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> FileIdOf(const ByteString& path);
+
+// Seconds since 1970 now, as a 64-bit count.
+int64_t CurrentTimeSeconds();
+
+// A moment in the local time zone.
+struct LocalDateTime {
+    int64_t year = 1970;
+    int month = 1;  // 1 to 12
+    int day = 1;    // 1 to 31
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// Local time of a count of seconds since 1970, for any 64-bit date.
+LocalDateTime ToLocalDateTime(int64_t secondsSince1970);
+
+// Strict conversion between code page 932 and UTF-8: false when some
+// character has no form on the other side (a round trip must give back the
+// same bytes; best-fit mappings are refused).
+bool Cp932ToUtf8(const ByteString& text, std::string& utf8);
+bool Utf8ToCp932(const std::string& utf8, ByteString& text);
+
+// Code page 932 form of a UTF-8 text for display, each character without a
+// code page 932 form shown as "?".
+ByteString Utf8ToCp932Shown(const std::string& utf8);
+
+// Test seam: after this many more bytes, every write of an open file stores
+// fewer bytes than asked (as on a full disk).  A negative value turns it off.
+void SetShortWriteAfterForTesting(int64_t bytes);

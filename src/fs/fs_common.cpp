@@ -1,0 +1,69 @@
+// The parts of the file layer that are the same on every platform.
+#include "fs/fs.h"
+
+namespace {
+
+bool IsSeparatorByte(char b) { return b == '\\' || b == '/'; }
+
+const char* CauseText(FileErrorCause cause) {
+    switch (cause) {
+    case FileErrorCause::None: return "ｴﾗｰはありませんでした。";
+    case FileErrorCause::Generic: return "%1 へのｱｸｾｽ中に不明なｴﾗｰが発生しました。";
+    case FileErrorCause::FileNotFound: return "%1 が見つかりませんでした。";
+    case FileErrorCause::BadPath: return "%1 には無効なﾊﾟｽが含まれています。";
+    case FileErrorCause::TooManyOpenFiles: return "開いているﾌｧｲﾙが多すぎるため、%1 を開けませんでした。";
+    case FileErrorCause::AccessDenied: return "%1 へのｱｸｾｽは拒否されました。";
+    case FileErrorCause::InvalidFile: return "%1 へ無効なﾌｧｲﾙ ﾊﾝﾄﾞﾙが関連付けられていました。";
+    case FileErrorCause::RemoveCurrentDir: return "現在のﾃﾞｨﾚｸﾄﾘ %1 は削除できませんでした。";
+    case FileErrorCause::DirectoryFull: return "%1 を作成できませんでした。そのﾃﾞｨﾚｸﾄﾘはいっぱいです。";
+    case FileErrorCause::BadSeek: return "%1 のｼｰｸに失敗しました。";
+    case FileErrorCause::HardIO: return "%1 へのｱｸｾｽ中にﾊｰﾄﾞｳｪｱ I/O ｴﾗｰが報告されました。";
+    case FileErrorCause::SharingViolation: return "%1 へのｱｸｾｽ中に共有違反が発生しました。";
+    case FileErrorCause::LockViolation: return "%1 へのｱｸｾｽ中にﾛｯｸ違反が発生しました。";
+    case FileErrorCause::DiskFull: return "%1 へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。";
+    case FileErrorCause::EndOfFile: return "%1 の末尾以降にｱｸｾｽしようとしました。";
+    }
+    return "%1 へのｱｸｾｽ中に不明なｴﾗｰが発生しました。";
+}
+
+}  // namespace
+
+ByteString FileErrorMessage(const FileError& error) {
+    const ByteString name = error.step() == FileStep::Write ? error.path() : ByteString("無題のﾌｧｲﾙ");
+    ByteString text = CauseText(error.cause());
+    const auto at = text.find("%1");
+    if (at != ByteString::npos) text.replace(at, 2, name);
+    return text;
+}
+
+int CreateFolderChain(const ByteString& path) {
+    ByteString prefix;
+    prefix.reserve(path.size());
+    for (size_t i = 0; i < path.size(); ++i) {
+        const char b = path[i];
+        if (i + 1 == path.size()) {
+            prefix += b;
+            CreateFolder(prefix);
+        } else if (IsSeparatorByte(b)) {
+            CreateFolder(prefix);
+            prefix += b;
+        } else {
+            prefix += b;
+        }
+    }
+    return 1;
+}
+
+ByteString ProgramDir() {
+    const ByteString exe = ExecutablePath();
+    for (size_t i = exe.size(); i > 0; --i) {
+        if (IsSeparatorByte(exe[i - 1])) return exe.substr(0, i);
+    }
+    return ByteString();
+}
+
+ByteString ProgramDirNoSlash() {
+    ByteString dir = ProgramDir();
+    if (!dir.empty() && dir.back() == kPathSeparator) dir.pop_back();
+    return dir;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// The nine settings in "Morvandel.sav" beside the program.
+#include <cstdint>
+
+#include "batch/byte_string.h"
+#include "settings/drop_settings.h"
+
+// Lookups in the file folder + section + ".sav".
+ByteString SavGetString(const ByteString& folder, const ByteString& section, const ByteString& key,
+                        const ByteString& defaultValue);
+int32_t SavGetInt(const ByteString& folder, const ByteString& section, const ByteString& key,
+                  int32_t defaultValue);
+int32_t SavGetBool(const ByteString& folder, const ByteString& section, const ByteString& key,
+                   int32_t defaultValue);
+
+// folder is the program's folder with its trailing separator (ProgramDir()).
+DropSettings LoadSettings(const ByteString& folder);
+
+// Writes the nine lines.  A failed write throws FileError and keeps the old
+// settings file intact.
+void SaveSettings(const DropSettings& settings, const ByteString& folder);

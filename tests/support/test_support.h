@@ -1,0 +1,63 @@
+#pragma once
+// Helpers shared by the tests: fresh temporary folders, raw file access by
+// code page 932 path, and a scripted BatchHost.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "batch/batch_host.h"
+#include "batch/byte_string.h"
+
+namespace testing_support {
+
+// The native path of a code page 932 path (through UTF-8).
+std::filesystem::path NativePath(const ByteString& path);
+
+// A fresh, empty temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // The folder's path without a trailing separator.
+    const ByteString& Path() const { return path_; }
+    // Path() + separator + name.
+    ByteString Join(const ByteString& name) const;
+
+private:
+    ByteString path_;
+};
+
+void WriteBytes(const ByteString& path, const std::string& content);
+std::string ReadBytes(const ByteString& path);
+bool Exists(const ByteString& path);
+void MakeFolder(const ByteString& path);
+// The names in a folder, sorted.
+std::vector<ByteString> NamesIn(const ByteString& folder);
+
+// A BatchHost that answers questions from a script and records everything.
+class ScriptedHost : public BatchHost {
+public:
+    struct Box {
+        std::string kind;  // "ask" or "show"
+        ByteString text;
+        ByteString caption;
+    };
+
+    bool AskYesNo(const ByteString& text, const ByteString& caption) override;
+    void ShowMessage(const ByteString& text, const ByteString& caption) override;
+    void SetTitle(const ByteString& text) override;
+
+    std::vector<bool> answers;  // consumed in order; Yes when the script runs out
+    std::vector<Box> boxes;
+    std::vector<ByteString> titles;
+
+private:
+    size_t nextAnswer_ = 0;
+};
+
+}  // namespace testing_support
