@@ -1,0 +1,39 @@
+#pragma once
+// The layout of both dialogs in dialog units, control by control in template
+// order (which is also the tab order).  The Qt window is built from it; a test
+// checks the Windows resource script against it, so the two cannot drift.
+#include <span>
+
+enum class ControlKind {
+    DefPushButton,  // the default push button
+    PushButton,
+    Edit,           // single-line, scrolls horizontally
+    NumberEdit,     // single-line, digits only, right-aligned
+    Label,          // static text, left-aligned
+    LabelNoPrefix,  // static text shown without "&" processing
+    GroupBox,
+    Radio,          // selects itself within its group
+    CheckBox,       // two-state, toggles itself
+    Icon,           // the application icon
+};
+
+struct ControlSpec {
+    int id;           // -1 for labels and group boxes
+    ControlKind kind;
+    const char* text; // code page 932; nullptr for edit boxes and the icon
+    int x, y, width, height;
+    bool tabStop;
+    bool group;       // starts a group
+};
+
+struct DialogSpec {
+    int templateId;
+    const char* caption;   // code page 932
+    int width, height;     // dialog units
+    const char* fontName;  // code page 932
+    int fontPoints;
+    std::span<const ControlSpec> controls;
+};
+
+extern const DialogSpec kMainDialogSpec;   // template 102
+extern const DialogSpec kAboutDialogSpec;  // template 100

@@ -1,0 +1,46 @@
+#pragma once
+// The small control interface through which the toolkit-neutral dialog talks
+// to a real window (Win32 or Qt) or to the tests' fake.  Every text crossing
+// it is code page 932; each adapter converts at its own boundary (a character
+// with no code page 932 form reaches the dialog as "?").
+#include <optional>
+
+#include "batch/byte_string.h"
+
+enum class MessageButtons { Ok, YesNo };          // YesNo: Yes is the default button
+enum class MessageIcon { None, Exclamation, Stop };
+enum class MessageResult { Ok, Yes, No };
+
+class DialogControls {
+public:
+    virtual ~DialogControls() = default;
+
+    // Whole text of an edit box.
+    virtual ByteString GetText(int id) = 0;
+    virtual void SetText(int id, const ByteString& text) = 0;
+
+    // Check state of a check box or radio button.
+    virtual bool IsChecked(int id) = 0;
+    virtual void SetChecked(int id, bool checked) = 0;
+
+    // Puts the focus into an edit box with its whole text selected.
+    virtual void FocusAndSelectAll(int id) = 0;
+
+    // A modal message box owned by the main window.
+    virtual MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption,
+                                         MessageButtons buttons, MessageIcon icon) = 0;
+
+    // Replaces the window title at once.
+    virtual void SetWindowTitle(const ByteString& text) = 0;
+
+    // Closes the dialog (1 for "閉じる(&C)", 2 for Esc or the close box).
+    virtual void EndDialog(int result) = 0;
+
+    // The folder browser titled "フォルダの参照", folders only, without an owner
+    // so the window stays usable.  nullopt when cancelled; a chosen folder's
+    // file-system path (empty when there is none), without added separator.
+    virtual std::optional<ByteString> BrowseForFolder(const ByteString& title) = 0;
+
+    // Runs the About box modally.
+    virtual void RunAboutBox() = 0;
+};

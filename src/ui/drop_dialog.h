@@ -1,0 +1,106 @@
+#pragma once
+// The main dialog's behaviour, written once for every toolkit: data exchange
+// between the controls and the settings, the handlers and the command table.
+// The Win32 window and the Qt window are thin adapters that forward their
+// events here and implement DialogControls.
+#include <functional>
+#include <vector>
+
+#include "batch/batch_host.h"
+#include "batch/batch_run.h"
+#include "batch/batch_state.h"
+#include "naming/name_engine.h"
+#include "settings/drop_settings.h"
+#include "ui/dialog_controls.h"
+
+// Control IDs of the main dialog (template 102) and the About box (template 100).
+namespace ctl {
+constexpr int kMainTemplate = 102;
+constexpr int kAboutTemplate = 100;
+constexpr int kAboutMenuString = 101;
+constexpr int kAppIcon = 128;
+constexpr int kAboutCommand = 16;  // system-menu command of the About item
+constexpr int kClose = 1;          // IDOK: "閉じる(&C)"
+constexpr int kCancel = 2;         // IDCANCEL: Esc and the close box
+constexpr int kWhere = 1000;
+constexpr int kBrowse = 1001;
+constexpr int kDate = 1008;
+constexpr int kTitle = 1009;
+constexpr int kExtension = 1010;
+constexpr int kFormat = 1011;
+constexpr int kUnderbar = 1012;
+constexpr int kMove = 1013;
+constexpr int kCopy = 1014;
+constexpr int kClear = 1015;
+constexpr int kChangeLog = 1016;
+constexpr int kErrorLog = 1017;
+constexpr int kHyphen = 1018;
+constexpr int kSpace = 1019;
+constexpr int kRandom = 1020;
+constexpr int kSerial = 1021;
+constexpr int kFileDontMove = 1022;
+constexpr int kDelete = 1023;
+constexpr int kDontMove = 1024;
+constexpr int kKBytes = 1025;
+constexpr int kDeleteDirectory = 1026;
+}  // namespace ctl
+
+class CDropDlg : public BatchHost {
+public:
+    // Loads the settings from programDir (with its trailing separator).  The
+    // clock gives seconds since 1970 for the date token and the random seed.
+    explicit CDropDlg(ByteString programDir, Clock clock = CurrentTimeSecondsClock());
+
+    static Clock CurrentTimeSecondsClock();
+
+    // The window's controls; must be set before any handler runs.
+    void Attach(DialogControls& controls) { controls_ = &controls; }
+
+    // Initialization once the window exists: pushes the settings, resets the
+    // counts, sets m_nMode to 1 and seeds the random numbers.  The adapter adds
+    // the About item to the system menu, sets the icons and accepts drops.
+    void OnInitDialog();
+
+    // Data exchange in binding order; Pull returns 1 on success, 0 when the
+    // size field holds no integer (after the message and with items 7 to 9
+    // unchanged).
+    int PullFromControls();
+    void PushToControls();
+
+    // The drop: pulls, then readAndRelease reads the dropped paths in order and
+    // releases the drop data, then the batch runs.  A file error while a log is
+    // written is shown as the file-error message.
+    void OnDropFiles(const std::function<std::vector<DroppedPath>()>& readAndRelease);
+
+    // A button, Enter (1) or Esc / the close box (2).
+    void OnCommand(int id);
+
+    // A system-menu command; true when handled here (the About item).
+    bool OnSysCommand(unsigned id);
+
+    // After the window was destroyed: saves the settings as they stand; a file
+    // error is shown as the file-error message.
+    void OnDestroy();
+
+    // The caption of the framework's own message boxes: the executable's file
+    // name without extension.
+    static ByteString ProgramName();
+
+    // BatchHost
+    bool AskYesNo(const ByteString& text, const ByteString& caption) override;
+    void ShowMessage(const ByteString& text, const ByteString& caption) override;
+    void SetTitle(const ByteString& text) override;
+
+    DropSettings& settings() { return settings_; }
+    const BatchState& state() const { return state_; }
+    const NameProgram& program() const { return program_; }
+
+private:
+    ByteString programDir_;
+    Clock clock_;
+    DialogControls* controls_ = nullptr;
+    DropSettings settings_;
+    BatchState state_;
+    NameProgram program_;
+    NameRandom random_;
+};
