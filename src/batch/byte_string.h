@@ -4,8 +4,15 @@
 // Linux, UTF-16 on Windows, toolkit strings) is converted only at the platform
 // boundary, in fs/ and in the front ends.
 //
-// String literals in this project are compiled with -fexec-charset=CP932, so a
-// plain "..." literal already holds code page 932 bytes.
+// The program's own Japanese texts are written in the sources as UTF-8 (u8"")
+// literals and turned into code page 932 by Cp932(); plain ASCII literals are
+// the same in both encodings.
 #include <string>
+#include <string_view>
 
 using ByteString = std::string;
+
+// The code page 932 bytes of one of the program's own UTF-8 texts.  Every
+// such text has a code page 932 form; one without is a programming error and
+// throws std::logic_error.
+ByteString Cp932(std::u8string_view utf8);

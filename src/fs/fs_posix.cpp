@@ -1,0 +1,1 @@
+#include "fs/fs.h"  // placeholder: being written

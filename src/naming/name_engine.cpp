@@ -1,0 +1,1 @@
+#include "naming/name_engine.h"  // placeholder: being written

@@ -1,0 +1,1 @@
+#include "ui/control_table.h"  // placeholder: being written

@@ -1,0 +1,1 @@
+#include "ui/drop_dialog.h"  // placeholder: being written
