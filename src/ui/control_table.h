@@ -20,7 +20,7 @@ enum class ControlKind {
 struct ControlSpec {
     int id;           // -1 for labels and group boxes
     ControlKind kind;
-    const char* text; // code page 932; nullptr for edit boxes and the icon
+    const char8_t* text;  // UTF-8 (Cp932() gives the program's form); nullptr for edit boxes and the icon
     int x, y, width, height;
     bool tabStop;
     bool group;       // starts a group
@@ -28,9 +28,9 @@ struct ControlSpec {
 
 struct DialogSpec {
     int templateId;
-    const char* caption;   // code page 932
+    const char8_t* caption;   // UTF-8
     int width, height;     // dialog units
-    const char* fontName;  // code page 932
+    const char8_t* fontName;  // UTF-8
     int fontPoints;
     std::span<const ControlSpec> controls;
 };
