@@ -1,1 +1,252 @@
-#include "ui/drop_dialog.h"  // placeholder: being written
+#include "ui/drop_dialog.h"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include "fs/fs.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+// The size field is read from at most this many bytes of its text.
+constexpr size_t kIntegerFieldBytes = 31;
+
+// A text this long is always written back, even when the control holds it already.
+constexpr size_t kAlwaysPushedTextBytes = 256;
+
+bool IsBlankOrTab(char b) { return b == ' ' || b == '\t'; }
+bool IsDigit(char b) { return b >= '0' && b <= '9'; }
+
+// The size field's integer: blanks or tabs, an optional sign, decimal digits,
+// blanks or tabs, and nothing else.  A zero has to be written starting with
+// "0", so a bare sign and a signed zero are refused.  A number beyond 32 bits
+// is taken as the nearest 32-bit value.
+std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
+    const std::string_view text = std::string_view(fieldText).substr(0, kIntegerFieldBytes);
+    size_t i = 0;
+    const auto skipBlanks = [&] {
+        while (i < text.size() && IsBlankOrTab(text[i])) ++i;
+    };
+
+    skipBlanks();
+    const size_t numberStart = i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+
+    // Accumulates until one past the largest magnitude (2^31) and stays there.
+    constexpr int64_t kSaturated = int64_t{1} << 31;
+    const size_t digitsStart = i;
+    int64_t magnitude = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        magnitude = std::min(magnitude * 10 + (text[i] - '0'), kSaturated);
+    }
+    if (i == digitsStart) return std::nullopt;
+
+    skipBlanks();
+    if (i != text.size()) return std::nullopt;
+    if (magnitude == 0 && text[numberStart] != '0') return std::nullopt;
+
+    if (negative) return static_cast<int32_t>(-magnitude);  // -2^31 fits
+    return static_cast<int32_t>(std::min(magnitude, kSaturated - 1));
+}
+
+// The folder for the logs: the program's folder without its trailing separator.
+ByteString WithoutTrailingSeparator(ByteString folder) {
+    if (!folder.empty() && folder.back() == kPathSeparator) folder.pop_back();
+    return folder;
+}
+
+}  // namespace
+
+CDropDlg::CDropDlg(ByteString programDir, Clock clock)
+    : programDir_(std::move(programDir)), clock_(std::move(clock)), settings_(LoadSettings(programDir_)) {}
+
+Clock CDropDlg::CurrentTimeSecondsClock() {
+    return [] { return CurrentTimeSeconds(); };
+}
+
+ByteString CDropDlg::ProgramName() {
+    const ByteString exe = ExecutablePath();
+    const size_t folderEnd = exe.find_last_of("\\/");
+    ByteString name = folderEnd == ByteString::npos ? exe : exe.substr(folderEnd + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != ByteString::npos) name.erase(dot);
+    return name;
+}
+
+void CDropDlg::OnInitDialog() {
+    PushToControls();
+    state_.m_nSuccess = 0;
+    // The radio buttons keep showing the loaded mode; the next pull reads them again.
+    settings_.m_nMode = 1;
+    state_.m_nFailure = 0;
+    random_.Seed(static_cast<uint32_t>(clock_()));
+}
+
+// ---------------------------------------------------------------------------
+// Data exchange
+
+int CDropDlg::PullFromControls() {
+    settings_.m_sWhere = controls_->GetText(ctl::kWhere);
+    settings_.m_sFileNameFormat = controls_->GetText(ctl::kFormat);
+    settings_.m_nMode = PullRadio(ctl::kMove, ctl::kCopy);
+    settings_.m_bChangeLog = controls_->IsChecked(ctl::kChangeLog) ? 1 : 0;
+    settings_.m_bErrorLog = controls_->IsChecked(ctl::kErrorLog) ? 1 : 0;
+    settings_.m_bFileDontMove = controls_->IsChecked(ctl::kFileDontMove) ? 1 : 0;
+    // A bad size stops here: the settings after it keep their values.
+    if (!PullInteger(ctl::kKBytes, settings_.m_nKBytes)) return 0;
+    settings_.m_nDontMoveMode = PullRadio(ctl::kDelete, ctl::kDontMove);
+    settings_.m_bDeleteDerectory = controls_->IsChecked(ctl::kDeleteDirectory) ? 1 : 0;
+    return 1;
+}
+
+void CDropDlg::PushToControls() {
+    PushText(ctl::kWhere, settings_.m_sWhere);
+    PushText(ctl::kFormat, settings_.m_sFileNameFormat);
+    PushRadio(ctl::kMove, ctl::kCopy, settings_.m_nMode);
+    PushCheck(ctl::kChangeLog, settings_.m_bChangeLog);
+    PushCheck(ctl::kErrorLog, settings_.m_bErrorLog);
+    PushCheck(ctl::kFileDontMove, settings_.m_bFileDontMove);
+    PushText(ctl::kKBytes, std::to_string(settings_.m_nKBytes));
+    PushRadio(ctl::kDelete, ctl::kDontMove, settings_.m_nDontMoveMode);
+    PushCheck(ctl::kDeleteDirectory, settings_.m_bDeleteDerectory);
+}
+
+// An unchanged text is left alone so that the field keeps its caret and selection.
+void CDropDlg::PushText(int id, const ByteString& text) {
+    if (text.size() >= kAlwaysPushedTextBytes || controls_->GetText(id) != text) {
+        controls_->SetText(id, text);
+    }
+}
+
+// The index of the checked button among firstId..lastId, or -1 when none is.
+int32_t CDropDlg::PullRadio(int firstId, int lastId) {
+    for (int id = firstId; id <= lastId; ++id) {
+        if (controls_->IsChecked(id)) return id - firstId;
+    }
+    return -1;
+}
+
+// Checks the button at index value and clears the others (all of them for a
+// value that is no index).
+void CDropDlg::PushRadio(int firstId, int lastId, int32_t value) {
+    for (int id = firstId; id <= lastId; ++id) {
+        controls_->SetChecked(id, id - firstId == value);
+    }
+}
+
+void CDropDlg::PushCheck(int id, int32_t value) { controls_->SetChecked(id, value == 1); }
+
+bool CDropDlg::PullInteger(int id, int32_t& value) {
+    const std::optional<int32_t> parsed = ParseFieldInteger(controls_->GetText(id));
+    if (!parsed) {
+        ShowFrameworkMessage(Cp932(u8"整数を入力してください。"), MessageIcon::Exclamation);
+        controls_->FocusAndSelectAll(id);
+        return false;
+    }
+    value = *parsed;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Handlers
+
+void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& readAndRelease) {
+    PullFromControls();  // a failed pull has said so; the batch runs with what was pulled
+    const std::vector<DroppedPath> paths = readAndRelease();
+    try {
+        BatchRun batch(settings_, state_, program_, random_, *this, clock_,
+                       WithoutTrailingSeparator(programDir_));
+        batch.RunBatch(paths);
+    } catch (const FileError& error) {
+        // A log file that failed while being written abandons the rest of the batch.
+        ShowFileError(error);
+    }
+}
+
+void CDropDlg::OnCommand(int id) {
+    switch (id) {
+    case ctl::kBrowse: BrowseForDestination(); break;
+    case ctl::kTitle: AppendToFormat(Cp932(u8"[ファイルタイトル]")); break;
+    case ctl::kExtension: AppendToFormat(Cp932(u8".[拡張子]")); break;
+    case ctl::kDate: AppendToFormat(Cp932(u8"[現在の日付]")); break;
+    case ctl::kRandom: AppendToFormat(Cp932(u8"[乱数]")); break;
+    case ctl::kSerial: AppendToFormat(Cp932(u8"[連番]")); break;
+    case ctl::kUnderbar: AppendToFormat("_"); break;
+    case ctl::kHyphen: AppendToFormat("-"); break;
+    case ctl::kSpace: AppendToFormat(" "); break;
+    case ctl::kClear:
+        // Refreshes every control from the members, without reading them first.
+        settings_.m_sFileNameFormat.clear();
+        PushToControls();
+        break;
+    case ctl::kDeleteDirectory: break;  // the box toggles itself
+    case ctl::kClose:
+        if (PullFromControls() == 1) controls_->EndDialog(ctl::kClose);
+        break;
+    case ctl::kCancel: controls_->EndDialog(ctl::kCancel); break;
+    default: break;
+    }
+}
+
+// The browser has no owner, so drops and buttons may be handled while it is up;
+// only a chosen folder changes the destination, and the controls are then
+// refreshed from the members without a pull.
+void CDropDlg::BrowseForDestination() {
+    const std::optional<ByteString> chosen = controls_->BrowseForFolder(Cp932(u8"フォルダの参照"));
+    if (chosen) {
+        ByteString folder = *chosen;
+        if (folder.empty() || folder.back() != kPathSeparator) folder += kPathSeparator;
+        settings_.m_sWhere = std::move(folder);
+    }
+    PushToControls();
+}
+
+// Tokens always go to the end of the format, never to the caret.  The pull's
+// result is ignored: after a bad size the token is appended all the same.
+void CDropDlg::AppendToFormat(const ByteString& token) {
+    PullFromControls();
+    settings_.m_sFileNameFormat += token;
+    PushToControls();
+}
+
+bool CDropDlg::OnSysCommand(unsigned id) {
+    if ((id & 0xFFF0u) != static_cast<unsigned>(ctl::kAboutCommand)) return false;
+    controls_->RunAboutBox();
+    return true;
+}
+
+void CDropDlg::OnDestroy() {
+    try {
+        SaveSettings(settings_, programDir_);
+    } catch (const FileError& error) {
+        ShowFileError(error);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Message boxes
+
+void CDropDlg::ShowFrameworkMessage(const ByteString& text, MessageIcon icon) {
+    controls_->ShowMessageBox(text, ProgramName(), MessageButtons::Ok, icon);
+}
+
+void CDropDlg::ShowFileError(const FileError& error) {
+    ShowFrameworkMessage(FileErrorMessage(error), MessageIcon::Stop);
+}
+
+bool CDropDlg::AskYesNo(const ByteString& text, const ByteString& caption) {
+    return controls_->ShowMessageBox(text, caption, MessageButtons::YesNo, MessageIcon::None) ==
+           MessageResult::Yes;
+}
+
+void CDropDlg::ShowMessage(const ByteString& text, const ByteString& caption) {
+    controls_->ShowMessageBox(text, caption, MessageButtons::Ok, MessageIcon::None);
+}
+
+void CDropDlg::SetTitle(const ByteString& text) { controls_->SetWindowTitle(text); }

@@ -9,6 +9,7 @@
 #include "batch/batch_host.h"
 #include "batch/batch_run.h"
 #include "batch/batch_state.h"
+#include "fs/file_error.h"
 #include "naming/name_engine.h"
 #include "settings/drop_settings.h"
 #include "ui/dialog_controls.h"
@@ -96,6 +97,20 @@ public:
     const NameProgram& program() const { return program_; }
 
 private:
+    // The pieces of the data exchange, one per kind of control.
+    void PushText(int id, const ByteString& text);
+    int32_t PullRadio(int firstId, int lastId);
+    void PushRadio(int firstId, int lastId, int32_t value);
+    void PushCheck(int id, int32_t value);
+    bool PullInteger(int id, int32_t& value);
+
+    void BrowseForDestination();
+    void AppendToFormat(const ByteString& token);
+
+    // The framework's own boxes: the program's name as caption, an OK button.
+    void ShowFrameworkMessage(const ByteString& text, MessageIcon icon);
+    void ShowFileError(const FileError& error);
+
     ByteString programDir_;
     Clock clock_;
     DialogControls* controls_ = nullptr;

@@ -1,0 +1,74 @@
+// The dialog layouts that both front ends are built from.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include "batch/byte_string.h"
+#include "ui/control_table.h"
+
+namespace {
+
+std::vector<int> IdsWhere(const DialogSpec& dialog, bool (*test)(const ControlSpec&)) {
+    std::vector<int> ids;
+    for (const ControlSpec& control : dialog.controls) {
+        if (test(control)) ids.push_back(control.id);
+    }
+    return ids;
+}
+
+TEST(ControlTableTest, MainDialogTabsExactlyTheButtonsFieldsAndCheckBoxesInTemplateOrder) {
+    EXPECT_EQ(IdsWhere(kMainDialogSpec, [](const ControlSpec& c) { return c.tabStop; }),
+              (std::vector<int>{1, 1000, 1001, 1008, 1009, 1010, 1011, 1012, 1015, 1016, 1017,
+                                1018, 1019, 1020, 1021, 1022, 1025, 1026}));
+    EXPECT_EQ(IdsWhere(kMainDialogSpec, [](const ControlSpec& c) { return c.id > 0; }),
+              (std::vector<int>{1, 1000, 1001, 1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015,
+                                1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025, 1026}));
+}
+
+TEST(ControlTableTest, MainDialogGroupsStartAtLabelsTwoGroupBoxesAndTheFirstRadios) {
+    std::vector<ByteString> groupStarts;
+    for (const ControlSpec& c : kMainDialogSpec.controls) {
+        if (!c.group) continue;
+        groupStarts.push_back(c.text ? Cp932(c.text) : ByteString());
+        if (c.kind == ControlKind::Label) continue;
+        EXPECT_TRUE(c.id == 1 || c.id == 1013 || c.id == 1023 || c.kind == ControlKind::GroupBox)
+            << "unexpected group start " << c.id;
+    }
+    for (const ControlSpec& c : kMainDialogSpec.controls) {
+        if (c.kind == ControlKind::Label) {
+            EXPECT_TRUE(c.group) << Cp932(c.text);
+        }
+    }
+    EXPECT_EQ(std::count(groupStarts.begin(), groupStarts.end(), Cp932(u8"動作モード")), 1);
+    EXPECT_EQ(std::count(groupStarts.begin(), groupStarts.end(), Cp932(u8"その他")), 1);
+    EXPECT_EQ(groupStarts.size(), 1u + 6u + 2u + 2u);  // first control, labels, boxes, radios
+}
+
+TEST(ControlTableTest, EveryControlFitsItsDialogAndEveryTextHasACodePage932Form) {
+    for (const DialogSpec* dialog : {&kMainDialogSpec, &kAboutDialogSpec}) {
+        SCOPED_TRACE("template " + std::to_string(dialog->templateId));
+        EXPECT_NO_THROW(Cp932(dialog->caption));
+        EXPECT_NO_THROW(Cp932(dialog->fontName));
+        std::set<int> ids;
+        for (const ControlSpec& c : dialog->controls) {
+            SCOPED_TRACE("control at " + std::to_string(c.x) + "," + std::to_string(c.y));
+            EXPECT_GE(c.x, 0);
+            EXPECT_GE(c.y, 0);
+            EXPECT_LE(c.x + c.width, dialog->width);
+            EXPECT_LE(c.y + c.height, dialog->height);
+            const bool textless = c.kind == ControlKind::Edit || c.kind == ControlKind::NumberEdit ||
+                                  c.kind == ControlKind::Icon;
+            EXPECT_EQ(c.text == nullptr, textless);
+            if (c.text) {
+                EXPECT_NO_THROW(Cp932(c.text));
+            }
+            if (c.id > 0) {
+                EXPECT_TRUE(ids.insert(c.id).second) << "duplicate id " << c.id;
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,501 @@
+// The main dialog's behaviour, driven through a fake window over a fresh
+// program folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "fs/fs.h"
+#include "settings/settings_file.h"
+#include "support/test_support.h"
+#include "ui/drop_dialog.h"
+#include "ui_fake_controls.h"
+
+using testing_support::Exists;
+using testing_support::NamesIn;
+using testing_support::ReadBytes;
+using testing_support::TempFolder;
+using testing_support::WriteBytes;
+
+namespace {
+
+constexpr int64_t kNow = 0x123456789;  // beyond 32 bits, for the seed's truncation
+
+const ByteString& IntegerMessage() {
+    static const ByteString text = Cp932(u8"整数を入力してください。");
+    return text;
+}
+
+class DropDialogTest : public ::testing::Test {
+protected:
+    void TearDown() override { SetShortWriteAfterForTesting(-1); }
+
+    // The program folder with its trailing separator, as the program passes it.
+    ByteString ProgramDirPath() const { return programFolder.Path() + kPathSeparator; }
+    ByteString SettingsPath() const { return programFolder.Join("Morvandel.sav"); }
+
+    // A dialog over the program folder, attached and initialized.
+    CDropDlg& Open() {
+        dialog = std::make_unique<CDropDlg>(ProgramDirPath(), [] { return kNow; });
+        dialog->Attach(controls);
+        dialog->OnInitDialog();
+        return *dialog;
+    }
+
+    void FillControls(const ByteString& where, const ByteString& format, const ByteString& kbytes) {
+        controls.texts[ctl::kWhere] = where;
+        controls.texts[ctl::kFormat] = format;
+        controls.texts[ctl::kKBytes] = kbytes;
+    }
+
+    // The file-error box about a full disk: stop icon, the program's name.
+    void ExpectDiskFullBox(const FakeControls::Box& box) {
+        const ByteString tail = Cp932(u8" へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。");
+        ASSERT_GE(box.text.size(), tail.size());
+        EXPECT_EQ(box.text.substr(box.text.size() - tail.size()), tail);
+        EXPECT_EQ(box.caption, CDropDlg::ProgramName());
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::Stop);
+    }
+
+    std::vector<DroppedPath> Dropped(std::initializer_list<ByteString> paths) {
+        std::vector<DroppedPath> list;
+        for (const auto& path : paths) list.push_back({path, true});
+        return list;
+    }
+
+    TempFolder programFolder;
+    TempFolder work;
+    FakeControls controls;
+    std::unique_ptr<CDropDlg> dialog;
+};
+
+// ---------------------------------------------------------------------------
+// The size field
+
+TEST_F(DropDialogTest, SizeFieldAcceptsSignedDecimalsWithBlanksAndClamps) {
+    CDropDlg& dlg = Open();
+    const struct {
+        ByteString text;
+        int32_t value;
+    } accepted[] = {
+        {"0", 0},
+        {"00", 0},
+        {"42", 42},
+        {" \t42\t ", 42},
+        {"+7", 7},
+        {"-7", -7},
+        {"-05", -5},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"-2147483648", -2147483647 - 1},
+        {"-2147483649", -2147483647 - 1},
+        {"99999999999999999999999", 2147483647},
+        // Only the first 31 bytes count: what follows them is never seen.
+        {"5" + ByteString(30, ' ') + "x", 5},
+        {ByteString(31, '9') + "x", 2147483647},
+    };
+    for (const auto& c : accepted) {
+        SCOPED_TRACE("size field \"" + c.text + "\"");
+        controls.texts[ctl::kKBytes] = c.text;
+        dlg.settings().m_nKBytes = 12345;
+        EXPECT_EQ(dlg.PullFromControls(), 1);
+        EXPECT_EQ(dlg.settings().m_nKBytes, c.value);
+    }
+    EXPECT_TRUE(controls.boxes.empty());
+    EXPECT_TRUE(controls.focused.empty());
+}
+
+TEST_F(DropDialogTest, SizeFieldRefusesAnythingElseWithTheMessage) {
+    CDropDlg& dlg = Open();
+    const ByteString refused[] = {
+        "", "   ", "+", "-", "-0", "+0", "-00", "12a", "1 2", "0x10", "1.5", "a",
+        "--1", "\n5", Cp932(u8"１２"),
+        "5" + ByteString(29, ' ') + "x",  // the "x" lies within the first 31 bytes
+    };
+    for (const auto& text : refused) {
+        SCOPED_TRACE("size field \"" + text + "\"");
+        controls.texts[ctl::kKBytes] = text;
+        controls.boxes.clear();
+        controls.focused.clear();
+        dlg.settings().m_nKBytes = 77;
+
+        EXPECT_EQ(dlg.PullFromControls(), 0);
+        EXPECT_EQ(dlg.settings().m_nKBytes, 77);
+        ASSERT_EQ(controls.boxes.size(), 1u);
+        EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
+        EXPECT_EQ(controls.boxes[0].caption, CDropDlg::ProgramName());
+        EXPECT_EQ(controls.boxes[0].buttons, MessageButtons::Ok);
+        EXPECT_EQ(controls.boxes[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(controls.focused, std::vector<int>{ctl::kKBytes});
+    }
+}
+
+TEST_F(DropDialogTest, FailedPullKeepsTheSettingsAfterTheSizeField) {
+    CDropDlg& dlg = Open();
+    DropSettings& s = dlg.settings();
+    s.m_nDontMoveMode = 0;
+    s.m_bDeleteDerectory = 0;
+    s.m_nKBytes = 10;
+
+    FillControls("D", "F", "ten");
+    controls.checks[ctl::kMove] = true;
+    controls.checks[ctl::kCopy] = false;
+    controls.checks[ctl::kChangeLog] = true;
+    controls.checks[ctl::kErrorLog] = true;
+    controls.checks[ctl::kFileDontMove] = true;
+    controls.checks[ctl::kDelete] = false;
+    controls.checks[ctl::kDontMove] = true;
+    controls.checks[ctl::kDeleteDirectory] = true;
+
+    EXPECT_EQ(dlg.PullFromControls(), 0);
+    // Items 1 to 6 were pulled...
+    EXPECT_EQ(s.m_sWhere, "D");
+    EXPECT_EQ(s.m_sFileNameFormat, "F");
+    EXPECT_EQ(s.m_nMode, 0);
+    EXPECT_EQ(s.m_bChangeLog, 1);
+    EXPECT_EQ(s.m_bErrorLog, 1);
+    EXPECT_EQ(s.m_bFileDontMove, 1);
+    // ...items 7 to 9 were not.
+    EXPECT_EQ(s.m_nKBytes, 10);
+    EXPECT_EQ(s.m_nDontMoveMode, 0);
+    EXPECT_EQ(s.m_bDeleteDerectory, 0);
+
+    controls.texts[ctl::kKBytes] = "3";
+    EXPECT_EQ(dlg.PullFromControls(), 1);
+    EXPECT_EQ(s.m_nKBytes, 3);
+    EXPECT_EQ(s.m_nDontMoveMode, 1);
+    EXPECT_EQ(s.m_bDeleteDerectory, 1);
+}
+
+// ---------------------------------------------------------------------------
+// Push and initialization
+
+TEST_F(DropDialogTest, PushShowsEveryMemberAndRadioGroupsFollowTheirIndex) {
+    CDropDlg& dlg = Open();
+    DropSettings& s = dlg.settings();
+    s = DropSettings{"W", "F", 0, 1, 0, 1, -12, 1, 1};
+    dlg.PushToControls();
+
+    EXPECT_EQ(controls.texts[ctl::kWhere], "W");
+    EXPECT_EQ(controls.texts[ctl::kFormat], "F");
+    EXPECT_EQ(controls.texts[ctl::kKBytes], "-12");
+    EXPECT_TRUE(controls.checks[ctl::kMove]);
+    EXPECT_FALSE(controls.checks[ctl::kCopy]);
+    EXPECT_TRUE(controls.checks[ctl::kChangeLog]);
+    EXPECT_FALSE(controls.checks[ctl::kErrorLog]);
+    EXPECT_TRUE(controls.checks[ctl::kFileDontMove]);
+    EXPECT_FALSE(controls.checks[ctl::kDelete]);
+    EXPECT_TRUE(controls.checks[ctl::kDontMove]);
+    EXPECT_TRUE(controls.checks[ctl::kDeleteDirectory]);
+
+    // A value that is no index clears the whole group, and reads back as -1.
+    s.m_nMode = 7;
+    s.m_nDontMoveMode = -1;
+    dlg.PushToControls();
+    EXPECT_FALSE(controls.checks[ctl::kMove]);
+    EXPECT_FALSE(controls.checks[ctl::kCopy]);
+    EXPECT_FALSE(controls.checks[ctl::kDelete]);
+    EXPECT_FALSE(controls.checks[ctl::kDontMove]);
+    EXPECT_EQ(dlg.PullFromControls(), 1);
+    EXPECT_EQ(s.m_nMode, -1);
+    EXPECT_EQ(s.m_nDontMoveMode, -1);
+}
+
+TEST_F(DropDialogTest, PushLeavesUnchangedTextsAloneUnlessTheyAreLong) {
+    CDropDlg& dlg = Open();
+    dlg.settings().m_sWhere = ByteString(255, 'a');
+    dlg.settings().m_sFileNameFormat = ByteString(256, 'b');
+    dlg.PushToControls();
+    controls.calls.clear();
+
+    dlg.PushToControls();
+    EXPECT_EQ(controls.SetTextCount(ctl::kWhere), 0);
+    EXPECT_EQ(controls.SetTextCount(ctl::kKBytes), 0);
+    EXPECT_EQ(controls.SetTextCount(ctl::kFormat), 1);
+
+    controls.texts[ctl::kWhere] = "edited";
+    dlg.PushToControls();
+    EXPECT_EQ(controls.SetTextCount(ctl::kWhere), 1);
+    EXPECT_EQ(controls.texts[ctl::kWhere], ByteString(255, 'a'));
+}
+
+TEST_F(DropDialogTest, InitializationShowsTheLoadedSettingsButSetsTheModeToCopy) {
+    WriteBytes(SettingsPath(),
+               "m_sWhere=X\r\nm_sFileNameFormat=Y\r\nm_nMode=0\r\nm_nKBytes=25\r\n"
+               "m_nDontMoveMode=1\r\nm_bErrorLog=1\r\n");
+    CDropDlg& dlg = Open();
+
+    EXPECT_EQ(dlg.settings().m_nMode, 1);
+    EXPECT_TRUE(controls.checks[ctl::kMove]);
+    EXPECT_FALSE(controls.checks[ctl::kCopy]);
+    EXPECT_EQ(controls.texts[ctl::kWhere], "X");
+    EXPECT_EQ(controls.texts[ctl::kFormat], "Y");
+    EXPECT_EQ(controls.texts[ctl::kKBytes], "25");
+    EXPECT_TRUE(controls.checks[ctl::kDontMove]);
+    EXPECT_TRUE(controls.checks[ctl::kErrorLog]);
+    EXPECT_EQ(dlg.state().m_nSuccess, 0);
+    EXPECT_EQ(dlg.state().m_nFailure, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Closing and saving
+
+TEST_F(DropDialogTest, CloseBoxRightAfterStartSavesModeOneAndDropsEdits) {
+    WriteBytes(SettingsPath(), "m_sWhere=Old\r\nm_nMode=0\r\n");
+    CDropDlg& dlg = Open();
+    controls.texts[ctl::kWhere] = "Typed";
+
+    dlg.OnCommand(ctl::kCancel);
+    EXPECT_EQ(controls.endResults, std::vector<int>{ctl::kCancel});
+    EXPECT_EQ(controls.SetTextCount(ctl::kWhere), 1);  // only the initial push
+    dlg.OnDestroy();
+
+    const DropSettings saved = LoadSettings(ProgramDirPath());
+    EXPECT_EQ(saved.m_nMode, 1);
+    EXPECT_EQ(saved.m_sWhere, "Old");
+    EXPECT_TRUE(controls.boxes.empty());
+}
+
+TEST_F(DropDialogTest, CloseButtonSavesWhatTheControlsShow) {
+    WriteBytes(SettingsPath(), "m_sWhere=Old\r\nm_nMode=0\r\n");
+    CDropDlg& dlg = Open();
+    controls.texts[ctl::kWhere] = "Typed";
+
+    dlg.OnCommand(ctl::kClose);
+    EXPECT_EQ(controls.endResults, std::vector<int>{ctl::kClose});
+    dlg.OnDestroy();
+
+    const DropSettings saved = LoadSettings(ProgramDirPath());
+    EXPECT_EQ(saved.m_nMode, 0);
+    EXPECT_EQ(saved.m_sWhere, "Typed");
+}
+
+TEST_F(DropDialogTest, CloseButtonStaysOpenOnABadSize) {
+    CDropDlg& dlg = Open();
+    controls.texts[ctl::kKBytes] = "";
+    dlg.OnCommand(ctl::kClose);
+    EXPECT_TRUE(controls.endResults.empty());
+    ASSERT_EQ(controls.boxes.size(), 1u);
+    EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
+
+    controls.texts[ctl::kKBytes] = "0";
+    dlg.OnCommand(ctl::kClose);
+    EXPECT_EQ(controls.endResults, std::vector<int>{ctl::kClose});
+}
+
+TEST_F(DropDialogTest, FailedSettingsWriteAtDestructionShowsTheFileError) {
+    CDropDlg& dlg = Open();
+    SetShortWriteAfterForTesting(0);
+    EXPECT_NO_THROW(dlg.OnDestroy());
+    SetShortWriteAfterForTesting(-1);
+
+    ASSERT_EQ(controls.boxes.size(), 1u);
+    ExpectDiskFullBox(controls.boxes[0]);
+}
+
+// ---------------------------------------------------------------------------
+// The command table
+
+TEST_F(DropDialogTest, FormatButtonsAppendTheirTokenAtTheEnd) {
+    CDropDlg& dlg = Open();
+    const struct {
+        int id;
+        ByteString token;
+    } buttons[] = {
+        {ctl::kTitle, Cp932(u8"[ファイルタイトル]")},
+        {ctl::kExtension, Cp932(u8".[拡張子]")},
+        {ctl::kDate, Cp932(u8"[現在の日付]")},
+        {ctl::kRandom, Cp932(u8"[乱数]")},
+        {ctl::kSerial, Cp932(u8"[連番]")},
+        {ctl::kUnderbar, "_"},
+        {ctl::kHyphen, "-"},
+        {ctl::kSpace, " "},
+    };
+    for (const auto& button : buttons) {
+        SCOPED_TRACE("button " + std::to_string(button.id));
+        controls.texts[ctl::kFormat] = "typed";
+        controls.texts[ctl::kWhere] = "where typed";
+        dlg.OnCommand(button.id);
+        EXPECT_EQ(dlg.settings().m_sFileNameFormat, "typed" + button.token);
+        EXPECT_EQ(controls.texts[ctl::kFormat], "typed" + button.token);
+        EXPECT_EQ(dlg.settings().m_sWhere, "where typed");  // pulled first
+    }
+    EXPECT_TRUE(controls.boxes.empty());
+}
+
+TEST_F(DropDialogTest, FormatButtonOnABadSizeAppendsAndRefillsFromTheLastPull) {
+    CDropDlg& dlg = Open();
+    controls.texts[ctl::kKBytes] = "8";
+    controls.checks[ctl::kDelete] = false;
+    controls.checks[ctl::kDontMove] = true;
+    ASSERT_EQ(dlg.PullFromControls(), 1);
+
+    controls.texts[ctl::kKBytes] = "oops";
+    controls.texts[ctl::kFormat] = "a";
+    controls.checks[ctl::kDontMove] = false;
+    controls.checks[ctl::kDelete] = true;
+    controls.checks[ctl::kDeleteDirectory] = true;
+    dlg.OnCommand(ctl::kHyphen);
+
+    ASSERT_EQ(controls.boxes.size(), 1u);
+    EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
+    EXPECT_EQ(controls.texts[ctl::kFormat], "a-");
+    EXPECT_EQ(controls.texts[ctl::kKBytes], "8");
+    EXPECT_TRUE(controls.checks[ctl::kDontMove]);
+    EXPECT_FALSE(controls.checks[ctl::kDelete]);
+    EXPECT_FALSE(controls.checks[ctl::kDeleteDirectory]);
+}
+
+TEST_F(DropDialogTest, ClearEmptiesTheFormatAndRefreshesWithoutPulling) {
+    CDropDlg& dlg = Open();
+    const ByteString where = dlg.settings().m_sWhere;
+    controls.texts[ctl::kFormat] = "typed";
+    controls.texts[ctl::kWhere] = "typed too";
+    controls.texts[ctl::kKBytes] = "bad";  // a pull would complain
+
+    dlg.OnCommand(ctl::kClear);
+    EXPECT_TRUE(controls.boxes.empty());
+    EXPECT_EQ(dlg.settings().m_sFileNameFormat, "");
+    EXPECT_EQ(controls.texts[ctl::kFormat], "");
+    EXPECT_EQ(controls.texts[ctl::kWhere], where);
+    EXPECT_EQ(controls.texts[ctl::kKBytes], "10");
+}
+
+TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
+    CDropDlg& dlg = Open();
+    const ByteString sep(1, kPathSeparator);
+    const struct {
+        std::optional<ByteString> chosen;
+        ByteString where;
+    } cases[] = {
+        {"base" + sep + "folder", "base" + sep + "folder" + sep},
+        {"base" + sep, "base" + sep},
+        {ByteString(), sep},  // a folder without a file-system path
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("chosen \"" + *c.chosen + "\"");
+        controls.browseAnswer = c.chosen;
+        dlg.OnCommand(ctl::kBrowse);
+        EXPECT_EQ(dlg.settings().m_sWhere, c.where);
+        EXPECT_EQ(controls.texts[ctl::kWhere], c.where);
+    }
+    ASSERT_EQ(controls.browseTitles.size(), 3u);
+    EXPECT_EQ(controls.browseTitles[0], Cp932(u8"フォルダの参照"));
+}
+
+TEST_F(DropDialogTest, CancelledBrowseKeepsTheDestinationAndStillRefreshes) {
+    CDropDlg& dlg = Open();
+    dlg.settings().m_sWhere = "kept";
+    controls.texts[ctl::kWhere] = "typed";
+    controls.texts[ctl::kFormat] = "typed format";
+    controls.texts[ctl::kKBytes] = "bad";
+    controls.browseAnswer = std::nullopt;
+
+    dlg.OnCommand(ctl::kBrowse);
+    EXPECT_EQ(dlg.settings().m_sWhere, "kept");
+    EXPECT_EQ(controls.texts[ctl::kWhere], "kept");
+    EXPECT_EQ(controls.texts[ctl::kFormat], dlg.settings().m_sFileNameFormat);
+    EXPECT_TRUE(controls.boxes.empty());  // no pull
+}
+
+TEST_F(DropDialogTest, AboutCommandIgnoresTheLowFourBits) {
+    CDropDlg& dlg = Open();
+    for (unsigned id : {16u, 17u, 31u}) EXPECT_TRUE(dlg.OnSysCommand(id)) << id;
+    for (unsigned id : {0u, 15u, 32u, 0xF060u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
+    EXPECT_EQ(controls.aboutRuns, 3);
+}
+
+// ---------------------------------------------------------------------------
+// The drop
+
+TEST_F(DropDialogTest, DropPullsThenReadsAndReleasesThenRunsTheBatch) {
+    CDropDlg& dlg = Open();
+    const ByteString destination = work.Join("dest");
+    FillControls(destination, "x", "");  // a bad size: the message, then the batch all the same
+    controls.calls.clear();
+    controls.answers = {MessageResult::No};
+
+    dlg.OnDropFiles([&] {
+        controls.Record("read");
+        controls.Record("release");
+        return Dropped({work.Join("a.txt")});
+    });
+
+    const auto& calls = controls.calls;
+    const auto at = [&](const std::string& entry) {
+        return static_cast<size_t>(std::find(calls.begin(), calls.end(), entry) - calls.begin());
+    };
+    ASSERT_EQ(calls.size(), at("release") + 2u) << "one box follows the release";
+    EXPECT_EQ(calls.back(), "box");
+    EXPECT_EQ(at("release"), at("read") + 1);
+    EXPECT_LT(at("get 1000"), at("read"));
+    EXPECT_LT(at("focus 1025"), at("read"));
+    EXPECT_EQ(controls.SetTextCount(ctl::kWhere) + controls.SetTextCount(ctl::kKBytes), 0);
+
+    ASSERT_EQ(controls.boxes.size(), 2u);
+    EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
+    EXPECT_EQ(controls.boxes[1].text, Cp932(u8"実行しますか？"));
+    EXPECT_EQ(controls.boxes[1].caption, Cp932(u8"コピー処理"));
+    EXPECT_EQ(controls.boxes[1].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(controls.boxes[1].icon, MessageIcon::None);
+    EXPECT_EQ(dlg.settings().m_sWhere, destination);
+    EXPECT_EQ(dlg.settings().m_nKBytes, 10);
+    EXPECT_FALSE(Exists(destination));
+}
+
+TEST_F(DropDialogTest, DropRunsABatchWhoseMessagesReachTheWindow) {
+    CDropDlg& dlg = Open();
+    const ByteString source = work.Join("a.txt");
+    const ByteString destination = work.Join("out");
+    WriteBytes(source, "hello");
+    FillControls(destination, Cp932(u8"[乱数]"), "10");
+    controls.checks[ctl::kCopy] = true;
+    controls.checks[ctl::kChangeLog] = true;
+
+    dlg.OnDropFiles([&] { return Dropped({source}); });
+
+    // The random numbers were seeded with the clock's low 32 bits.
+    NameRandom expected;
+    expected.Seed(static_cast<uint32_t>(kNow));
+    const ByteString name = std::to_string(expected.Draw() % 100000);
+    EXPECT_EQ(NamesIn(destination), std::vector<ByteString>{name});
+    EXPECT_EQ(ReadBytes(source), "hello");
+
+    EXPECT_EQ(controls.titles, std::vector<ByteString>{"Tessarbolink  1 0 1"});
+    ASSERT_EQ(controls.boxes.size(), 2u);
+    EXPECT_EQ(controls.boxes[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(controls.boxes[1].text, Cp932(u8"成功：1　失敗：0　トータル：1"));
+    EXPECT_EQ(controls.boxes[1].caption, Cp932(u8"結果"));
+    EXPECT_EQ(controls.boxes[1].buttons, MessageButtons::Ok);
+    EXPECT_EQ(controls.boxes[1].icon, MessageIcon::None);
+
+    // The change log lies beside the program.
+    const ByteString logLine = source + ">" + destination + kPathSeparator + name + "\r\n";
+    EXPECT_EQ(ReadBytes(programFolder.Join("change.log")), logLine);
+}
+
+TEST_F(DropDialogTest, LogWriteFailureDuringADropShowsTheFileErrorInsteadOfTheResult) {
+    CDropDlg& dlg = Open();
+    const ByteString source = work.Join("a.txt");
+    WriteBytes(source, "hello");
+    FillControls(work.Join("out"), "b", "10");
+    controls.checks[ctl::kCopy] = true;
+    controls.checks[ctl::kChangeLog] = true;
+    controls.checks[ctl::kErrorLog] = true;
+
+    SetShortWriteAfterForTesting(0);
+    EXPECT_NO_THROW(dlg.OnDropFiles([&] { return Dropped({source}); }));
+    SetShortWriteAfterForTesting(-1);
+
+    ASSERT_EQ(controls.boxes.size(), 2u);
+    EXPECT_EQ(controls.boxes[0].text, Cp932(u8"実行しますか？"));
+    ExpectDiskFullBox(controls.boxes[1]);  // instead of the result box
+}
+
+TEST(ProgramNameTest, IsTheExecutablesNameWithoutFolderAndExtension) {
+    EXPECT_EQ(CDropDlg::ProgramName(), "ui_drop_dialog_test");
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#pragma once
+// A window without a toolkit for driving CDropDlg: control texts and check
+// states in maps, scripted answers for the message boxes and the folder
+// browser, and a record of every call in the order it was made.
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/dialog_controls.h"
+
+class FakeControls : public DialogControls {
+public:
+    struct Box {
+        ByteString text;
+        ByteString caption;
+        MessageButtons buttons;
+        MessageIcon icon;
+    };
+
+    ByteString GetText(int id) override {
+        Record("get " + std::to_string(id));
+        return texts[id];
+    }
+    void SetText(int id, const ByteString& text) override {
+        Record("set " + std::to_string(id));
+        texts[id] = text;
+    }
+    bool IsChecked(int id) override {
+        Record("checked? " + std::to_string(id));
+        return checks[id];
+    }
+    void SetChecked(int id, bool checked) override {
+        Record("check " + std::to_string(id));
+        checks[id] = checked;
+    }
+    void FocusAndSelectAll(int id) override {
+        Record("focus " + std::to_string(id));
+        focused.push_back(id);
+    }
+    MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption,
+                                 MessageButtons buttons, MessageIcon icon) override {
+        Record("box");
+        boxes.push_back({text, caption, buttons, icon});
+        if (buttons == MessageButtons::Ok) return MessageResult::Ok;
+        if (nextAnswer_ < answers.size()) return answers[nextAnswer_++];
+        return MessageResult::Yes;
+    }
+    void SetWindowTitle(const ByteString& text) override {
+        Record("title");
+        titles.push_back(text);
+    }
+    void EndDialog(int result) override {
+        Record("end " + std::to_string(result));
+        endResults.push_back(result);
+    }
+    std::optional<ByteString> BrowseForFolder(const ByteString& title) override {
+        Record("browse");
+        browseTitles.push_back(title);
+        return browseAnswer;
+    }
+    void RunAboutBox() override {
+        Record("about");
+        ++aboutRuns;
+    }
+
+    // Adds an entry of the caller's own (the drop callback, say) to the record.
+    void Record(const std::string& entry) { calls.push_back(entry); }
+
+    // How many times a control's text was replaced.
+    int SetTextCount(int id) const {
+        int count = 0;
+        for (const auto& call : calls) count += call == "set " + std::to_string(id);
+        return count;
+    }
+
+    std::map<int, ByteString> texts;
+    std::map<int, bool> checks;
+    std::vector<MessageResult> answers;  // for Yes/No boxes, in order; Yes when they run out
+    std::optional<ByteString> browseAnswer;  // nullopt: the browser is cancelled
+
+    std::vector<std::string> calls;
+    std::vector<Box> boxes;
+    std::vector<ByteString> titles;
+    std::vector<ByteString> browseTitles;
+    std::vector<int> focused;
+    std::vector<int> endResults;
+    int aboutRuns = 0;
+
+private:
+    size_t nextAnswer_ = 0;
+};
