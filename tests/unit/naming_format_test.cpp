@@ -1,0 +1,256 @@
+// The name format engine: compiling formats into codes and running them.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "naming/name_engine.h"
+#include "support/test_support.h"
+
+namespace {
+
+using testing_support::ScriptedHost;
+
+// 2024-03-05 07:08:09 UTC.
+constexpr int64_t kMarch2024 = 1709622489;
+const char* const kMarch2024Digits = "20240305070809";
+
+const ByteString& DefaultFormat() {
+    static const ByteString format = Cp932(u8"[ファイルタイトル]_[現在の日付].[拡張子]");
+    return format;
+}
+
+void UseUtcAsLocalTime() {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC0");
+    _tzset();
+#else
+    setenv("TZ", "UTC", 1);
+    tzset();
+#endif
+}
+
+class NameEngine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { UseUtcAsLocalTime(); }
+
+    // Compiles the format, expecting success, and keeps it for running.
+    NameProgram Compile(const ByteString& text) {
+        format = text;
+        program = "untouched";
+        EXPECT_EQ(1, CompileNameFormat(format, program, host));
+        return program;
+    }
+
+    ByteString NameFor(const ByteString& source) {
+        NameContext context{format, serial, random, clock, host};
+        return BuildTargetName(program, source, context);
+    }
+
+    // Compiles the format, expecting failure, and returns the one message shown.
+    ScriptedHost::Box CompileFailure(const ByteString& text) {
+        format = text;
+        program = "T18";
+        EXPECT_EQ(0, CompileNameFormat(format, program, host));
+        EXPECT_EQ("T18", program) << "a failed compilation must leave the program as it was";
+        EXPECT_EQ(1u, host.boxes.size());
+        return host.boxes.empty() ? ScriptedHost::Box{} : host.boxes.back();
+    }
+
+    ScriptedHost host;
+    ByteString format;
+    NameProgram program;
+    int32_t serial = 0;
+    NameRandom random;
+    Clock clock = [] { return kMarch2024; };
+};
+
+TEST_F(NameEngine, DefaultFormatCompilesToItsFiveCodes) {
+    EXPECT_EQ(40u, DefaultFormat().size());
+    EXPECT_EQ("T18X01N12X01E08", Compile(DefaultFormat()));
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(NameEngine, DefaultFormatNamesFilesByTitleDateAndExtension) {
+    Compile(DefaultFormat());
+    const std::string stamp = kMarch2024Digits;
+    EXPECT_EQ("report_" + stamp + ".txt", NameFor("C:\\data\\report.txt"));
+    // No extension: the dot of the format stays, with nothing after it.
+    EXPECT_EQ("README_" + stamp + ".", NameFor("C:\\data\\README"));
+    // The dot at index 1 is never examined, so it is part of the title.
+    EXPECT_EQ("a.txt_" + stamp + ".txt", NameFor("C:\\data\\a.txt"));
+    // The extension scan crosses folders.
+    EXPECT_EQ("README_" + stamp + ".dir\\README", NameFor("C:\\my.dir\\README"));
+    EXPECT_EQ("report_" + stamp + ".txt", NameFor("/home/user/report.txt"));
+    // The second byte of 表 (0x95 0x5C) is a separator to the byte scans.
+    EXPECT_EQ(".txt_" + stamp + ".txt", NameFor(Cp932(u8"C:\\data\\表.txt")));
+}
+
+TEST_F(NameEngine, SerialNumbersAdvanceAcrossFilesOfABatch) {
+    EXPECT_EQ("L06X01L06", Compile(Cp932(u8"[連番]-[連番]")));
+    EXPECT_EQ("0-1", NameFor("C:\\a.txt"));
+    EXPECT_EQ("2-3", NameFor("C:\\b.txt"));
+    EXPECT_EQ(4, serial);
+    serial = 98;
+    EXPECT_EQ("98-99", NameFor("C:\\c.txt"));
+}
+
+TEST_F(NameEngine, RandomNumbersFollowTheGeneratorsSequence) {
+    EXPECT_EQ("R06", Compile(Cp932(u8"[乱数]")));
+    random.Seed(1);
+    for (const char* expected : {"41", "18467", "6334", "26500", "19169", "15724"})
+        EXPECT_EQ(expected, NameFor("C:\\a.txt"));
+}
+
+TEST_F(NameEngine, RandomNumbersStayWithinTheGeneratorsRange) {
+    Compile(Cp932(u8"[乱数]"));
+    for (uint32_t seed : {0u, 7u, 0x7FFFFFFFu, 0xFFFFFFFFu, 1709622489u}) {
+        random.Seed(seed);
+        for (int i = 0; i < 2000; ++i) {
+            const ByteString name = NameFor("C:\\a.txt");
+            ASSERT_FALSE(name.empty());
+            ASSERT_EQ(std::string::npos, name.find_first_not_of("0123456789")) << name;
+            ASSERT_TRUE(name == "0" || name[0] != '0') << "leading zero in " << name;
+            ASSERT_LE(std::stol(name), 32767);
+        }
+    }
+}
+
+TEST_F(NameEngine, DoubleByteLiteralsAreCopiedByteByByte) {
+    const ByteString record = Cp932(u8"記録");
+    EXPECT_EQ("X01X01X01X01L06", Compile(record + Cp932(u8"[連番]")));
+    EXPECT_EQ(record + "0", NameFor("C:\\a.txt"));
+}
+
+TEST_F(NameEngine, BracketBytesInsideDoubleByteCharactersCountAsBrackets) {
+    const ByteString longVowel = Cp932(u8"ー");
+    ASSERT_EQ("\x81\x5B", longVowel);
+    // The mark's second byte opens a bracket; the "[" after it restarts the
+    // token, and the one byte it skipped leaves later literals one behind.
+    EXPECT_EQ("X01L06X01", Compile(longVowel + Cp932(u8"[連番]") + "x"));
+    EXPECT_EQ(ByteString("\x81") + "0]", NameFor("C:\\a.txt"));
+
+    // An unclosed mark swallows the rest of the format.
+    EXPECT_EQ("X01X01", Compile("a" + longVowel + "bc"));
+    EXPECT_EQ("a\x81", NameFor("C:\\a.txt"));
+
+    const ByteString hyphen = Cp932(u8"‐");
+    ASSERT_EQ("\x81\x5D", hyphen);
+    const auto box = CompileFailure("a" + hyphen + "b");
+    EXPECT_EQ(Cp932(u8"ファイル名フォーマットが不正です。"), box.text);
+}
+
+TEST_F(NameEngine, RestartedBracketLeavesLiteralsBehindTheFormat) {
+    EXPECT_EQ("X01R06X01", Compile(Cp932(u8"a[[乱数]b")));
+    random.Seed(1);
+    EXPECT_EQ("a41]", NameFor("C:\\a.txt"));
+}
+
+TEST_F(NameEngine, UnclosedBracketDropsTheRestSilently) {
+    EXPECT_EQ("X01X01", Compile(Cp932(u8"ab[連番-x.txt")));
+    EXPECT_EQ("ab", NameFor("C:\\a.txt"));
+    EXPECT_EQ("X01X01L06X01", Compile(Cp932(u8"ab[連番]-[乱数")));
+    EXPECT_EQ("ab0-", NameFor("C:\\a.txt"));
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST_F(NameEngine, EmptyFormatGivesEmptyNames) {
+    EXPECT_EQ("", Compile(""));
+    EXPECT_EQ("", NameFor("C:\\data\\report.txt"));
+}
+
+TEST_F(NameEngine, CompileErrorsShowTheirMessageAndKeepThePreviousProgram) {
+    const ByteString caption = Cp932(u8"エラー");
+    const ByteString badFormat = Cp932(u8"ファイル名フォーマットが不正です。");
+    const ByteString unknownToken = Cp932(u8"未知の形式です。");
+    struct Case {
+        ByteString format;
+        ByteString message;
+    };
+    const Case cases[] = {
+        {"abc]", badFormat},
+        {"]", badFormat},
+        {Cp932(u8"ab[連番]c]"), badFormat},
+        {Cp932(u8"[ファイル]"), unknownToken},
+        {Cp932(u8"[乱数 ]"), unknownToken},
+        {"[]", unknownToken},
+        {Cp932(u8"[連番][連番連番]"), unknownToken},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        host.boxes.clear();
+        const auto box = CompileFailure(c.format);
+        EXPECT_EQ("show", box.kind);
+        EXPECT_EQ(c.message, box.text);
+        EXPECT_EQ(caption, box.caption);
+    }
+}
+
+TEST_F(NameEngine, UnknownCodeShowsAMessageAndDoesNotAdvance) {
+    format = "abc";
+    ByteString name = "x";
+    int32_t position = 1;
+    NameContext context{format, serial, random, clock, host};
+    EXPECT_EQ(0, RunNameCode("Q05", position, "C:\\a.txt", name, context));
+    EXPECT_EQ(1, position);
+    EXPECT_EQ("x", name);
+    ASSERT_EQ(1u, host.boxes.size());
+    EXPECT_EQ(Cp932(u8"未知のフォーマットが使用されました。"), host.boxes[0].text);
+    EXPECT_EQ(Cp932(u8"エラー"), host.boxes[0].caption);
+
+    // The rest of the program still runs, one position short.
+    program = "X01Z01X01";
+    EXPECT_EQ("ab", NameFor("C:\\a.txt"));
+}
+
+TEST_F(NameEngine, LiteralCodesCopyOnlyFromInsideTheFormat) {
+    format = "ab";
+    NameContext context{format, serial, random, clock, host};
+    ByteString name;
+    for (int32_t start : {-1, 2, 3, INT32_MIN}) {
+        int32_t position = start;
+        EXPECT_EQ(1, RunNameCode("X01", position, "C:\\a.txt", name, context));
+        EXPECT_EQ(start + 1, position);
+    }
+    EXPECT_EQ("", name);
+
+    // Programs cut short mid-code are read without running past their end.
+    program = "X01X";
+    EXPECT_EQ("ab", NameFor("C:\\a.txt"));
+}
+
+TEST_F(NameEngine, DateTokenReadsTheClockOncePerCode) {
+    int64_t now = kMarch2024;
+    int calls = 0;
+    clock = [&] {
+        ++calls;
+        return now++;
+    };
+    Compile(Cp932(u8"[現在の日付]-[現在の日付]"));
+    EXPECT_EQ("20240305070809-20240305070810", NameFor("C:\\a.txt"));
+    EXPECT_EQ(2, calls);
+}
+
+TEST_F(NameEngine, DateTokenWorksForAnyYear) {
+    Compile(Cp932(u8"[現在の日付]"));
+    struct Case {
+        int64_t seconds;
+        const char* digits;
+    };
+    const Case cases[] = {
+        {0, "19700101000000"},
+        {2147483647, "20380119031407"},
+        {2147483648, "20380119031408"},  // past the 32-bit count
+        {4102444800, "21000101000000"},
+        {253402300799, "99991231235959"},
+        {327416950923, "123450607010203"},  // a five-digit year just gets longer
+        {-30610224002, "09991231235958"},   // a three-digit year is zero-padded
+    };
+    for (const Case& c : cases) {
+        clock = [&] { return c.seconds; };
+        EXPECT_EQ(c.digits, NameFor("C:\\a.txt")) << c.seconds;
+    }
+}
+
+}  // namespace
