@@ -1,13 +1,63 @@
 # The Linux program: a Qt 6 dialog over the toolkit-neutral core.
+#
+# The settings file and the logs live beside the program, so it must be
+# installed where the user can write: the default prefix is ~/.local
+# (bin/tessarbolink, share/applications, share/icons/hicolor).
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT AND DEFINED ENV{HOME})
+    set(CMAKE_INSTALL_PREFIX "$ENV{HOME}/.local" CACHE PATH "Install prefix" FORCE)
+endif()
+include(GNUInstallDirs)
+
 find_package(Qt6 COMPONENTS Widgets QUIET)
+find_package(Qt6 COMPONENTS Test QUIET)
 file(GLOB qt_ui_sources CONFIGURE_DEPENDS src/ui/*_qt.cpp src/app/*_qt.cpp)
 list(FILTER qt_ui_sources EXCLUDE REGEX "main_qt\\.cpp$")
-if(Qt6_FOUND AND qt_ui_sources)
-    set(CMAKE_AUTOMOC ON)
-    add_library(tessarbolink_qtui STATIC ${qt_ui_sources})
-    tessarbolink_defaults(tessarbolink_qtui)
-    target_link_libraries(tessarbolink_qtui PUBLIC tessarbolink_core Qt6::Widgets)
-    add_executable(tessarbolink src/app/main_qt.cpp)
-    tessarbolink_defaults(tessarbolink)
-    target_link_libraries(tessarbolink PRIVATE tessarbolink_qtui)
+if(NOT Qt6_FOUND OR NOT qt_ui_sources)
+    message(STATUS "Qt 6 Widgets not found: the Linux program is not built")
+    return()
 endif()
+
+set(CMAKE_AUTOMOC ON)
+file(GLOB qt_ui_headers CONFIGURE_DEPENDS src/ui/*_qt.h src/app/*_qt.h)
+add_library(tessarbolink_qtui STATIC ${qt_ui_sources} ${qt_ui_headers})
+tessarbolink_defaults(tessarbolink_qtui)
+target_link_libraries(tessarbolink_qtui PUBLIC tessarbolink_core Qt6::Widgets)
+
+# The application icon, compiled into the program.
+set(app_icons src/res/tessarbolink-32.png src/res/tessarbolink-64.png)
+qt_add_resources(tessarbolink_qtui tessarbolink_icons PREFIX /icons BASE src/res FILES ${app_icons})
+
+add_executable(tessarbolink src/app/main_qt.cpp)
+tessarbolink_defaults(tessarbolink)
+target_link_libraries(tessarbolink PRIVATE tessarbolink_qtui)
+
+install(TARGETS tessarbolink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES src/res/tessarbolink-32.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps
+        RENAME tessarbolink.png)
+install(FILES src/res/tessarbolink-64.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
+        RENAME tessarbolink.png)
+# The user guide that F1 opens.
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessarbolink)
+# The desktop entry names the program by its full path: ~/.local/bin is not
+# always on the desktop session's PATH.  Written at install time, so that
+# `cmake --install --prefix` is honoured too.
+install(CODE "
+    file(READ \"${PROJECT_SOURCE_DIR}/src/res/tessarbolink.desktop\" entry)
+    string(REPLACE \"Exec=tessarbolink\" \"Exec=\\\"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tessarbolink\\\"\" entry \"\${entry}\")
+    set(applications \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications\")
+    message(STATUS \"Installing: \${applications}/tessarbolink.desktop\")
+    file(MAKE_DIRECTORY \"\${applications}\")
+    file(WRITE \"\${applications}/tessarbolink.desktop\" \"\${entry}\")
+")
+
+# The GUI tests drive the widgets with Qt Test and start the program itself
+# (without a display), so they need it built.  Deferred: the tests are added
+# after this file is read.
+cmake_language(DEFER CALL tessarbolink_link_qt_tests)
+function(tessarbolink_link_qt_tests)
+    if(TARGET gui_qt_tests)
+        target_link_libraries(gui_qt_tests PRIVATE Qt6::Test)
+        add_dependencies(gui_qt_tests tessarbolink)
+        target_compile_definitions(gui_qt_tests PRIVATE TESSARBOLINK_PROGRAM="$<TARGET_FILE:tessarbolink>")
+    endif()
+endfunction()

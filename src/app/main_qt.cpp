@@ -1,0 +1,7 @@
+// Tessarbolink on Linux.
+#include "app/drop_app_qt.h"
+
+int main(int argc, char** argv) {
+    CDropApp app;
+    return app.Run(argc, argv);
+}

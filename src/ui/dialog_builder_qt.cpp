@@ -1,0 +1,157 @@
+#include "ui/dialog_builder_qt.h"
+
+#include <limits>
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include "ui/digits_line_edit_qt.h"
+#include "ui/text_qt.h"
+
+namespace {
+
+// A Windows static control shows "&&" as "&" and hides a single "&" (it only
+// underlines the next letter, which labels here never use).
+QString WithoutPrefixMarks(const QString& text) {
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && i + 1 < text.size()) ++i;
+        shown += text[i];
+    }
+    return shown;
+}
+
+// The texts have no length limit (a QLineEdit stops at 32767 by default).
+QLineEdit* Unlimited(QLineEdit* edit) {
+    edit->setMaxLength(std::numeric_limits<int>::max());
+    return edit;
+}
+
+QLabel* MakeLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Every label is one line high: a text wider than its box is cut at the
+    // edge, which shows more of it than wrapping its end out of sight.
+    return label;
+}
+
+QWidget* MakeControl(const ControlSpec& control, QDialog& dialog) {
+    const QString text = QtText(control.text);
+    switch (control.kind) {
+    case ControlKind::DefPushButton: {
+        auto* button = new QPushButton(text, &dialog);
+        button->setDefault(true);
+        return button;
+    }
+    case ControlKind::PushButton: return new QPushButton(text, &dialog);
+    case ControlKind::Edit: return Unlimited(new QLineEdit(&dialog));
+    case ControlKind::NumberEdit: return Unlimited(new DigitsLineEdit(&dialog));
+    case ControlKind::Label: return MakeLabel(WithoutPrefixMarks(text), &dialog);
+    case ControlKind::LabelNoPrefix: return MakeLabel(text, &dialog);
+    case ControlKind::GroupBox: return new QGroupBox(text, &dialog);
+    case ControlKind::Radio: return new QRadioButton(text, &dialog);
+    case ControlKind::CheckBox: return new QCheckBox(text, &dialog);
+    case ControlKind::Icon: {
+        auto* icon = new QLabel(&dialog);
+        icon->setPixmap(ApplicationIcon().pixmap(32, 32));
+        return icon;
+    }
+    }
+    return nullptr;
+}
+
+Qt::FocusPolicy FocusPolicyOf(const ControlSpec& control) {
+    if (control.tabStop) return Qt::StrongFocus;
+    switch (control.kind) {
+    case ControlKind::Label:
+    case ControlKind::LabelNoPrefix:
+    case ControlKind::GroupBox:
+    case ControlKind::Icon: return Qt::NoFocus;
+    default: return Qt::ClickFocus;  // radio buttons: reached by clicks and arrow keys only
+    }
+}
+
+bool LetsClicksThrough(ControlKind kind) {
+    return kind == ControlKind::GroupBox || kind == ControlKind::Label || kind == ControlKind::LabelNoPrefix ||
+           kind == ControlKind::Icon;
+}
+
+QRect GeometryOf(const ControlSpec& control, const DialogBaseUnits& units) {
+    QRect rect = DialogUnitsToPixels(units, control.x, control.y, control.width, control.height);
+    // An icon control takes the icon's own size, as a Windows icon static does.
+    if (control.kind == ControlKind::Icon) rect.setSize(QSize(32, 32));
+    return rect;
+}
+
+// Radio buttons between two group starts form one exclusive group.
+void GroupRadioButtons(QDialog& dialog, const std::vector<BuiltDialog::Placed>& controls) {
+    QButtonGroup* group = nullptr;
+    for (const auto& placed : controls) {
+        if (placed.spec->group) group = nullptr;
+        if (placed.spec->kind != ControlKind::Radio) continue;
+        if (!group) group = new QButtonGroup(&dialog);
+        group->addButton(static_cast<QAbstractButton*>(placed.widget), placed.spec->id);
+    }
+}
+
+void ChainTabStops(const std::vector<BuiltDialog::Placed>& controls) {
+    QWidget* previous = nullptr;
+    for (const auto& placed : controls) {
+        if (!placed.spec->tabStop) continue;
+        if (previous) QWidget::setTabOrder(previous, placed.widget);
+        previous = placed.widget;
+    }
+}
+
+}  // namespace
+
+QIcon ApplicationIcon() {
+    static const QIcon icon = [] {
+        QIcon loaded;
+        loaded.addFile(QStringLiteral(":/icons/tessarbolink-32.png"), QSize(32, 32));
+        loaded.addFile(QStringLiteral(":/icons/tessarbolink-64.png"), QSize(64, 64));
+        return loaded;
+    }();
+    return icon;
+}
+
+BuiltDialog BuildDialog(QDialog& dialog, const DialogSpec& spec) {
+    BuiltDialog built;
+    const QFont font = DialogFont(spec.fontName, spec.fontPoints);
+    dialog.setFont(font);
+    built.units = BaseUnitsOf(font);
+    dialog.setWindowTitle(QtText(spec.caption));
+    dialog.setFixedSize(DialogUnitsToPixels(built.units, spec.width, spec.height));
+
+    for (const ControlSpec& control : spec.controls) {
+        QWidget* widget = MakeControl(control, dialog);
+        widget->setGeometry(GeometryOf(control, built.units));
+        widget->setFocusPolicy(FocusPolicyOf(control));
+        if (LetsClicksThrough(control.kind)) widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+        if (control.kind == ControlKind::GroupBox) widget->lower();
+        if (control.id >= 0) built.byId[control.id] = widget;
+        built.controls.push_back({&control, widget});
+    }
+    GroupRadioButtons(dialog, built.controls);
+    ChainTabStops(built.controls);
+    return built;
+}
+
+void SetButtonChecked(QAbstractButton& button, bool checked) {
+    if (button.isChecked() == checked) return;
+    QButtonGroup* group = button.group();
+    if (!checked && group && group->exclusive()) {
+        // An exclusive group refuses to clear its only checked button.
+        group->setExclusive(false);
+        button.setChecked(false);
+        group->setExclusive(true);
+        return;
+    }
+    button.setChecked(checked);
+}

@@ -1,0 +1,246 @@
+#include "ui/drop_window_qt.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTimer>
+
+#include "app/about_dialog_qt.h"
+#include "app/help_qt.h"
+#include "ui/message_box_qt.h"
+#include "ui/text_qt.h"
+
+namespace {
+
+// String 101, the one item of the window's context menu.
+const char8_t* const kAboutMenuText = u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)...";
+
+// A folder dropped from a file manager may end in "/"; the walk wants the
+// folder's own name.
+QString WithoutTrailingSlash(QString path) {
+    while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
+    return path;
+}
+
+// The drop is taken as a copy, so that the source never removes anything on
+// its side: this program moves the files itself.
+void AcceptAsCopy(QDropEvent* event) {
+    if (event->possibleActions() & Qt::CopyAction) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->acceptProposedAction();
+    }
+}
+
+}  // namespace
+
+std::vector<DroppedPath> DroppedPathsOf(const QList<QUrl>& urls) {
+    std::vector<DroppedPath> paths;
+    for (const QUrl& url : urls) {
+        const QString local = WithoutTrailingSlash(url.toLocalFile());
+        if (auto cp932 = Cp932Strict(local))
+            paths.push_back(DroppedPath{*cp932, true});
+        else
+            paths.push_back(DroppedPath{Cp932Shown(local), false});
+    }
+    return paths;
+}
+
+DropWindow::DropWindow(CDropDlg& dlg, QString userGuide) : dlg_(dlg), userGuide_(std::move(userGuide)) {
+    // A window of its own (with a taskbar button), with a close box but no
+    // minimize or maximize box.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    built_ = BuildDialog(*this, kMainDialogSpec);
+    setWindowIcon(ApplicationIcon());
+    setAcceptDrops(true);
+
+    for (const auto& placed : built_.controls) {
+        auto* button = qobject_cast<QPushButton*>(placed.widget);
+        if (!button) continue;
+        const int id = placed.spec->id;
+        connect(button, &QPushButton::clicked, this, [this, id] { dlg_.OnCommand(id); });
+    }
+    connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
+            [this] { ShowHelp(this, userGuide_); });
+
+    dlg_.Attach(*this);
+    dlg_.OnInitDialog();
+    Control(ctl::kClose)->setFocus(Qt::OtherFocusReason);
+    CentreInWorkArea();
+}
+
+DropWindow::~DropWindow() {
+    // A window destroyed without having been closed (the session ended)
+    // still saves its settings.
+    SaveOnce();
+}
+
+QWidget* DropWindow::Control(int id) const {
+    const auto found = built_.byId.find(id);
+    return found == built_.byId.end() ? nullptr : found->second;
+}
+
+QLineEdit& DropWindow::Edit(int id) const { return *qobject_cast<QLineEdit*>(Control(id)); }
+
+QAbstractButton& DropWindow::Button(int id) const { return *qobject_cast<QAbstractButton*>(Control(id)); }
+
+void DropWindow::CentreInWorkArea() {
+    QRect frame(QPoint(), size());
+    frame.moveCenter(screen()->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+// --- DialogControls ---------------------------------------------------------
+
+ByteString DropWindow::GetText(int id) { return Cp932Shown(Edit(id).text()); }
+
+void DropWindow::SetText(int id, const ByteString& text) {
+    const QString shown = QtText(text);
+    // Setting the same text would still move the caret and drop the selection.
+    if (Edit(id).text() != shown) Edit(id).setText(shown);
+}
+
+bool DropWindow::IsChecked(int id) { return Button(id).isChecked(); }
+
+void DropWindow::SetChecked(int id, bool checked) { SetButtonChecked(Button(id), checked); }
+
+void DropWindow::FocusAndSelectAll(int id) {
+    Edit(id).setFocus(Qt::OtherFocusReason);
+    Edit(id).selectAll();
+}
+
+MessageResult DropWindow::ShowMessageBox(const ByteString& text, const ByteString& caption, MessageButtons buttons,
+                                         MessageIcon icon) {
+    return RunMessageBox(this, QtText(text), QtText(caption), buttons, icon);
+}
+
+void DropWindow::SetWindowTitle(const ByteString& text) {
+    setWindowTitle(QtText(text));
+    // A batch runs inside one handler: let the new title and pending paints
+    // reach the screen, but hold back clicks and keys until it has finished.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void DropWindow::EndDialog(int result) { done(result); }
+
+std::optional<ByteString> DropWindow::BrowseForFolder(const ByteString& title) {
+    if (browser_) {
+        // One chooser is enough; bring the open one forward.
+        browser_->raise();
+        browser_->activateWindow();
+        return std::nullopt;
+    }
+    // No owner: the main window stays usable while the chooser is open, so it
+    // gets an event loop of its own instead of a modal one.
+    QFileDialog chooser(nullptr, QtText(title), QDir::homePath());
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setOption(QFileDialog::ShowDirsOnly);
+    chooser.setWindowModality(Qt::NonModal);
+    chooser.setWindowIcon(ApplicationIcon());
+    browser_ = &chooser;
+    QEventLoop loop;
+    connect(&chooser, &QDialog::finished, &loop, &QEventLoop::quit);
+    chooser.show();
+    loop.exec();
+    browser_ = nullptr;
+
+    const QStringList chosen = chooser.selectedFiles();
+    if (chooser.result() != QDialog::Accepted || chosen.isEmpty() || chosen.first().isEmpty()) return std::nullopt;
+    if (auto path = Cp932Strict(chosen.first())) return path;
+    // The destination must be named exactly; a folder whose name has no code
+    // page 932 form cannot be one.  Keep the old destination and say why.
+    RunMessageBox(this,
+                  QtText(u8"選択したフォルダの名前にはシフトJISで表せない文字が含まれているため、格納先にできません。"),
+                  QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Exclamation);
+    return std::nullopt;
+}
+
+void DropWindow::RunAboutBox() {
+    CAboutDlg about(this, userGuide_);
+    about.exec();
+}
+
+// --- Closing ------------------------------------------------------------------
+
+void DropWindow::reject() {
+    if (batchRunning_) return;  // a batch finishes first
+    dlg_.OnCommand(ctl::kCancel);
+}
+
+void DropWindow::done(int result) {
+    if (browser_) browser_->reject();  // its loop returns "cancelled" once we are back in it
+    QDialog::done(result);
+    SaveOnce();
+}
+
+void DropWindow::SaveOnce() {
+    if (saved_) return;
+    saved_ = true;
+    dlg_.OnDestroy();
+    emit finishedAndSaved();
+}
+
+// --- Drops ------------------------------------------------------------------
+
+bool DropWindow::AcceptsDrag(const QMimeData* data) const {
+    if (batchRunning_ || saved_ || !data || !data->hasUrls()) return false;
+    const QList<QUrl> urls = data->urls();
+    if (urls.isEmpty()) return false;
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile()) return false;
+    }
+    return true;
+}
+
+void DropWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (AcceptsDrag(event->mimeData()))
+        AcceptAsCopy(event);
+    else
+        event->ignore();
+}
+
+void DropWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (AcceptsDrag(event->mimeData()))
+        AcceptAsCopy(event);
+    else
+        event->ignore();
+}
+
+void DropWindow::dropEvent(QDropEvent* event) {
+    if (!AcceptsDrag(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    std::vector<DroppedPath> paths = DroppedPathsOf(event->mimeData()->urls());
+    AcceptAsCopy(event);
+    // The drop is released when this handler returns; the batch, with its
+    // message boxes, runs after that and never keeps the file manager waiting.
+    batchRunning_ = true;
+    QTimer::singleShot(0, this, [this, paths = std::move(paths)] { RunDroppedBatch(paths); });
+}
+
+void DropWindow::RunDroppedBatch(const std::vector<DroppedPath>& paths) {
+    // A window closed in the moment between the drop and its batch has saved
+    // its settings already; nothing is touched behind its back.
+    if (!saved_) dlg_.OnDropFiles([&paths] { return paths; });
+    batchRunning_ = false;
+}
+
+// --- The About item ---------------------------------------------------------
+
+void DropWindow::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* about = menu.addAction(QtText(kAboutMenuText));
+    if (menu.exec(event->globalPos()) == about) dlg_.OnSysCommand(ctl::kAboutCommand);
+}

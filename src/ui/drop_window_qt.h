@@ -1,0 +1,77 @@
+#pragma once
+// The main dialog on Linux: a fixed-size Qt window built from the control
+// table, forwarding its events to CDropDlg and serving it as DialogControls.
+#include <vector>
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+
+#include "batch/batch_run.h"
+#include "ui/dialog_builder_qt.h"
+#include "ui/dialog_controls.h"
+#include "ui/drop_dialog.h"
+
+class QFileDialog;
+class QLineEdit;
+class QMimeData;
+
+class DropWindow : public QDialog, public DialogControls {
+    Q_OBJECT
+public:
+    // Builds the window and initializes dlg; F1 opens userGuide (may be empty).
+    DropWindow(CDropDlg& dlg, QString userGuide);
+    ~DropWindow() override;
+
+    QWidget* Control(int id) const;
+    const BuiltDialog& layout() const { return built_; }
+    // True from a drop until its batch has finished.
+    bool BatchRunning() const { return batchRunning_; }
+
+    // DialogControls
+    ByteString GetText(int id) override;
+    void SetText(int id, const ByteString& text) override;
+    bool IsChecked(int id) override;
+    void SetChecked(int id, bool checked) override;
+    void FocusAndSelectAll(int id) override;
+    MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption, MessageButtons buttons,
+                                 MessageIcon icon) override;
+    void SetWindowTitle(const ByteString& text) override;
+    void EndDialog(int result) override;
+    std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
+    void RunAboutBox() override;
+
+    // Esc and the close box.
+    void reject() override;
+    // Closing ends the window's life: the settings are saved here.
+    void done(int result) override;
+
+signals:
+    // The window has closed and its settings have been saved.
+    void finishedAndSaved();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    QLineEdit& Edit(int id) const;
+    QAbstractButton& Button(int id) const;
+    bool AcceptsDrag(const QMimeData* data) const;
+    void RunDroppedBatch(const std::vector<DroppedPath>& paths);
+    void SaveOnce();
+    void CentreInWorkArea();
+
+    CDropDlg& dlg_;
+    QString userGuide_;
+    BuiltDialog built_;
+    QPointer<QFileDialog> browser_;
+    bool batchRunning_ = false;
+    bool saved_ = false;
+};
+
+// The paths of dropped file: URLs in code page 932, in order; a path with no
+// code page 932 form is kept as its shown form, marked not convertible.
+std::vector<DroppedPath> DroppedPathsOf(const QList<QUrl>& urls);

@@ -1,0 +1,212 @@
+// The parts around the main dialog: the About item of the context menu, the
+// help key, the folder chooser, and starting the program without a display.
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMenu>
+#include <QProcess>
+#include <QTest>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "app/about_dialog_qt.h"
+#include "app/help_qt.h"
+#include "qt_test_support.h"
+#include "ui/text_qt.h"
+
+using namespace qt_testing;
+
+namespace {
+
+// Runs `act` on the first visible top-level widget of type T, once it shows.
+template <typename T>
+void WhenShown(std::function<void(T&)> act) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* found = qobject_cast<T*>(widget);
+            if (!found || !found->isVisible()) continue;
+            poll->stop();
+            poll->deleteLater();
+            act(*found);
+            return;
+        }
+    });
+    poll->start(5);
+}
+
+// Records the URLs that would have been opened in the desktop's viewer.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+}  // namespace
+
+class AppTest : public ::testing::Test, public WindowFixture {};
+
+TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
+    WriteSettings("m_sWhere=/kept/\r\n");
+    Open();
+    const std::string settingsBefore = testing_support::ReadBytes(folder().Join("Morvandel.sav"));
+    TypeInto(Control(ctl::kFormat), QStringLiteral("edited"));
+    QStringList items;
+    QString aboutTitle;
+    WhenShown<QMenu>([&](QMenu& menu) {
+        for (QAction* action : menu.actions()) items << action->text();
+        menu.setActiveAction(menu.actions().value(0));
+        QTest::keyClick(&menu, Qt::Key_Return);
+    });
+    WhenShown<CAboutDlg>([&](CAboutDlg& about) {
+        aboutTitle = about.windowTitle();
+        EXPECT_TRUE(about.isModal());
+        QTest::keyClick(about.Control(ctl::kClose), Qt::Key_Return);
+    });
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), window().mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&window(), &rightClick);
+
+    EXPECT_EQ(items, QStringList{Q(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)...")});
+    EXPECT_EQ(aboutTitle, Q(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QStringLiteral("edited"));
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/kept/"));
+    EXPECT_EQ(testing_support::ReadBytes(folder().Join("Morvandel.sav")), settingsBefore);
+}
+
+TEST_F(AppTest, HelpOpensTheInstalledUserGuide) {
+    // bin/tessarbolink finds share/doc/tessarbolink/README.md beside bin.
+    testing_support::MakeFolder(folder().Join("bin"));
+    for (const char* part : {"share", "share/doc", "share/doc/tessarbolink"})
+        testing_support::MakeFolder(folder().Join(part));
+    testing_support::WriteBytes(folder().Join("share/doc/tessarbolink/README.md"), "# guide\n");
+    const QString guide = FindUserGuide(QtText(folder().Join("bin")));
+    EXPECT_EQ(guide, QtText(folder().Join("share/doc/tessarbolink/README.md")));
+
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+    Open(guide);
+    BoxAnswerer answerer({});
+    QTest::keyClick(Control(ctl::kWhere), Qt::Key_F1);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(guide)});
+    EXPECT_TRUE(answerer.seen.empty());
+}
+
+TEST_F(AppTest, HelpWithoutAGuideSaysItCouldNotStart) {
+    EXPECT_EQ(FindUserGuide(QtText(folder().Path())), QString());
+    Open(QString());
+    BoxAnswerer answerer({QStringLiteral("OK")});
+    QTest::keyClick(Control(ctl::kClose), Qt::Key_F1);
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].text, Q(u8"ﾍﾙﾌﾟの起動に失敗しました。"));
+    EXPECT_EQ(answerer.seen[0].caption, QtText(CDropDlg::ProgramName()));
+    EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(window().isVisible()) << "F1 never closes or changes the window";
+}
+
+TEST_F(AppTest, TheFolderChooserLeavesTheWindowUsableAndSetsTheDestination) {
+    WriteSettings("m_sWhere=/old/\r\nm_sFileNameFormat=abc\r\n");
+    Open();
+    testing_support::MakeFolder(folder().Join(B(u8"格納")));
+    const QString chosen = QtText(folder().Join(B(u8"格納")));
+    bool seen = false;
+    WhenShown<QFileDialog>([&](QFileDialog& chooser) {
+        seen = true;
+        EXPECT_EQ(chooser.windowTitle(), Q(u8"フォルダの参照"));
+        EXPECT_EQ(chooser.fileMode(), QFileDialog::Directory);
+        EXPECT_TRUE(chooser.testOption(QFileDialog::ShowDirsOnly));
+        EXPECT_EQ(chooser.windowModality(), Qt::NonModal);
+        EXPECT_EQ(chooser.parentWidget(), nullptr);
+        // The main window still takes clicks meanwhile.
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        Click(Control(ctl::kClear));
+        EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString());
+        chooser.selectFile(chosen);
+        static_cast<QDialog&>(chooser).accept();  // QFileDialog::accept, by way of the public slot
+    });
+    Click(Control(ctl::kBrowse));
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), chosen + u'/');
+    EXPECT_EQ(dlg().settings().m_sWhere, folder().Join(B(u8"格納")) + "/");
+}
+
+TEST_F(AppTest, CancellingTheChooserKeepsTheDestinationButRefreshesTheControls) {
+    WriteSettings("m_sWhere=/old/\r\n");
+    Open();
+    TypeInto(Control(ctl::kWhere), QStringLiteral("/typed/"));
+    WhenShown<QFileDialog>([](QFileDialog& chooser) { chooser.reject(); });
+    Click(Control(ctl::kBrowse));
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/old/"));
+}
+
+TEST_F(AppTest, AFolderWithoutAShiftJisNameIsRefusedAsDestination) {
+    WriteSettings("m_sWhere=/old/\r\n");
+    Open();
+    const std::filesystem::path foreign = testing_support::NativePath(folder().Path()) / u8"é€";
+    std::filesystem::create_directory(foreign);
+    BoxAnswerer answerer({QStringLiteral("OK")});
+    WhenShown<QFileDialog>([&](QFileDialog& chooser) {
+        chooser.selectFile(QString::fromStdU16String(foreign.u16string()));
+        static_cast<QDialog&>(chooser).accept();  // QFileDialog::accept, by way of the public slot
+    });
+    Click(Control(ctl::kBrowse));
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(dlg().settings().m_sWhere, "/old/");
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/old/"));
+}
+
+TEST_F(AppTest, ClosingTheWindowWhileTheChooserIsOpenClosesBothAndSaves) {
+    WriteSettings("m_sWhere=/old/\r\n");
+    Open();
+    QPointer<QFileDialog> open;
+    WhenShown<QFileDialog>([&](QFileDialog& chooser) {
+        open = &chooser;
+        QTest::keyClick(Control(ctl::kWhere), Qt::Key_Escape);
+    });
+    Click(Control(ctl::kBrowse));
+    EXPECT_TRUE(open.isNull()) << "the chooser is gone";
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(SavedSettings().m_sWhere, "/old/");
+}
+
+#ifdef TESSARBOLINK_PROGRAM
+namespace {
+
+// Starts the real program with the given display variables (and nothing else
+// of the test's display setting); returns its exit code and standard error.
+std::pair<int, QString> StartProgram(const QStringList& displayVariables) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+    for (const QString& variable : displayVariables)
+        environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(TESSARBOLINK_PROGRAM), {});
+    if (!program.waitForFinished(20000)) {
+        program.kill();
+        program.waitForFinished();
+        return {-1, QStringLiteral("did not end")};
+    }
+    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2,
+            QString::fromUtf8(program.readAllStandardError())};
+}
+
+}  // namespace
+
+TEST(Startup, WithoutADisplayTheProgramSaysSoAndEndsWithOne) {
+    const auto [code, message] = StartProgram({});
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
+}
+
+TEST(Startup, WithADisplayThatCannotBeReachedTheProgramSaysSoAndEndsWithOne) {
+    const auto [code, message] = StartProgram({QStringLiteral("QT_QPA_PLATFORM=xcb"), QStringLiteral("DISPLAY=:4711")});
+    EXPECT_EQ(code, 1) << "not a crash";
+    EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
+}
+#endif
+
+#include "app_test.moc"

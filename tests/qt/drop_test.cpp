@@ -1,0 +1,205 @@
+// Drops of file: URLs onto the real window run a batch, whose message boxes
+// the test answers; other drags are refused.
+#include <filesystem>
+#include <fstream>
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "qt_test_support.h"
+#include "ui/text_qt.h"
+
+using namespace qt_testing;
+using testing_support::Exists;
+using testing_support::MakeFolder;
+using testing_support::NamesIn;
+using testing_support::WriteBytes;
+
+namespace {
+
+QUrl UrlOf(const ByteString& cp932Path) { return QUrl::fromLocalFile(QtText(cp932Path)); }
+
+// Offers the data to the window as a drag that enters it; true when accepted.
+bool DragEnters(QWidget& window, const QMimeData& data) {
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    return enter.isAccepted();
+}
+
+// Drags the data in and drops it, as a file manager does; returns the action
+// the window took (IgnoreAction if it refused the drag or the drop).
+Qt::DropAction Drops(QWidget& window, const QMimeData& data) {
+    if (!DragEnters(window, data)) return Qt::IgnoreAction;
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+}
+
+QMimeData* Urls(const QList<QUrl>& urls) {
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+}  // namespace
+
+class DropTest : public ::testing::Test, public WindowFixture {
+protected:
+    // Settings for a move into <folder>/dest/ under "new_" + the old name.
+    void MoveIntoDest() {
+        WriteSettings("m_sWhere=" + Dest() + "/\r\nm_sFileNameFormat=new_" + B(u8"[ファイルタイトル].[拡張子]") +
+                      "\r\nm_nMode=0\r\n");
+    }
+    ByteString Dest() const { return folder().Join("dest"); }
+    ByteString Source(const ByteString& name) const { return folder().Join("src") + kPathSeparator + name; }
+    void SetUp() override { MakeFolder(folder().Join("src")); }
+};
+
+TEST_F(DropTest, DroppedFilesAndFoldersAreMovedAfterYesAndTheCountsShown) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    MakeFolder(Source("sub"));
+    WriteBytes(Source("sub") + kPathSeparator + B(u8"写真.txt"), "beta");
+    Open();
+
+    BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+    QString titleAtResult;
+    answerer.onBox = [&](const BoxAnswerer::Seen&) { titleAtResult = window().windowTitle(); };
+    std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt")), UrlOf(Source("sub") + "/")}));
+    ASSERT_TRUE(DragEnters(window(), *data));
+    EXPECT_EQ(Drops(window(), *data), Qt::CopyAction) << "the source is never asked to delete anything";
+    EXPECT_TRUE(answerer.seen.empty()) << "the drop is released before the first box";
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    EXPECT_EQ(answerer.seen[0].text, Q(u8"実行しますか？"));
+    EXPECT_EQ(answerer.seen[0].caption, Q(u8"移動処理"));
+    EXPECT_EQ(answerer.seen[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(answerer.seen[0].buttons, (QStringList{Q(u8"はい(&Y)"), Q(u8"いいえ(&N)")}));
+    EXPECT_EQ(answerer.seen[0].defaultButton, Q(u8"はい(&Y)"));
+    EXPECT_EQ(answerer.seen[1].text, Q(u8"成功：2　失敗：0　トータル：2"));
+    EXPECT_EQ(answerer.seen[1].caption, Q(u8"結果"));
+    EXPECT_EQ(answerer.seen[1].buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_EQ(titleAtResult, QStringLiteral("Tessarbolink  2 0 2")) << "the title shows the counts during the batch";
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("Tessarbolink  2 0 2"));
+
+    EXPECT_EQ(NamesIn(Dest()), (std::vector<ByteString>{"new_alpha.txt", B(u8"new_写真.txt")}));
+    EXPECT_FALSE(Exists(Source("alpha.txt")));
+    EXPECT_EQ(testing_support::ReadBytes(Dest() + kPathSeparator + "new_alpha.txt"), "alpha");
+}
+
+TEST_F(DropTest, NoLeavesEveryFileWhereItWas) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    BoxAnswerer answerer({Q(u8"いいえ(&N)")});
+    std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
+    EXPECT_EQ(Drops(window(), *data), Qt::CopyAction);
+    EXPECT_TRUE(window().BatchRunning());
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+    EXPECT_EQ(answerer.seen.size(), 1u);
+    EXPECT_TRUE(Exists(Source("alpha.txt")));
+    EXPECT_FALSE(Exists(Dest()));
+}
+
+TEST_F(DropTest, APathWithoutAShiftJisFormIsAFailureAndIsNotTouched) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    const std::filesystem::path foreign = testing_support::NativePath(folder().Join("src")) / u8"é€x.txt";
+    { std::ofstream(foreign) << "gamma"; }
+    Open();
+    BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+    const QUrl foreignUrl = QUrl::fromLocalFile(QString::fromStdU16String(foreign.u16string()));
+    std::unique_ptr<QMimeData> data(Urls({foreignUrl, UrlOf(Source("alpha.txt"))}));
+    Drops(window(), *data);
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    EXPECT_EQ(answerer.seen[1].text, Q(u8"成功：1　失敗：1　トータル：2"));
+    EXPECT_TRUE(std::filesystem::exists(foreign));
+    EXPECT_EQ(NamesIn(Dest()), std::vector<ByteString>{"new_alpha.txt"});
+}
+
+TEST_F(DropTest, DroppedPathsKeepTheirOrderAndLoseTrailingSlashes) {
+    const std::vector<DroppedPath> paths = DroppedPathsOf(
+        {QUrl::fromLocalFile(Q(u8"/tmp/表/")), QUrl::fromLocalFile(QStringLiteral("/tmp/b.txt")),
+         QUrl::fromLocalFile(Q(u8"/tmp/x€y")), QUrl::fromLocalFile(QStringLiteral("/"))});
+    ASSERT_EQ(paths.size(), 4u);
+    EXPECT_EQ(paths[0].path, B(u8"/tmp/表"));
+    EXPECT_TRUE(paths[0].convertible);
+    EXPECT_EQ(paths[1].path, "/tmp/b.txt");
+    EXPECT_EQ(paths[2].path, "/tmp/x?y");
+    EXPECT_FALSE(paths[2].convertible);
+    EXPECT_EQ(paths[3].path, "/") << "the root keeps its only slash";
+}
+
+TEST_F(DropTest, DragsOfAnythingButLocalFilesAreRefused) {
+    Open();
+    QMimeData text;
+    text.setText(QStringLiteral("/tmp/a.txt"));
+    EXPECT_FALSE(DragEnters(window(), text));
+    EXPECT_EQ(Drops(window(), text), Qt::IgnoreAction);
+
+    std::unique_ptr<QMimeData> web(Urls({QUrl(QStringLiteral("https://example.org/a.txt"))}));
+    EXPECT_FALSE(DragEnters(window(), *web));
+    std::unique_ptr<QMimeData> mixed(
+        Urls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.txt")), QUrl(QStringLiteral("sftp://host/b"))}));
+    EXPECT_FALSE(DragEnters(window(), *mixed));
+    std::unique_ptr<QMimeData> none(Urls({}));
+    EXPECT_FALSE(DragEnters(window(), *none));
+    EXPECT_FALSE(window().BatchRunning());
+}
+
+TEST_F(DropTest, ASecondDropWhileABatchRunsIsRefused) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    WriteBytes(Source("beta.txt"), "beta");
+    Open();
+    BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+    std::unique_ptr<QMimeData> first(Urls({UrlOf(Source("alpha.txt"))}));
+    std::unique_ptr<QMimeData> second(Urls({UrlOf(Source("beta.txt"))}));
+    bool secondAccepted = true;
+    answerer.onBox = [&](const BoxAnswerer::Seen& box) {
+        if (box.text == Q(u8"実行しますか？")) secondAccepted = DragEnters(window(), *second);
+    };
+    Drops(window(), *first);
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+    EXPECT_FALSE(secondAccepted);
+    EXPECT_EQ(answerer.seen.size(), 2u);
+    EXPECT_TRUE(Exists(Source("beta.txt")));
+    EXPECT_TRUE(DragEnters(window(), *second)) << "accepted again once the batch is over";
+}
+
+TEST_F(DropTest, ABadSizeFieldWarnsAndTheBatchRunsWithWhatWasPulled) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    TypeInto(Control(ctl::kKBytes), QString());
+    BoxAnswerer answerer({QStringLiteral("OK"), Q(u8"いいえ(&N)")});
+    std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
+    Drops(window(), *data);
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+    ASSERT_EQ(answerer.seen.size(), 2u);
+    EXPECT_EQ(answerer.seen[0].text, Q(u8"整数を入力してください。"));
+    EXPECT_EQ(answerer.seen[1].text, Q(u8"実行しますか？"));
+    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QString()) << "a drop pushes nothing back";
+}
+
+TEST_F(DropTest, TheSettingsFileAfterABatchHoldsWhatTheDropPulled) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    Click(Control(ctl::kCopy));
+    BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+    std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
+    Drops(window(), *data);
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+    EXPECT_EQ(answerer.seen[0].caption, Q(u8"コピー処理"));
+    EXPECT_TRUE(Exists(Source("alpha.txt"))) << "copied, not moved";
+    window().close();
+    EXPECT_EQ(SavedSettings().m_nMode, 1);
+    EXPECT_EQ(SavedSettings().m_sWhere, Dest() + "/");
+}

@@ -1,0 +1,175 @@
+// Typing into the real fields, the format buttons, "クリア", and how the
+// window closes: "閉じる(&C)" pulls the controls first, Esc and the close box
+// do not; either way the settings file is written once the window has closed.
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "qt_test_support.h"
+#include "ui/text_qt.h"
+
+using namespace qt_testing;
+
+class FieldsTest : public ::testing::Test, public WindowFixture {};
+
+TEST_F(FieldsTest, SettingsFillTheControlsWhenTheWindowOpens) {
+    WriteSettings(std::string("m_sWhere=") + B(u8"/tmp/格納先/") + "\r\nm_sFileNameFormat=" + B(u8"[連番]_表") +
+                  "\r\nm_nMode=0\r\nm_bChangeLog=1\r\nm_bErrorLog=0\r\nm_bFileDontMove=1\r\n"
+                  "m_nKBytes=-25\r\nm_nDontMoveMode=1\r\nm_bDeleteDerectory=1\r\n");
+    Open();
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), Q(u8"/tmp/格納先/"));
+    EXPECT_EQ(TextOf(Control(ctl::kFormat)), Q(u8"[連番]_表"));
+    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("-25"));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kMove)));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kCopy)));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kChangeLog)));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kErrorLog)));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kFileDontMove)));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kDontMove)));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kDeleteDirectory)));
+}
+
+TEST_F(FieldsTest, TypedTextAndClickedBoxesReachTheSettingsFileThroughTheCloseButton) {
+    Open();
+    TypeInto(Control(ctl::kWhere), Q(u8"/srv/写真/"));
+    TypeInto(Control(ctl::kFormat), Q(u8"x[連番]"));
+    TypeInto(Control(ctl::kKBytes), QStringLiteral("250"));
+    Click(Control(ctl::kMove));
+    Click(Control(ctl::kErrorLog));
+    Click(Control(ctl::kFileDontMove));
+    Click(Control(ctl::kDontMove));
+    Click(Control(ctl::kDeleteDirectory));
+    Click(Control(ctl::kClose));
+
+    EXPECT_FALSE(window().isVisible());
+    const DropSettings saved = SavedSettings();
+    EXPECT_EQ(saved.m_sWhere, B(u8"/srv/写真/"));
+    EXPECT_EQ(saved.m_sFileNameFormat, B(u8"x[連番]"));
+    EXPECT_EQ(saved.m_nMode, 0);
+    EXPECT_EQ(saved.m_bChangeLog, 0);
+    EXPECT_EQ(saved.m_bErrorLog, 1);
+    EXPECT_EQ(saved.m_bFileDontMove, 1);
+    EXPECT_EQ(saved.m_nKBytes, 250);
+    EXPECT_EQ(saved.m_nDontMoveMode, 1);
+    EXPECT_EQ(saved.m_bDeleteDerectory, 1);
+}
+
+TEST_F(FieldsTest, EnterInAFieldPressesTheCloseButtonButEnterOnAnotherButtonPressesThatOne) {
+    Open();
+    TypeInto(Control(ctl::kFormat), QStringLiteral("a"));
+    Control(ctl::kUnderbar)->setFocus();
+    QTest::keyClick(Control(ctl::kUnderbar), Qt::Key_Return);
+    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QStringLiteral("a_"));
+    EXPECT_TRUE(window().isVisible());
+
+    TypeInto(Control(ctl::kWhere), QStringLiteral("/dest/"));
+    QTest::keyClick(Control(ctl::kWhere), Qt::Key_Return);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(window().result(), ctl::kClose);
+    EXPECT_EQ(SavedSettings().m_sWhere, "/dest/");
+}
+
+TEST_F(FieldsTest, EscapeClosesWithoutPullingSoEditsAreLostAndTheModeIsSavedAsOne) {
+    WriteSettings("m_sWhere=/old/\r\nm_nMode=0\r\n");
+    Open();
+    ASSERT_TRUE(CheckedOf(Control(ctl::kMove)));
+    TypeInto(Control(ctl::kWhere), QStringLiteral("/typed/"));
+    Click(Control(ctl::kChangeLog));
+    QTest::keyClick(Control(ctl::kWhere), Qt::Key_Escape);
+
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(window().result(), ctl::kCancel);
+    const DropSettings saved = SavedSettings();
+    EXPECT_EQ(saved.m_sWhere, "/old/");
+    EXPECT_EQ(saved.m_bChangeLog, 0);
+    EXPECT_EQ(saved.m_nMode, 1) << "initialization set it to 1; only a pull reads the radio buttons";
+}
+
+TEST_F(FieldsTest, TheCloseBoxClosesWithoutPulling) {
+    Open();
+    TypeInto(Control(ctl::kFormat), QStringLiteral("lost"));
+    EXPECT_FALSE(testing_support::Exists(folder().Join("Morvandel.sav")));
+    EXPECT_TRUE(window().close());
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_NE(SavedSettings().m_sFileNameFormat, "lost");
+    EXPECT_TRUE(SettingsFileExists()) << "saved when the window closed, before it is destroyed";
+}
+
+TEST_F(FieldsTest, CloseButtonWithABadSizeSaysSoAndStaysOpen) {
+    Open();
+    PasteInto(Control(ctl::kKBytes), QStringLiteral("12kB"));
+    BoxAnswerer answerer({QStringLiteral("OK")});
+    Click(Control(ctl::kClose));
+
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].text, Q(u8"整数を入力してください。"));
+    EXPECT_EQ(answerer.seen[0].caption, QtText(CDropDlg::ProgramName()));
+    EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(answerer.seen[0].buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_FALSE(SettingsFileExists());
+    EXPECT_EQ(window().focusWidget(), Control(ctl::kKBytes)) << "the field gets the focus back";
+    EXPECT_EQ(qobject_cast<QLineEdit*>(Control(ctl::kKBytes))->selectedText(), QStringLiteral("12kB"));
+}
+
+TEST_F(FieldsTest, SizeFieldTakesOnlyDigitsFromTheKeyboard) {
+    Open();
+    TypeInto(Control(ctl::kKBytes), QStringLiteral("1a2-3 .4"));
+    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("1234"));
+    TypeInto(Control(ctl::kKBytes), Q(u8"５6"));  // full-width digits from the input method too
+    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("6"));
+    // Pasted text is not filtered; reading the field judges it.
+    PasteInto(Control(ctl::kKBytes), QStringLiteral(" -7"));
+    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral(" -7"));
+    Click(Control(ctl::kClose));
+    EXPECT_EQ(SavedSettings().m_nKBytes, -7);
+}
+
+TEST_F(FieldsTest, FormatButtonsAppendTheirTokensAtTheEndNotAtTheCaret) {
+    WriteSettings("m_sFileNameFormat=\r\n");
+    Open();
+    const std::vector<std::pair<int, const char8_t*>> buttons = {
+        {ctl::kTitle, u8"[ファイルタイトル]"}, {ctl::kExtension, u8".[拡張子]"}, {ctl::kDate, u8"[現在の日付]"},
+        {ctl::kRandom, u8"[乱数]"},          {ctl::kSerial, u8"[連番]"},      {ctl::kUnderbar, u8"_"},
+        {ctl::kHyphen, u8"-"},              {ctl::kSpace, u8" "},
+    };
+    QString expected = QStringLiteral("ab");
+    TypeInto(Control(ctl::kFormat), expected);
+    for (const auto& [id, token] : buttons) {
+        auto* format = qobject_cast<QLineEdit*>(Control(ctl::kFormat));
+        format->setCursorPosition(1);
+        Click(Control(id));
+        expected += Q(token);
+        EXPECT_EQ(format->text(), expected) << id;
+    }
+    EXPECT_EQ(dlg().settings().m_sFileNameFormat, Cp932Shown(expected));
+}
+
+TEST_F(FieldsTest, ClearEmptiesTheFormatAndRefreshesEveryControlFromTheSettings) {
+    WriteSettings("m_sWhere=/kept/\r\nm_nKBytes=42\r\nm_bChangeLog=1\r\n");
+    Open();
+    TypeInto(Control(ctl::kWhere), QStringLiteral("/edited/"));
+    TypeInto(Control(ctl::kKBytes), QStringLiteral("7"));
+    Click(Control(ctl::kChangeLog));
+    Click(Control(ctl::kClear));
+
+    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString());
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/kept/"));
+    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("42"));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kChangeLog)));
+}
+
+TEST_F(FieldsTest, CharactersWithoutAShiftJisFormReachTheSettingsAsQuestionMarks) {
+    Open();
+    TypeInto(Control(ctl::kFormat), Q(u8"a€b😀c"));
+    Click(Control(ctl::kClose));
+    EXPECT_EQ(SavedSettings().m_sFileNameFormat, "a?b?c");
+}
+
+TEST_F(FieldsTest, BytesThatFormNoCharacterAreShownAsReplacementsNotDropped) {
+    WriteSettings(std::string("m_sFileNameFormat=a\x81\x20") + B(u8"表") + "\r\n");
+    Open();
+    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString(u8"a\uFFFD ") + Q(u8"表"));
+}

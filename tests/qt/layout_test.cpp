@@ -1,0 +1,214 @@
+// The window is laid out from the control table under the Windows dialog-unit
+// conversion, with the table's tab stops, focus rules and radio groups.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "app/about_dialog_qt.h"
+#include "qt_test_support.h"
+#include "ui/dialog_units_qt.h"
+#include "ui/text_qt.h"
+
+using namespace qt_testing;
+
+TEST(DialogUnits, MulDivRoundsHalfAwayFromZeroLikeWindows) {
+    EXPECT_EQ(MulDiv(281, 7, 4), 492);   // 491.75
+    EXPECT_EQ(MulDiv(3, 6, 4), 5);       // 4.5 rounds up
+    EXPECT_EQ(MulDiv(1, 6, 4), 2);       // 1.5 rounds up
+    EXPECT_EQ(MulDiv(5, 17, 8), 11);     // 10.625
+    EXPECT_EQ(MulDiv(-3, 6, 4), -5);     // -4.5 rounds away from zero
+    EXPECT_EQ(MulDiv(0, 17, 8), 0);
+    EXPECT_EQ(MulDiv(2147483647, 2, 4), 1073741824);  // no overflow on the way
+}
+
+TEST(DialogUnits, BaseUnitsAreTheRoundedLetterAverageAndTheFontHeight) {
+    const QFont font = DialogFont(kMainDialogSpec.fontName, kMainDialogSpec.fontPoints);
+    const QFontMetrics metrics(font);
+    const int extent = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const DialogBaseUnits units = BaseUnitsOf(font);
+    EXPECT_EQ(units.height, metrics.height());
+    // Rounded to the nearest whole pixel, halves up.
+    EXPECT_LE(std::abs(units.width * 52 - extent), 26);
+    EXPECT_EQ(font.pointSize(), 9);
+}
+
+TEST(DialogUnits, FontIsAJapaneseFaceThatIsInstalled) {
+    const QFont font = DialogFont(kMainDialogSpec.fontName, kMainDialogSpec.fontPoints);
+    const QStringList japanese = {Q(u8"ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                                  QStringLiteral("Noto Sans CJK JP"), QStringLiteral("IPAPGothic"),
+                                  Q(u8"IPA Pゴシック")};
+    EXPECT_TRUE(japanese.contains(font.family(), Qt::CaseInsensitive)) << font.family().toStdString();
+}
+
+class LayoutTest : public ::testing::Test, public WindowFixture {};
+
+TEST_F(LayoutTest, EveryControlSitsWhereTheTableSaysUnderTheConversion) {
+    DropWindow& window = Open();
+    const BuiltDialog& built = window.layout();
+    const DialogBaseUnits units = BaseUnitsOf(window.font());
+    ASSERT_EQ(built.controls.size(), kMainDialogSpec.controls.size());
+    EXPECT_EQ(window.size(), QSize(MulDiv(331, units.width, 4), MulDiv(193, units.height, 8)));
+    EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "fixed size";
+
+    for (size_t i = 0; i < built.controls.size(); ++i) {
+        const ControlSpec& spec = kMainDialogSpec.controls[i];
+        const QRect expected(MulDiv(spec.x, units.width, 4), MulDiv(spec.y, units.height, 8),
+                             MulDiv(spec.width, units.width, 4), MulDiv(spec.height, units.height, 8));
+        SCOPED_TRACE(QtText(spec.text).toStdString() + " id " + std::to_string(spec.id));
+        EXPECT_EQ(built.controls[i].spec, &spec);
+        EXPECT_EQ(built.controls[i].widget->geometry(), expected);
+        EXPECT_EQ(built.controls[i].widget->parentWidget(), &window) << "group boxes are not parents";
+    }
+}
+
+TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
+    DropWindow& window = Open();
+    EXPECT_EQ(window.windowTitle(), Q(u8"Tessarbolink Ver1.10    ドロップ＆ドラッグで処理を開始します。"));
+    for (const auto& placed : window.layout().controls) {
+        const ControlSpec& spec = *placed.spec;
+        const QString text = QtText(spec.text);
+        SCOPED_TRACE(text.toStdString());
+        switch (spec.kind) {
+        case ControlKind::DefPushButton:
+        case ControlKind::PushButton: {
+            auto* button = qobject_cast<QPushButton*>(placed.widget);
+            ASSERT_NE(button, nullptr);
+            EXPECT_EQ(button->text(), text);
+            EXPECT_EQ(button->isDefault(), spec.kind == ControlKind::DefPushButton);
+            break;
+        }
+        case ControlKind::Edit:
+        case ControlKind::NumberEdit: {
+            auto* edit = qobject_cast<QLineEdit*>(placed.widget);
+            ASSERT_NE(edit, nullptr);
+            EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), spec.kind == ControlKind::NumberEdit);
+            EXPECT_GT(edit->maxLength(), 1000000) << "no length limit";
+            break;
+        }
+        case ControlKind::Label:
+        case ControlKind::LabelNoPrefix: {
+            auto* label = qobject_cast<QLabel*>(placed.widget);
+            ASSERT_NE(label, nullptr);
+            EXPECT_EQ(label->text(), text);
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            break;
+        }
+        case ControlKind::GroupBox: {
+            auto* group = qobject_cast<QGroupBox*>(placed.widget);
+            ASSERT_NE(group, nullptr);
+            EXPECT_EQ(group->title(), text);
+            EXPECT_TRUE(group->testAttribute(Qt::WA_TransparentForMouseEvents));
+            break;
+        }
+        case ControlKind::Radio:
+            ASSERT_NE(qobject_cast<QRadioButton*>(placed.widget), nullptr);
+            EXPECT_EQ(qobject_cast<QAbstractButton*>(placed.widget)->text(), text);
+            break;
+        case ControlKind::CheckBox: {
+            auto* box = qobject_cast<QCheckBox*>(placed.widget);
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(), text);
+            EXPECT_FALSE(box->isTristate());
+            break;
+        }
+        case ControlKind::Icon: FAIL() << "the main dialog has no icon control";
+        }
+        EXPECT_TRUE(placed.widget->isEnabled()) << "no control is ever disabled";
+    }
+}
+
+TEST_F(LayoutTest, TabVisitsExactlyTheTabStopsInTemplateOrder) {
+    DropWindow& window = Open();
+    EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kClose)) << "focus starts on the first tab stop";
+
+    const std::vector<int> tabStops = {1,    1000, 1001, 1008, 1009, 1010, 1011, 1012, 1015,
+                                       1016, 1017, 1018, 1019, 1020, 1021, 1022, 1025, 1026};
+    std::vector<int> visited;
+    for (size_t i = 0; i < tabStops.size(); ++i) {
+        QWidget* focus = QApplication::focusWidget();
+        int id = -1;
+        for (const auto& [controlId, widget] : window.layout().byId)
+            if (widget == focus) id = controlId;
+        visited.push_back(id);
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    EXPECT_EQ(visited, tabStops);
+    EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kClose)) << "and wraps around";
+
+    for (int radio : {ctl::kMove, ctl::kCopy, ctl::kDelete, ctl::kDontMove})
+        EXPECT_FALSE(Control(radio)->focusPolicy() & Qt::TabFocus) << radio;
+}
+
+TEST_F(LayoutTest, RadioButtonsFormTwoGroupsThatCanShowNoneSelected) {
+    WriteSettings("m_nMode=7\r\nm_nDontMoveMode=1\r\n");
+    Open();
+    auto* move = qobject_cast<QAbstractButton*>(Control(ctl::kMove));
+    auto* del = qobject_cast<QAbstractButton*>(Control(ctl::kDelete));
+    ASSERT_NE(move->group(), nullptr);
+    EXPECT_EQ(move->group(), qobject_cast<QAbstractButton*>(Control(ctl::kCopy))->group());
+    EXPECT_EQ(del->group(), qobject_cast<QAbstractButton*>(Control(ctl::kDontMove))->group());
+    EXPECT_NE(move->group(), del->group());
+    EXPECT_TRUE(move->group()->exclusive());
+
+    // Mode 7 is no index: neither "移動" nor "コピー" is selected.
+    EXPECT_FALSE(CheckedOf(Control(ctl::kMove)));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kCopy)));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kDontMove)));
+
+    // Choosing one in a group leaves the other group alone.
+    Click(Control(ctl::kMove));
+    Click(Control(ctl::kDelete));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kMove)));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kCopy)));
+    EXPECT_TRUE(CheckedOf(Control(ctl::kDelete)));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kDontMove)));
+
+    // A push of a value that is no index clears a group that shows a choice.
+    dlg().settings().m_nDontMoveMode = -1;
+    Click(Control(ctl::kClear));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kDelete)));
+    EXPECT_FALSE(CheckedOf(Control(ctl::kDontMove)));
+    EXPECT_TRUE(del->group()->exclusive()) << "and the group stays exclusive";
+}
+
+TEST_F(LayoutTest, ClicksReachControlsUnderGroupBoxes) {
+    Open();
+    // "変換" lies inside the group box "ログを取る", which was created before it,
+    // and "移動・コピーしない" inside "その他", created before it too; the
+    // checks go through the real hit test of the window.
+    for (int id : {ctl::kChangeLog, ctl::kDontMove, ctl::kDeleteDirectory}) {
+        QWidget* control = Control(id);
+        const QPoint centre = control->geometry().center();
+        EXPECT_EQ(window().childAt(centre), control) << id;
+    }
+}
+
+TEST_F(LayoutTest, AboutBoxIsLaidOutFromItsTable) {
+    Open();
+    CAboutDlg about(&window(), QString());
+    const DialogBaseUnits units = BaseUnitsOf(about.font());
+    EXPECT_EQ(about.windowTitle(), Q(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
+    EXPECT_EQ(about.size(), QSize(MulDiv(235, units.width, 4), MulDiv(55, units.height, 8)));
+    auto* ok = qobject_cast<QPushButton*>(about.Control(ctl::kClose));
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+    EXPECT_TRUE(ok->isDefault());
+    EXPECT_EQ(ok->geometry(), QRect(MulDiv(178, units.width, 4), MulDiv(34, units.height, 8),
+                                    MulDiv(50, units.width, 4), MulDiv(14, units.height, 8)));
+    const auto& controls = about.layout().controls;
+    ASSERT_EQ(controls.size(), 4u);
+    auto* icon = qobject_cast<QLabel*>(controls[0].widget);
+    ASSERT_NE(icon, nullptr);
+    EXPECT_FALSE(icon->pixmap().isNull()) << "the application icon is compiled in";
+    EXPECT_EQ(icon->pos(), QPoint(MulDiv(11, units.width, 4), MulDiv(17, units.height, 8)));
+    EXPECT_EQ(qobject_cast<QLabel*>(controls[1].widget)->text(), QStringLiteral("Tessarbolink Version 1.10"));
+}
