@@ -1,1 +1,937 @@
-#include "fs/fs.h"  // placeholder: being written
+// The file layer on Linux.  Paths arrive as code page 932 bytes and are
+// converted strictly to UTF-8 before any system call: a path without an exact
+// UTF-8 form fails the operation, so no other file is ever touched in its
+// place.  Every replacement of a file goes through a new file beside it that
+// takes the old one's place in one rename, so a failure never leaves a file
+// half-written.
+#include <dirent.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "fs/fs.h"
+#include "fs/fs_posix_internal.h"
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+const char kPathSeparator = '/';
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Code page 932 <-> UTF-8
+
+// One pair of iconv descriptors per thread, opened once: conversions run for
+// every file of a batch.
+class Converters {
+public:
+    Converters() : toUtf8_(iconv_open("UTF-8", "CP932")), toCp932_(iconv_open("CP932", "UTF-8")) {}
+    ~Converters() {
+        if (toUtf8_ != kNone) iconv_close(toUtf8_);
+        if (toCp932_ != kNone) iconv_close(toCp932_);
+    }
+    Converters(const Converters&) = delete;
+    Converters& operator=(const Converters&) = delete;
+
+    iconv_t toUtf8() const { return toUtf8_; }
+    iconv_t toCp932() const { return toCp932_; }
+
+    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+
+private:
+    iconv_t toUtf8_;
+    iconv_t toCp932_;
+};
+
+Converters& ThreadConverters() {
+    thread_local Converters converters;
+    return converters;
+}
+
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// One pass of iconv over the whole input; false at the first byte sequence
+// that has no form on the other side.
+bool RunIconv(iconv_t cd, const std::string& in, std::string& out) {
+    out.clear();
+    if (cd == Converters::kNone) return false;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+
+    out.resize(in.size() * 3 + 8);
+    char* inPos = const_cast<char*>(in.data());
+    size_t inLeft = in.size();
+    char* outPos = out.data();
+    size_t outLeft = out.size();
+    while (inLeft > 0) {
+        if (iconv(cd, &inPos, &inLeft, &outPos, &outLeft) != static_cast<size_t>(-1)) continue;
+        if (errno != E2BIG) {
+            out.clear();
+            return false;
+        }
+        const size_t used = static_cast<size_t>(outPos - out.data());
+        out.resize(out.size() * 2);
+        outPos = out.data() + used;
+        outLeft = out.size() - used;
+    }
+    if (iconv(cd, nullptr, nullptr, &outPos, &outLeft) == static_cast<size_t>(-1)) {
+        out.clear();
+        return false;
+    }
+    out.resize(static_cast<size_t>(outPos - out.data()));
+    return true;
+}
+
+// Converts and converts back: glibc maps some characters to a look-alike
+// (U+00A5 to 0x5C, U+301C to 0x8160 ...), and code page 932 has bytes that
+// share one character with other bytes.  Only an exact round trip counts.
+bool ConvertStrictly(iconv_t there, iconv_t back, const std::string& in, std::string& out) {
+    if (IsAscii(in)) {  // ASCII is the same in both encodings
+        out = in;
+        return true;
+    }
+    std::string roundTrip;
+    if (RunIconv(there, in, out) && RunIconv(back, out, roundTrip) && roundTrip == in) return true;
+    out.clear();
+    return false;
+}
+
+// The byte length of the UTF-8 sequence that starts with this byte, or 0 for
+// a byte that cannot start one.
+size_t Utf8SequenceLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+// The UTF-8 form of a path, or false when it has none.  A NUL byte would cut
+// the path short in a system call, so it makes the path unusable too.
+bool ToNative(const ByteString& path, std::string& native) {
+    if (path.empty() || path.find('\0') != ByteString::npos) return false;
+    return Cp932ToUtf8(path, native);
+}
+
+// The folder part of a native path ("." for a bare name).
+std::string FolderOf(const std::string& native) {
+    const size_t slash = native.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return native.substr(0, slash);
+}
+
+std::string JoinNative(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + '/' + name;
+}
+
+// The path a link finally leads to; the path itself when it is no link;
+// empty for a dangling link or a loop.
+std::string ResolvedTarget(const std::string& native) {
+    struct stat st;
+    if (lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return native;
+    char* real = realpath(native.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string target(real);
+    free(real);
+    return target;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+bool HasNoWriteBit(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+// ---------------------------------------------------------------------------
+// Errors and writing
+
+FileErrorCause CauseOf(int error) {
+    switch (error) {
+    case ENOENT: return FileErrorCause::FileNotFound;
+    case EACCES:
+    case EPERM: return FileErrorCause::AccessDenied;
+    case ENOSPC:
+    case EDQUOT: return FileErrorCause::DiskFull;
+    case EMFILE:
+    case ENFILE: return FileErrorCause::TooManyOpenFiles;
+    case EIO: return FileErrorCause::HardIO;
+    case EBADF: return FileErrorCause::InvalidFile;
+    case ESPIPE: return FileErrorCause::BadSeek;
+    case ENAMETOOLONG:
+    case ENOTDIR:
+    case EINVAL: return FileErrorCause::BadPath;
+    default: return FileErrorCause::Generic;
+    }
+}
+
+// Bytes that writes may still store before they come up short; negative when
+// the test seam is off.
+std::atomic<int64_t> g_shortWriteBudget{-1};
+
+// write(2), cut short by the test seam once its budget is spent.
+ssize_t WriteOnce(int fd, const char* data, size_t size) {
+    const int64_t budget = g_shortWriteBudget.load();
+    if (budget >= 0 && static_cast<uint64_t>(budget) < size) size = static_cast<size_t>(budget);
+    if (size == 0) return 0;
+    const ssize_t written = write(fd, data, size);
+    if (budget >= 0 && written > 0) g_shortWriteBudget.fetch_sub(written);
+    return written;
+}
+
+bool ShortWriteSeamActive() { return g_shortWriteBudget.load() >= 0; }
+
+// One write of an open file; any failure throws.  A write that stores fewer
+// bytes than asked means the disk is full.
+void WriteOrThrow(int fd, const char* data, size_t size, const ByteString& path) {
+    if (size == 0) return;
+    ssize_t written;
+    do {
+        written = WriteOnce(fd, data, size);
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) throw FileError(CauseOf(errno), FileStep::Write, path);
+    if (static_cast<size_t>(written) < size) throw FileError(FileErrorCause::DiskFull, FileStep::Write, path);
+}
+
+// The text in full 1024-byte blocks, then the rest.
+void WriteInBlocks(int fd, const ByteString& text, const ByteString& path) {
+    constexpr size_t kBlock = 1024;
+    for (size_t at = 0; at < text.size(); at += kBlock)
+        WriteOrThrow(fd, text.data() + at, std::min(kBlock, text.size() - at), path);
+}
+
+// An open file descriptor, closed when it goes out of scope.  Close() reports
+// the result where a failed close matters.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) close(fd_);
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    int Close() {
+        const int result = close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
+
+// Closes a file whose failure to close must be reported.
+void CloseOrThrow(Fd& fd, const ByteString& path) {
+    if (fd.Close() != 0) throw FileError(CauseOf(errno), FileStep::Close, path);
+}
+
+// Writes one byte per call and hands the system large blocks.
+class BufferedWriter {
+public:
+    BufferedWriter(int fd, const ByteString& path) : fd_(fd), path_(path) { buffer_.reserve(kCapacity); }
+
+    void Put(char byte) {
+        buffer_.push_back(byte);
+        if (buffer_.size() == kCapacity) Flush();
+    }
+
+    void Flush() {
+        WriteOrThrow(fd_, buffer_.data(), buffer_.size(), path_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr size_t kCapacity = 64 * 1024;
+    int fd_;
+    const ByteString& path_;
+    std::string buffer_;
+};
+
+void ClearNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+// Opens with O_NONBLOCK so that a FIFO never blocks the program, then refuses
+// anything that is not a regular file or a device.
+Fd OpenFileLike(const std::string& native, int flags, mode_t mode, struct stat& st) {
+    Fd fd(open(native.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode));
+    if (!fd.valid()) return fd;
+    if (fstat(fd.get(), &st) != 0 || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || S_ISDIR(st.st_mode))
+        return Fd();
+    ClearNonBlocking(fd.get());
+    return fd;
+}
+
+// ---------------------------------------------------------------------------
+// Temporary files and copies
+
+std::string RandomSuffix() {
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    char text[20];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
+    return text;
+}
+
+// A new file with a fresh hidden name in the folder, created exclusively.
+Fd CreateTempIn(const std::string& folder, mode_t mode, std::string& tempPath) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = JoinNative(folder, ".tessarbolink-" + RandomSuffix() + ".tmp");
+        Fd fd(open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        if (fd.valid()) return fd;
+        if (errno != EEXIST) break;
+    }
+    tempPath.clear();
+    return Fd();
+}
+
+// Removes a temporary file on every path out of scope unless kept.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+    ~TempFileGuard() {
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+    void Keep() { path_.clear(); }
+
+private:
+    std::string path_;
+};
+
+constexpr size_t kCopyBufferSize = 256 * 1024;
+
+char* CopyBuffer() {
+    thread_local std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+    return buffer.get();
+}
+
+// Copies the rest of one file into another with read and write.
+bool CopyByReadWrite(int in, int out) {
+    char* buffer = CopyBuffer();
+    for (;;) {
+        const ssize_t got = read(in, buffer, kCopyBufferSize);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = WriteOnce(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            done += put;
+        }
+    }
+}
+
+// Copies a whole file of the given size, in the kernel where the file
+// systems allow it.
+bool CopyContent(int in, int out, off_t size) {
+    // A file that reports no size (as some kernel files do) may still have
+    // content: only reading finds its end.
+    if (size == 0 || ShortWriteSeamActive()) return CopyByReadWrite(in, out);
+    for (off_t done = 0; done < size;) {
+        const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+        if (copied > 0) {
+            done += copied;
+            continue;
+        }
+        if (copied < 0 && errno == EINTR) continue;
+        // Shorter than it said, or refused (old kernel, file systems that
+        // cannot copy between each other): read and write whatever is left.
+        if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF)
+            return false;
+        return CopyByReadWrite(in, out);
+    }
+    return true;
+}
+
+// Gives the copy the source's permission bits and times.
+bool TakeOverAttributes(int out, const struct stat& source, mode_t modeMask) {
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    return fchmod(out, source.st_mode & modeMask) == 0 && futimens(out, times) == 0;
+}
+
+// Off in the tests of the fallback for file systems that refuse
+// RENAME_NOREPLACE.
+std::atomic<bool> g_renameNoReplace{true};
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (!g_renameNoReplace) {
+        errno = EINVAL;
+        return -1;
+    }
+    return static_cast<int>(syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+}
+
+void SyncFolder(const std::string& folder) {
+    Fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid()) fsync(fd.get());
+}
+
+// Off in the tests that exercise the named temporary file, as on a file
+// system without O_TMPFILE.
+std::atomic<bool> g_unnamedTempFiles{true};
+
+std::function<void()>& BeforePublishHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+void RunBeforePublishHook() {
+    if (BeforePublishHook()) BeforePublishHook()();
+}
+
+// Opens a regular file (not a link) for reading; its status goes to st.
+Fd OpenPlainFileForReading(const std::string& native, struct stat& st) {
+    struct stat before;
+    if (lstat(native.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return Fd();
+    Fd fd(open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !SameFile(st, before)) return Fd();
+    return fd;
+}
+
+// Fills a new file in the destination folder with the source's content and
+// attributes, flushed to the disk.
+bool FillMovedCopy(int in, int out, const struct stat& source) {
+    if (!CopyContent(in, out, source.st_size)) return false;
+    (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
+    return TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
+}
+
+// Publishes an unnamed (O_TMPFILE) file under a name, only while it is free.
+bool PublishUnnamed(int fd, const std::string& destination) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno == EEXIST) return false;
+    return linkat(fd, "", AT_FDCWD, destination.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Publishes a named temporary file under a name, only while it is free.
+bool PublishNamed(const std::string& temp, const std::string& destination) {
+    if (RenameNoReplace(temp, destination) == 0) return true;
+    if (errno == EEXIST || link(temp.c_str(), destination.c_str()) != 0) return false;
+    unlink(temp.c_str());
+    return true;
+}
+
+// Copies the source into the destination folder and publishes the copy under
+// the destination name; the source is not touched.  The identity of the
+// published file goes to published.
+bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, struct stat& published) {
+    const std::string folder = FolderOf(destination);
+    Fd unnamed(g_unnamedTempFiles ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+    if (unnamed.valid()) {
+        if (!FillMovedCopy(in, unnamed.get(), source) || fstat(unnamed.get(), &published) != 0) return false;
+        RunBeforePublishHook();
+        return PublishUnnamed(unnamed.get(), destination);
+    }
+    std::string temp;
+    Fd named = CreateTempIn(folder, 0600, temp);
+    if (!named.valid()) return false;
+    TempFileGuard guard(temp);
+    if (!FillMovedCopy(in, named.get(), source) || fstat(named.get(), &published) != 0 || named.Close() != 0)
+        return false;
+    RunBeforePublishHook();
+    if (!PublishNamed(temp, destination)) return false;
+    guard.Keep();
+    return true;
+}
+
+// Whether a copy of the source may take the place of what the path names:
+// nothing, or a writable regular file other than the source itself.
+// Read-only means no write bit at all (root passes access(), so the bits
+// decide) or not writable for this user.
+bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
+    struct stat old;
+    if (lstat(target.c_str(), &old) != 0) return errno == ENOENT;
+    return S_ISREG(old.st_mode) && !SameFile(old, source) && !HasNoWriteBit(old) &&
+           access(target.c_str(), W_OK) == 0;
+}
+
+// Copies into a new file beside the target, which replaces the target in one
+// rename only when complete.  Not flushed: a copy keeps its source, so a
+// crash loses nothing, and copies must run at the speed of a plain copy.
+bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target) {
+    std::string temp;
+    Fd out = CreateTempIn(FolderOf(target), 0600, temp);
+    if (!out.valid()) return false;
+    TempFileGuard guard(temp);
+    if (!CopyContent(in, out.get(), source.st_size) || !TakeOverAttributes(out.get(), source, 0777) ||
+        out.Close() != 0 || rename(temp.c_str(), target.c_str()) != 0)
+        return false;
+    guard.Keep();
+    return true;
+}
+
+// Moves a regular file to another file system.  Links and special files are
+// not carried across: a link would have to be re-created pointing elsewhere
+// relative to its new folder, and a device or FIFO has no content to copy, so
+// such a move fails and the source stays.
+int MoveAcrossDevicesNative(const std::string& source, const std::string& destination) {
+    struct stat st;
+    Fd in = OpenPlainFileForReading(source, st);
+    if (!in.valid()) return 0;
+    struct stat published;
+    if (!CopyAndPublish(in.get(), st, destination, published)) return 0;
+    SyncFolder(FolderOf(destination));
+    if (unlink(source.c_str()) == 0) return 1;
+    // The source cannot go: take back the copy (only if it is still ours),
+    // so that a failed move leaves things as they were.
+    struct stat now;
+    if (lstat(destination.c_str(), &now) == 0 && SameFile(now, published)) unlink(destination.c_str());
+    return 0;
+}
+
+// Where the file system has no hard links (and no RENAME_NOREPLACE): claims
+// the name with an exclusive create, then renames over that claim.
+int MoveOverOwnClaim(const std::string& source, const std::string& destination) {
+    Fd claim(open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!claim.valid()) return 0;
+    claim.Close();
+    if (rename(source.c_str(), destination.c_str()) == 0) return 1;
+    unlink(destination.c_str());
+    return 0;
+}
+
+// A second name, then the first one dropped: link() never replaces.
+int MoveByLink(const std::string& source, const std::string& destination) {
+    if (link(source.c_str(), destination.c_str()) == 0) {
+        if (unlink(source.c_str()) == 0) return 1;
+        unlink(destination.c_str());
+        return 0;
+    }
+    switch (errno) {
+    case EXDEV: return MoveAcrossDevicesNative(source, destination);
+    case EPERM:
+    case EOPNOTSUPP: return MoveOverOwnClaim(source, destination);
+    default: return 0;
+    }
+}
+
+int MoveNative(const std::string& source, const std::string& destination) {
+    struct stat st;
+    if (lstat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    if (RenameNoReplace(source, destination) == 0) return 1;
+    switch (errno) {
+    case EXDEV: return MoveAcrossDevicesNative(source, destination);
+    case EINVAL:
+    case ENOSYS:
+    case EOPNOTSUPP: return MoveByLink(source, destination);
+    default: return 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Listing
+
+EntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode)) return EntryKind::File;
+    if (S_ISDIR(mode)) return EntryKind::Folder;
+    return EntryKind::Special;
+}
+
+// What a link leads to: a folder, a file, or nothing usable.
+EntryKind KindOfLinkTarget(const std::string& native) {
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) return EntryKind::Special;
+    if (S_ISDIR(st.st_mode)) return EntryKind::FolderLink;
+    if (S_ISREG(st.st_mode)) return EntryKind::File;
+    return EntryKind::Special;
+}
+
+EntryKind KindOfNative(const std::string& native) {
+    struct stat st;
+    if (lstat(native.c_str(), &st) != 0) return EntryKind::Missing;
+    if (S_ISLNK(st.st_mode)) return KindOfLinkTarget(native);
+    return KindOfMode(st.st_mode);
+}
+
+EntryKind KindOfDirent(const std::string& native, unsigned char type) {
+    switch (type) {
+    case DT_REG: return EntryKind::File;
+    case DT_DIR: return EntryKind::Folder;
+    case DT_LNK: return KindOfLinkTarget(native);
+    case DT_UNKNOWN: return KindOfNative(native);
+    default: return EntryKind::Special;
+    }
+}
+
+bool IsDotOrDotDot(const char* name) {
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+struct RawEntry {
+    std::string name;
+    unsigned char type;
+};
+
+// The whole listing first, so that nothing done to the entries afterwards
+// changes what is read.
+bool ReadRawListing(const std::string& folder, std::vector<RawEntry>& raw) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return false;
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsDotOrDotDot(entry->d_name)) raw.push_back({entry->d_name, entry->d_type});
+    }
+    closedir(dir);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Dates
+
+// Seconds in 400 Gregorian years: the calendar, and the weekday with it,
+// repeats after exactly this span.
+constexpr int64_t kSecondsPer400Years = 146097LL * 86400;
+
+LocalDateTime FromTm(const struct tm& tm, int64_t yearShift) {
+    LocalDateTime local;
+    local.year = static_cast<int64_t>(tm.tm_year) + 1900 + yearShift;
+    local.month = tm.tm_mon + 1;
+    local.day = tm.tm_mday;
+    local.hour = tm.tm_hour;
+    local.minute = tm.tm_min;
+    local.second = tm.tm_sec;
+    return local;
+}
+
+int64_t FloorDivide(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Conversions
+
+bool Cp932ToUtf8(const ByteString& text, std::string& utf8) {
+    const Converters& c = ThreadConverters();
+    return ConvertStrictly(c.toUtf8(), c.toCp932(), text, utf8);
+}
+
+bool Utf8ToCp932(const std::string& utf8, ByteString& text) {
+    const Converters& c = ThreadConverters();
+    return ConvertStrictly(c.toCp932(), c.toUtf8(), utf8, text);
+}
+
+ByteString Utf8ToCp932Shown(const std::string& utf8) {
+    ByteString whole;
+    if (Utf8ToCp932(utf8, whole)) return whole;
+
+    ByteString shown;
+    ByteString one;
+    for (size_t at = 0; at < utf8.size();) {
+        size_t length = Utf8SequenceLength(static_cast<unsigned char>(utf8[at]));
+        if (length == 0 || at + length > utf8.size()) length = 1;  // a stray byte: one "?"
+        if (Utf8ToCp932(utf8.substr(at, length), one))
+            shown += one;
+        else
+            shown += '?';
+        at += length;
+    }
+    return shown;
+}
+
+// ---------------------------------------------------------------------------
+// Queries
+
+int FileExists(const ByteString& path) {
+    std::string native;
+    struct stat st;
+    return ToNative(path, native) && lstat(native.c_str(), &st) == 0 ? 1 : 0;
+}
+
+EntryKind KindOf(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return EntryKind::Missing;
+    return KindOfNative(native);
+}
+
+std::optional<int64_t> FileSizeOf(const ByteString& path) {
+    std::string native;
+    struct stat st;
+    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0) return std::nullopt;
+    if (S_ISLNK(st.st_mode) && stat(native.c_str(), &st) != 0) return std::nullopt;
+    if (!S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<int64_t>(st.st_size);
+}
+
+std::optional<FileId> FileIdOf(const ByteString& path) {
+    std::string native;
+    struct stat st;
+    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0) return std::nullopt;
+    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    std::string native;
+    std::vector<RawEntry> raw;
+    if (!ToNative(folder, native) || !ReadRawListing(native, raw)) return false;
+
+    entries.reserve(raw.size());
+    for (const RawEntry& entry : raw) {
+        FolderEntry listed;
+        listed.convertible = Utf8ToCp932(entry.name, listed.name);
+        if (!listed.convertible) listed.name = Utf8ToCp932Shown(entry.name);
+        listed.kind = KindOfDirent(JoinNative(native, entry.name), entry.type);
+        entries.push_back(std::move(listed));
+    }
+    return true;
+}
+
+int FolderIsEmpty(const ByteString& folder) {
+    std::string native;
+    if (!ToNative(folder, native)) return -1;
+    DIR* dir = opendir(native.c_str());
+    if (!dir) return -1;
+    int empty = 1;
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsDotOrDotDot(entry->d_name)) {
+            empty = 0;
+            break;
+        }
+    }
+    closedir(dir);
+    return empty;
+}
+
+// ---------------------------------------------------------------------------
+// Changes to files and folders
+
+int MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
+    if (FileExists(destination)) return 0;
+    return fs_posix_steps::MoveWithoutPrecheck(source, destination);
+}
+
+int CopyOverwrite(const ByteString& source, const ByteString& destination) {
+    std::string from, to;
+    if (!ToNative(source, from) || !ToNative(destination, to)) return 0;
+
+    struct stat src;
+    if (stat(from.c_str(), &src) != 0 || !S_ISREG(src.st_mode)) return 0;
+
+    // A link as destination is written through: its target is replaced and
+    // the link stays.  A dangling link is refused rather than followed into a
+    // folder nobody chose.
+    const std::string target = ResolvedTarget(to);
+    if (target.empty() || !MayBeReplacedBy(target, src)) return 0;
+
+    // The source is opened only now that it is known to be a regular file,
+    // and must still be the same one.
+    Fd in(open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened;
+    if (!in.valid() || fstat(in.get(), &opened) != 0 || !SameFile(opened, src)) return 0;
+    return CopyInPlaceOf(in.get(), src, target) ? 1 : 0;
+}
+
+int RemoveFile(const ByteString& path) {
+    std::string native;
+    struct stat st;
+    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    return unlink(native.c_str()) == 0 ? 1 : 0;
+}
+
+int CreateFolder(const ByteString& path) {
+    std::string native;
+    return ToNative(path, native) && mkdir(native.c_str(), 0777) == 0 ? 1 : 0;
+}
+
+int RemoveFolder(const ByteString& path) {
+    std::string native;
+    return ToNative(path, native) && rmdir(native.c_str()) == 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Whole-file reads and writes
+
+ByteString ReadTextFile(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return ByteString();
+    struct stat st;
+    Fd fd = OpenFileLike(native, O_RDONLY, 0, st);
+    if (!fd.valid() || !S_ISREG(st.st_mode)) return ByteString();  // a device might never end
+
+    ByteString content;
+    char block[1024];
+    for (;;) {
+        const ssize_t got = read(fd.get(), block, sizeof block);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw FileError(CauseOf(errno), FileStep::Read, path);
+        }
+        content.append(block, static_cast<size_t>(got));
+    }
+    CloseOrThrow(fd, path);
+    return content;
+}
+
+int WriteTextFile(const ByteString& path, const ByteString& text) {
+    std::string native;
+    if (!ToNative(path, native)) return 0;
+
+    // The owner's read and write permission is added, so that a file marked
+    // read-only is written all the same; nothing else changes.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        (void)chmod(native.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR);
+
+    Fd fd = OpenFileLike(native, O_WRONLY, 0, st);
+    if (!fd.valid()) fd = OpenFileLike(native, O_WRONLY | O_CREAT | O_TRUNC, 0666, st);
+    if (!fd.valid()) return 0;
+
+    if (S_ISREG(st.st_mode) && ftruncate(fd.get(), 0) != 0)
+        throw FileError(CauseOf(errno), FileStep::Truncate, path);
+    WriteInBlocks(fd.get(), text, path);
+    CloseOrThrow(fd, path);
+    return 1;
+}
+
+int WriteTextFileSafely(const ByteString& path, const ByteString& text) {
+    std::string native;
+    if (!ToNative(path, native)) return 0;
+
+    // A link is written through: its target gets the new content.  A dangling
+    // link is left to the plain write, which creates the target.
+    const std::string target = ResolvedTarget(native);
+    if (target.empty()) return WriteTextFile(path, text);
+    struct stat old;
+    const bool replacing = stat(target.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode)) return WriteTextFile(path, text);
+
+    std::string temp;
+    Fd fd = CreateTempIn(FolderOf(target), 0666, temp);
+    if (!fd.valid()) return WriteTextFile(path, text);
+    TempFileGuard guard(temp);
+
+    if (replacing) {
+        // Same owner and permissions as before, plus the owner's read and
+        // write permission (a read-only file is written all the same).
+        (void)!fchown(fd.get(), old.st_uid, old.st_gid);
+        (void)fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR);
+    }
+    WriteInBlocks(fd.get(), text, path);
+    if (fsync(fd.get()) != 0) throw FileError(CauseOf(errno), FileStep::Write, path);
+    CloseOrThrow(fd, path);
+    if (rename(temp.c_str(), target.c_str()) != 0) return 0;
+    guard.Keep();
+    SyncFolder(FolderOf(target));
+    return 1;
+}
+
+int AppendTextToFile(const ByteString& path, const ByteString& text) {
+    std::string native;
+    if (!ToNative(path, native)) return 0;
+
+    // A file without any write bit is read-only for this program, also for
+    // root, whom open() would let through.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && HasNoWriteBit(st)) return 0;
+
+    Fd fd = OpenFileLike(native, O_WRONLY | O_APPEND | O_CREAT, 0666, st);
+    if (!fd.valid()) return 0;
+
+    BufferedWriter writer(fd.get(), path);
+    for (const char byte : text) writer.Put(byte);
+    writer.Flush();
+    CloseOrThrow(fd, path);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// The program and the clock
+
+ByteString ExecutablePath() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) return ByteString();
+        if (static_cast<size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(length));
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    ByteString path;
+    return Utf8ToCp932(buffer, path) ? path : ByteString();
+}
+
+int64_t CurrentTimeSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
+LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
+    struct tm tm {};
+    const time_t direct = static_cast<time_t>(secondsSince1970);
+    if (localtime_r(&direct, &tm)) return FromTm(tm, 0);
+
+    // The year does not fit the C library's int.  The calendar repeats every
+    // 400 years, so the same moment within the cycle that starts in 1970 has
+    // the same month, day and time (and the time-zone rule of far-off years
+    // is the zone's final, yearly rule): only the year is shifted back.
+    const int64_t cycles = FloorDivide(secondsSince1970, kSecondsPer400Years);
+    const time_t inCycle = static_cast<time_t>(secondsSince1970 - cycles * kSecondsPer400Years);
+    if (localtime_r(&inCycle, &tm)) return FromTm(tm, cycles * 400);
+    return LocalDateTime();
+}
+
+void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteBudget.store(bytes < 0 ? -1 : bytes); }
+
+// ---------------------------------------------------------------------------
+// Steps the tests drive directly
+
+namespace fs_posix_steps {
+
+int MoveWithoutPrecheck(const ByteString& source, const ByteString& destination) {
+    std::string from, to;
+    if (!ToNative(source, from) || !ToNative(destination, to)) return 0;
+    return MoveNative(from, to);
+}
+
+int MoveAcrossDevices(const ByteString& source, const ByteString& destination) {
+    std::string from, to;
+    if (!ToNative(source, from) || !ToNative(destination, to)) return 0;
+    return MoveAcrossDevicesNative(from, to);
+}
+
+void SetBeforePublishHookForTesting(std::function<void()> hook) { BeforePublishHook() = std::move(hook); }
+
+void SetUnnamedTempFilesForTesting(bool allowed) { g_unnamedTempFiles = allowed; }
+
+void SetRenameNoReplaceForTesting(bool allowed) { g_renameNoReplace = allowed; }
+
+}  // namespace fs_posix_steps

@@ -1,0 +1,316 @@
+// What the file layer must do on every platform.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "fs/fs.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const ByteString& Hyou() {  // 表: its second byte is 0x5C, a separator byte
+    static const ByteString text = Cp932(u8"表");
+    return text;
+}
+
+bool OwnerCanWrite(const ByteString& path) {
+    const auto perms = std::filesystem::status(NativePath(path)).permissions();
+    return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
+}
+
+void MakeReadOnly(const ByteString& path) {
+    std::filesystem::permissions(NativePath(path),
+                                 std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+}
+
+class ShortWrites {
+public:
+    explicit ShortWrites(int64_t after) { SetShortWriteAfterForTesting(after); }
+    ~ShortWrites() { SetShortWriteAfterForTesting(-1); }
+};
+
+}  // namespace
+
+TEST(FsConversion, RoundTripsAreExactAndBestFitIsRefused) {
+    EXPECT_EQ(Hyou(), ByteString("\x95\x5C"));
+    std::string utf8;
+    ASSERT_TRUE(Cp932ToUtf8(Hyou() + "\xB1" "a\\b", utf8));
+    EXPECT_EQ(utf8, std::string(reinterpret_cast<const char*>(u8"表ｱa\\b")));
+
+    ByteString back;
+    EXPECT_FALSE(Utf8ToCp932(reinterpret_cast<const char*>(u8"\u00A5"), back)) << "yen sign must not become 0x5C";
+    EXPECT_FALSE(Utf8ToCp932(reinterpret_cast<const char*>(u8"\u301C"), back)) << "wave dash has no exact form";
+    EXPECT_FALSE(Utf8ToCp932(reinterpret_cast<const char*>(u8"a\U0001F600"), back));
+    EXPECT_FALSE(Cp932ToUtf8("ab\x81", utf8)) << "a lone lead byte is no character";
+}
+
+TEST(FsConversion, ShownFormReplacesEachMissingCharacter) {
+    EXPECT_EQ(Utf8ToCp932Shown(reinterpret_cast<const char*>(u8"x\u00A5y\U0001F600表")), "x?y?" + Hyou());
+    EXPECT_EQ(Utf8ToCp932Shown("a\xFF" "b"), "a?b");
+}
+
+TEST(FsMove, NeverReplacesAnExistingFileOrFolder) {
+    TempFolder temp;
+    const ByteString source = temp.Join("source.txt");
+    const ByteString taken = temp.Join("taken.txt");
+    const ByteString folder = temp.Join("folder");
+    WriteBytes(source, "new");
+    WriteBytes(taken, "old");
+    MakeFolder(folder);
+
+    EXPECT_EQ(MoveNoOverwrite(source, taken), 0);
+    EXPECT_EQ(MoveNoOverwrite(source, folder), 0);
+    EXPECT_EQ(ReadBytes(source), "new");
+    EXPECT_EQ(ReadBytes(taken), "old");
+    EXPECT_EQ(NamesIn(folder).size(), 0u);
+}
+
+TEST(FsMove, MovesToAFreeNameAndRefusesFoldersAndMissingSources) {
+    TempFolder temp;
+    const ByteString source = temp.Join(Hyou() + ".txt");
+    const ByteString destination = temp.Join("moved " + Hyou());
+    WriteBytes(source, "content");
+
+    EXPECT_EQ(MoveNoOverwrite(source, destination), 1);
+    EXPECT_FALSE(Exists(source));
+    EXPECT_EQ(ReadBytes(destination), "content");
+
+    EXPECT_EQ(MoveNoOverwrite(temp.Join("missing"), temp.Join("elsewhere")), 0);
+    MakeFolder(temp.Join("sub"));
+    EXPECT_EQ(MoveNoOverwrite(temp.Join("sub"), temp.Join("sub2")), 0) << "folders are walked, not moved";
+    EXPECT_TRUE(Exists(temp.Join("sub")));
+}
+
+TEST(FsCopy, ReplacesTheDestinationAndKeepsTheSource) {
+    TempFolder temp;
+    const ByteString source = temp.Join("a");
+    const ByteString destination = temp.Join("b");
+    WriteBytes(source, std::string(5000, 'x') + '\0' + "tail");
+    WriteBytes(destination, "old and longer than nothing");
+
+    EXPECT_EQ(CopyOverwrite(source, destination), 1);
+    EXPECT_EQ(ReadBytes(destination), ReadBytes(source));
+    EXPECT_EQ(CopyOverwrite(temp.Join("missing"), destination), 0);
+    EXPECT_EQ(ReadBytes(destination), ReadBytes(source));
+    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"a", "b"})) << "no temporary file left behind";
+}
+
+TEST(FsCopy, RefusesToCopyAFileOntoItselfOrOverAReadOnlyFile) {
+    TempFolder temp;
+    const ByteString file = temp.Join("same");
+    WriteBytes(file, "keep me");
+    EXPECT_EQ(CopyOverwrite(file, file), 0);
+    EXPECT_EQ(ReadBytes(file), "keep me");
+
+    const ByteString locked = temp.Join("locked");
+    WriteBytes(locked, "locked content");
+    MakeReadOnly(locked);
+    EXPECT_EQ(CopyOverwrite(file, locked), 0);
+    EXPECT_EQ(ReadBytes(locked), "locked content");
+}
+
+TEST(FsRemove, RemovesFilesAndOnlyEmptyFolders) {
+    TempFolder temp;
+    const ByteString file = temp.Join("f");
+    const ByteString folder = temp.Join("d");
+    WriteBytes(file, "x");
+    MakeFolder(folder);
+
+    EXPECT_EQ(RemoveFile(folder), 0);
+    EXPECT_TRUE(Exists(folder));
+    EXPECT_EQ(RemoveFile(file), 1);
+    EXPECT_FALSE(Exists(file));
+    EXPECT_EQ(RemoveFile(file), 0);
+
+    WriteBytes(folder + kPathSeparator + "inside", "x");
+    EXPECT_EQ(RemoveFolder(folder), 0);
+    EXPECT_EQ(RemoveFile(folder + kPathSeparator + "inside"), 1);
+    EXPECT_EQ(RemoveFolder(folder), 1);
+    EXPECT_FALSE(Exists(folder));
+}
+
+TEST(FsFolders, ChainCreatesEveryMissingFolderAndNothingElse) {
+    TempFolder temp;
+    const ByteString deep = temp.Join(Hyou()) + kPathSeparator + "sub" + kPathSeparator + "leaf";
+    EXPECT_EQ(CreateFolderChain(deep + kPathSeparator), 1);
+    EXPECT_EQ(KindOf(deep), EntryKind::Folder);
+    // The attempt for the prefix that ends inside 表 (cut before its 0x5C
+    // byte) must not have created anything.
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{Hyou()});
+
+    EXPECT_EQ(CreateFolderChain(deep), 1) << "existing folders are fine";
+    EXPECT_EQ(CreateFolder(deep), 0);
+}
+
+TEST(FsQueries, KindsExistenceSizesAndIdentities) {
+    TempFolder temp;
+    const ByteString file = temp.Join("file");
+    const ByteString other = temp.Join("other");
+    WriteBytes(file, std::string(1234, 'z'));
+    WriteBytes(other, "");
+
+    EXPECT_EQ(KindOf(file), EntryKind::File);
+    EXPECT_EQ(KindOf(temp.Path()), EntryKind::Folder);
+    EXPECT_EQ(KindOf(temp.Join("missing")), EntryKind::Missing);
+    EXPECT_EQ(FileExists(file), 1);
+    EXPECT_EQ(FileExists(temp.Path()), 1);
+    EXPECT_EQ(FileExists(temp.Join("missing")), 0);
+
+    EXPECT_EQ(FileSizeOf(file), std::optional<int64_t>(1234));
+    EXPECT_EQ(FileSizeOf(other), std::optional<int64_t>(0));
+    EXPECT_EQ(FileSizeOf(temp.Join("missing")), std::nullopt);
+
+    ASSERT_TRUE(FileIdOf(file).has_value());
+    EXPECT_EQ(FileIdOf(file), FileIdOf(temp.Path() + kPathSeparator + "." + kPathSeparator + "file"));
+    EXPECT_NE(FileIdOf(file), FileIdOf(other));
+    EXPECT_EQ(FileIdOf(temp.Join("missing")), std::nullopt);
+}
+
+TEST(FsQueries, ListingGivesEveryEntryWithItsKind) {
+    TempFolder temp;
+    EXPECT_EQ(FolderIsEmpty(temp.Path()), 1);
+    WriteBytes(temp.Join(Hyou() + ".txt"), "x");
+    MakeFolder(temp.Join("sub"));
+    EXPECT_EQ(FolderIsEmpty(temp.Path()), 0);
+    EXPECT_EQ(FolderIsEmpty(temp.Join("missing")), -1);
+
+    std::vector<FolderEntry> entries{FolderEntry{"stale", true, EntryKind::File}};
+    ASSERT_TRUE(ListFolder(temp.Path(), entries));
+    std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "sub");
+    EXPECT_EQ(entries[0].kind, EntryKind::Folder);
+    EXPECT_EQ(entries[1].name, Hyou() + ".txt");
+    EXPECT_EQ(entries[1].kind, EntryKind::File);
+    EXPECT_TRUE(entries[1].convertible);
+
+    EXPECT_FALSE(ListFolder(temp.Join("missing"), entries));
+}
+
+TEST(FsWholeFiles, WriteAndReadKeepEveryByte) {
+    TempFolder temp;
+    const ByteString path = temp.Join("data");
+    for (const size_t size : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{5000}}) {
+        ByteString text;
+        for (size_t i = 0; i < size; ++i) text += static_cast<char>((i * 7) % 256);
+        ASSERT_EQ(WriteTextFile(path, text), 1);
+        EXPECT_EQ(ReadTextFile(path), text) << size;
+        EXPECT_EQ(ReadBytes(path), text) << size;
+    }
+    ASSERT_EQ(WriteTextFile(path, "a\r\nb\r\n"), 1);
+    EXPECT_EQ(ReadTextFile(path), "a\r\nb\r\n");
+    EXPECT_EQ(ReadTextFile(temp.Join("missing")), "");
+    EXPECT_EQ(WriteTextFile(temp.Join("missing") + kPathSeparator + "x", "t"), 0);
+}
+
+TEST(FsWholeFiles, WriteClearsTheReadOnlyMark) {
+    TempFolder temp;
+    const ByteString path = temp.Join("settings");
+    WriteBytes(path, "old content that is longer");
+    MakeReadOnly(path);
+    ASSERT_FALSE(OwnerCanWrite(path));
+
+    EXPECT_EQ(WriteTextFile(path, "new"), 1);
+    EXPECT_EQ(ReadBytes(path), "new");
+    EXPECT_TRUE(OwnerCanWrite(path));
+}
+
+TEST(FsWholeFiles, SafeWriteReplacesContentAndLeavesNoTemporaryFile) {
+    TempFolder temp;
+    const ByteString path = temp.Join("settings");
+    ASSERT_EQ(WriteTextFileSafely(path, "first"), 1);
+    EXPECT_EQ(ReadBytes(path), "first");
+    WriteBytes(path, "old content");
+    MakeReadOnly(path);
+    ASSERT_EQ(WriteTextFileSafely(path, "second"), 1);
+    EXPECT_EQ(ReadBytes(path), "second");
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"settings"});
+}
+
+TEST(FsWholeFiles, AppendAddsAtTheEndAndRefusesReadOnlyFiles) {
+    TempFolder temp;
+    const ByteString log = temp.Join("change.log");
+    EXPECT_EQ(AppendTextToFile(log, ""), 1);
+    EXPECT_TRUE(Exists(log));
+    EXPECT_EQ(ReadBytes(log), "");
+
+    const std::string big(200000, 'b');
+    EXPECT_EQ(AppendTextToFile(log, "a\r\n"), 1);
+    EXPECT_EQ(AppendTextToFile(log, big), 1);
+    EXPECT_EQ(AppendTextToFile(log, ""), 1);
+    EXPECT_EQ(ReadBytes(log), "a\r\n" + big);
+
+    const ByteString locked = temp.Join("error.log");
+    WriteBytes(locked, "kept");
+    MakeReadOnly(locked);
+    EXPECT_EQ(AppendTextToFile(locked, "more"), 0);
+    EXPECT_EQ(ReadBytes(locked), "kept");
+}
+
+TEST(FsWholeFiles, AShortWriteIsAFullDisk) {
+    TempFolder temp;
+    const ByteString path = temp.Join("target");
+    WriteBytes(path, "previous");
+    {
+        ShortWrites seam(10);
+        try {
+            AppendTextToFile(path, std::string(100, 'x'));
+            FAIL() << "a short append must throw";
+        } catch (const FileError& error) {
+            EXPECT_EQ(error.cause(), FileErrorCause::DiskFull);
+            EXPECT_EQ(error.step(), FileStep::Write);
+            EXPECT_EQ(error.path(), path);
+            EXPECT_NE(FileErrorMessage(error).find(path), ByteString::npos);
+        }
+    }
+    {
+        ShortWrites seam(1500);
+        EXPECT_THROW(WriteTextFile(path, std::string(3000, 'y')), FileError);
+    }
+    const std::string afterPlainWrite = ReadBytes(path);
+    EXPECT_LT(afterPlainWrite.size(), 3000u);
+    {
+        ShortWrites seam(100);
+        EXPECT_THROW(WriteTextFileSafely(path, std::string(3000, 'z')), FileError);
+    }
+    EXPECT_EQ(ReadBytes(path), afterPlainWrite) << "a failed safe write must leave the old file as it was";
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"target"}) << "the safe write left its temporary file";
+}
+
+TEST(FsLongPaths, PathsBeyond260BytesWorkAsGiven) {
+    TempFolder temp;
+    ByteString folder = temp.Path();
+    std::vector<ByteString> folders;
+    for (int depth = 0; depth < 6; ++depth) {
+        folder += kPathSeparator + ByteString(50, static_cast<char>('a' + depth)) + Hyou();
+        folders.push_back(folder);
+    }
+    ASSERT_GT(folder.size(), 300u);
+    ASSERT_EQ(CreateFolderChain(folder), 1);
+    ASSERT_EQ(KindOf(folder), EntryKind::Folder);
+
+    const ByteString file = folder + kPathSeparator + "settings.sav";
+    const ByteString moved = folder + kPathSeparator + "moved.sav";
+    const ByteString copied = folder + kPathSeparator + "copied.sav";
+    ASSERT_EQ(WriteTextFile(file, "abc"), 1);
+    EXPECT_EQ(WriteTextFileSafely(file, "abcd"), 1);
+    EXPECT_EQ(AppendTextToFile(file, "e"), 1);
+    EXPECT_EQ(ReadTextFile(file), "abcde");
+    EXPECT_EQ(FileSizeOf(file), std::optional<int64_t>(5));
+    EXPECT_EQ(MoveNoOverwrite(file, moved), 1);
+    EXPECT_EQ(CopyOverwrite(moved, copied), 1);
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(ListFolder(folder, entries));
+    EXPECT_EQ(entries.size(), 2u);
+
+    // Cleaned up through the same layer, deepest first.
+    EXPECT_EQ(RemoveFile(moved), 1);
+    EXPECT_EQ(RemoveFile(copied), 1);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) EXPECT_EQ(RemoveFolder(*it), 1);
+    EXPECT_EQ(FolderIsEmpty(temp.Path()), 1);
+}
