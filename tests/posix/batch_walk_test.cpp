@@ -1,0 +1,233 @@
+// The walk against what only a POSIX file system offers: symbolic links,
+// FIFOs, names without a code page 932 form, /dev/full, a second file system.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+#include "batch/batch_run.h"
+#include "fs/fs.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+namespace fsys = std::filesystem;
+
+namespace {
+
+class BatchWalkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings.m_sWhere = target.Join("out");
+        settings.m_sFileNameFormat = Cp932(u8"[連番]_[ファイルタイトル]");
+        settings.m_nMode = 0;
+        // A walk that follows a link or opens a FIFO hangs or loops: fail
+        // loudly instead of waiting for the test runner's timeout.
+        alarm(60);
+    }
+    void TearDown() override { alarm(0); }
+
+    ByteString In(const ByteString& name) const { return source.Join(name); }
+    ByteString Out(const ByteString& name) const { return target.Join("out") + "/" + name; }
+    fsys::path Native(const ByteString& path) const { return NativePath(path); }
+
+    std::optional<FileError> RunCatching(const std::vector<DroppedPath>& paths) {
+        try {
+            batch.RunBatch(paths);
+        } catch (const FileError& error) {
+            return error;
+        }
+        return std::nullopt;
+    }
+
+    bool ResultBoxShown() const {
+        for (const auto& box : host.boxes)
+            if (box.caption == Cp932(u8"結果")) return true;
+        return false;
+    }
+
+    TempFolder source, target, logs;
+    DropSettings settings;
+    BatchState state;
+    NameProgram program;
+    NameRandom random;
+    ScriptedHost host;
+    BatchRun batch{settings, state, program, random, host, [] { return int64_t{1700000000}; },
+                   logs.Path()};
+};
+
+// A folder outside the system's temporary folder, used to get a second file system.
+class ShmFolder {
+public:
+    ShmFolder() {
+        char pattern[] = "/dev/shm/tessarbolink-test-XXXXXX";
+        if (mkdtemp(pattern)) path_ = pattern;
+    }
+    ~ShmFolder() {
+        std::error_code error;
+        if (!path_.empty()) fsys::remove_all(path_, error);
+    }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+TEST_F(BatchWalkTest, LinksToFoldersInsideTheDropAreNeverFollowed) {
+    TempFolder elsewhere;
+    WriteBytes(elsewhere.Join("outside"), "o");
+    MakeFolder(In("inner"));
+    WriteBytes(In("inner") + "/alpha", "a");
+    fsys::create_directory_symlink(Native(source.Path()), Native(In("inner") + "/up"));
+    fsys::create_directory_symlink(Native(elsewhere.Path()), Native(In("away")));
+    settings.m_bDeleteDerectory = 1;
+
+    batch.RunBatch({source.Path()});
+
+    EXPECT_EQ(state.m_nTotal, 1);
+    EXPECT_EQ(NamesIn(target.Join("out")), std::vector<ByteString>{"0_alpha"});
+    EXPECT_EQ(NamesIn(elsewhere.Path()), std::vector<ByteString>{"outside"});
+    EXPECT_TRUE(fsys::is_symlink(Native(In("inner") + "/up")));  // and its folder stays
+    EXPECT_TRUE(fsys::is_symlink(Native(In("away"))));
+}
+
+TEST_F(BatchWalkTest, ADroppedLinkToAFolderIsWalkedAndKept) {
+    TempFolder real;
+    WriteBytes(real.Join("alpha"), "a");
+    fsys::create_directory_symlink(Native(real.Path()), Native(In("link")));
+    settings.m_bDeleteDerectory = 1;
+
+    batch.RunBatch({In("link")});
+
+    EXPECT_EQ(ReadBytes(Out("0_alpha")), "a");
+    EXPECT_TRUE(fsys::is_symlink(Native(In("link"))));
+    EXPECT_TRUE(fsys::is_directory(Native(real.Path())));
+}
+
+TEST_F(BatchWalkTest, FifosAreCountedAsFailuresAndNeverOpened) {
+    ASSERT_EQ(mkfifo(Native(In("pipe")).c_str(), 0600), 0);
+    WriteBytes(In("alpha"), "a");
+    for (const int32_t mode : {0, 1}) {
+        SCOPED_TRACE(mode == 0 ? "move" : "copy");
+        settings.m_nMode = mode;
+        settings.m_sWhere = target.Join("out");
+
+        batch.RunBatch({source.Path(), In("pipe")});
+
+        EXPECT_EQ(state.m_nTotal, mode == 0 ? 3 : 2);  // the file moved away in the first round
+        EXPECT_EQ(state.m_nFailure, 2);
+        EXPECT_NE(state.m_sErrorLog.find(In("pipe") + ">"), ByteString::npos);
+        EXPECT_TRUE(fsys::is_fifo(Native(In("pipe"))));
+        EXPECT_FALSE(fsys::exists(Native(target.Join("out") + "/0_pipe")));
+    }
+}
+
+TEST_F(BatchWalkTest, NamesWithoutACodePage932FormAreFailuresLeftUntouched) {
+    const fsys::path folder = Native(source.Path());
+    WriteBytes(In("caf?.txt"), "the real question mark");
+    {
+        std::ofstream(folder / "caf\xC3\xA9.txt") << "accented";
+        std::ofstream(folder / "\xF0\x9F\x98\x80.txt") << "emoji";
+        fsys::create_directory(folder / "r\xC3\xA9p");
+        std::ofstream(folder / "r\xC3\xA9p" / "inner") << "inside";
+    }
+    settings.m_sFileNameFormat = Cp932(u8"[ファイルタイトル].[拡張子]");
+    settings.m_bErrorLog = 1;
+
+    // The "?" form of a dropped name aims at an existing file: it must not be
+    // moved in its place before the walk reaches it.
+    batch.RunBatch(std::vector<DroppedPath>{{In("caf?.txt"), false}, {source.Path(), true}});
+
+    EXPECT_EQ(state.m_nTotal, 5);
+    EXPECT_EQ(state.m_nFailure, 4);
+    EXPECT_EQ(state.m_sChangeLog, In("caf?.txt") + ">" + Out("caf?.txt") + "\r\n");
+    EXPECT_EQ(ReadBytes(Out("caf?.txt")), "the real question mark");
+    std::ifstream accented(folder / "caf\xC3\xA9.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(accented), {}), "accented");
+    EXPECT_TRUE(fsys::exists(folder / "\xF0\x9F\x98\x80.txt"));
+    EXPECT_TRUE(fsys::exists(folder / "r\xC3\xA9p" / "inner"));
+    EXPECT_NE(state.m_sErrorLog.find(In("caf?.txt") + ">" + Out("caf?.txt") + "\r\n"), ByteString::npos);
+    EXPECT_NE(state.m_sErrorLog.find(In("?.txt") + ">"), ByteString::npos);
+    EXPECT_NE(state.m_sErrorLog.find(In("r?p") + ">"), ByteString::npos);
+}
+
+TEST_F(BatchWalkTest, TheDestinationIsRecognisedByIdentityNotByText) {
+    fsys::create_directory_symlink(Native(source.Path()), Native(target.Join("alias")));
+    settings.m_sWhere = target.Join("alias") + "/out";
+    settings.m_bDeleteDerectory = 1;
+    WriteBytes(In("alpha"), "a");
+
+    batch.RunBatch({source.Path()});
+
+    EXPECT_EQ(state.m_nTotal, 1);
+    EXPECT_EQ(state.m_nSuccess, 1);
+    EXPECT_EQ(NamesIn(In("out")), std::vector<ByteString>{"0_alpha"});
+}
+
+TEST_F(BatchWalkTest, AFullDiskWhileWritingALogEscapesTheBatch) {
+    if (!fsys::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    WriteBytes(In("alpha"), "a");
+    settings.m_bChangeLog = settings.m_bErrorLog = 1;
+    fsys::create_symlink("/dev/full", Native(logs.Join("change.log")));
+
+    const auto error = RunCatching({{In("alpha"), true}});
+
+    ASSERT_TRUE(error) << "the failed write was swallowed";
+    EXPECT_EQ(error->cause(), FileErrorCause::DiskFull);
+    EXPECT_EQ(FileErrorMessage(*error),
+              logs.Join("change.log") + Cp932(u8" へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。"));
+    EXPECT_FALSE(ResultBoxShown());
+    EXPECT_FALSE(Exists(logs.Join("error.log")));
+}
+
+TEST_F(BatchWalkTest, AFullDiskOnTheSecondLogKeepsTheFirst) {
+    if (!fsys::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    WriteBytes(In("alpha"), "a");
+    settings.m_bChangeLog = settings.m_bErrorLog = 1;
+    fsys::create_symlink("/dev/full", Native(logs.Join("error.log")));
+
+    // The untouchable path gives the error log a line to write.
+    const auto error = RunCatching({{In("alpha"), true}, {In("gon?"), false}});
+
+    ASSERT_TRUE(error);
+    EXPECT_EQ(ReadBytes(logs.Join("change.log")), In("alpha") + ">" + Out("0_alpha") + "\r\n");
+    EXPECT_FALSE(ResultBoxShown());
+}
+
+TEST_F(BatchWalkTest, MovesAcrossFileSystemsEmptyTheDroppedTree) {
+    ShmFolder shm;
+    struct stat here {}, there {};
+    if (shm.Path().empty() || stat(shm.Path().c_str(), &there) != 0 ||
+        stat(Native(target.Path()).c_str(), &here) != 0 || here.st_dev == there.st_dev)
+        GTEST_SKIP() << "/dev/shm is not a second file system here";
+    const ByteString dropped = shm.Path() + "/tree";
+    MakeFolder(dropped + "/sub");
+    WriteBytes(dropped + "/sub/alpha", std::string(100000, 'a'));
+    settings.m_bDeleteDerectory = 1;
+
+    batch.RunBatch({dropped});
+
+    EXPECT_EQ(state.m_nSuccess, 1);
+    EXPECT_EQ(ReadBytes(Out("0_alpha")), std::string(100000, 'a'));
+    EXPECT_FALSE(fsys::exists(dropped));
+}
+
+TEST_F(BatchWalkTest, AFileOfFourGibibytesIsNeverSmall) {
+    // Its low 32 bits say 5 bytes; deleting it as small would lose it.
+    WriteBytes(In("huge"), "");
+    fsys::resize_file(Native(In("huge")), (uint64_t{1} << 32) + 5);
+    settings.m_bFileDontMove = 1;
+    settings.m_nKBytes = 10;
+    settings.m_nDontMoveMode = 0;
+
+    batch.RunBatch({In("huge")});
+
+    EXPECT_EQ(fsys::file_size(Native(Out("0_huge"))), (uint64_t{1} << 32) + 5);
+}
+
+}  // namespace

@@ -1,0 +1,356 @@
+// The batch driven end to end through a scripted host, on real files in
+// temporary folders.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <optional>
+
+#include "batch/batch_run.h"
+#include "fs/fs.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const ByteString kSep(1, kPathSeparator);
+
+// Every write of an open file stores nothing while this lives.
+struct FullDisk {
+    FullDisk() { SetShortWriteAfterForTesting(0); }
+    ~FullDisk() { SetShortWriteAfterForTesting(-1); }
+};
+
+class BatchRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings.m_sWhere = target.Join("out");
+        settings.m_sFileNameFormat = Cp932(u8"[ファイルタイトル].[拡張子]");
+        settings.m_nMode = 0;
+    }
+
+    ByteString In(const ByteString& name) const { return source.Join(name); }
+    ByteString Out(const ByteString& name) const { return target.Join("out") + kSep + name; }
+    ByteString Log(const ByteString& name) const { return logs.Join(name); }
+
+    void Run(const std::vector<ByteString>& paths) { batch.RunBatch(paths); }
+
+    std::vector<ScriptedHost::Box> ShownBoxes() const {
+        std::vector<ScriptedHost::Box> shown;
+        for (const auto& box : host.boxes)
+            if (box.kind == "show") shown.push_back(box);
+        return shown;
+    }
+
+    TempFolder source, target, logs;
+    DropSettings settings;
+    BatchState state;
+    NameProgram program;
+    NameRandom random;
+    ScriptedHost host;
+    int64_t now = 1700000000;
+    BatchRun batch{settings, state, program, random, host, [this] { return now; }, logs.Path()};
+};
+
+TEST_F(BatchRunTest, AnsweringNoResetsTheStateAndTouchesNothing) {
+    WriteBytes(In("alpha.txt"), "a");
+    state = {7, 8, 9, 10, "old change", "old error"};
+    settings.m_bChangeLog = settings.m_bErrorLog = 1;
+    settings.m_bDeleteDerectory = 1;
+    host.answers = {false};
+
+    Run({source.Path()});
+
+    ASSERT_EQ(host.boxes.size(), 1u);
+    EXPECT_EQ(host.boxes[0].kind, "ask");
+    EXPECT_EQ(host.boxes[0].text, Cp932(u8"実行しますか？"));
+    EXPECT_EQ(host.boxes[0].caption, Cp932(u8"移動処理"));
+    EXPECT_TRUE(host.titles.empty());
+    EXPECT_EQ(state.m_nSuccess + state.m_nFailure + state.m_nTotal + state.m_nSerial, 0);
+    EXPECT_TRUE(state.m_sChangeLog.empty());
+    EXPECT_TRUE(state.m_sErrorLog.empty());
+    EXPECT_FALSE(Exists(target.Join("out")));
+    EXPECT_EQ(ReadBytes(In("alpha.txt")), "a");
+    EXPECT_TRUE(NamesIn(logs.Path()).empty());
+    EXPECT_EQ(settings.m_sWhere, target.Join("out"));  // no separator added
+}
+
+TEST_F(BatchRunTest, AnEmptyDestinationIsRefusedAfterTheQuestion) {
+    WriteBytes(In("alpha.txt"), "a");
+    settings.m_sWhere.clear();
+    settings.m_nMode = 3;  // any value but 0 copies
+    settings.m_bChangeLog = settings.m_bErrorLog = 1;
+
+    Run({In("alpha.txt")});
+
+    ASSERT_EQ(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].caption, Cp932(u8"コピー処理"));
+    EXPECT_EQ(host.boxes[1].kind, "show");
+    EXPECT_EQ(host.boxes[1].text, Cp932(u8"格納先を指定してください"));
+    EXPECT_EQ(host.boxes[1].caption, Cp932(u8"警告"));
+    EXPECT_TRUE(host.titles.empty());
+    EXPECT_EQ(state.m_nTotal, 0);
+    EXPECT_TRUE(Exists(In("alpha.txt")));
+    EXPECT_TRUE(NamesIn(logs.Path()).empty());
+}
+
+TEST_F(BatchRunTest, MovesLogTitlesAndResultAreExact) {
+    WriteBytes(In("alpha.txt"), "1");
+    WriteBytes(In("bravo.txt"), "2");
+    MakeFolder(target.Join("out"));
+    WriteBytes(Out("bravo.txt"), "already there");
+    WriteBytes(Log("change.log"), "earlier\r\n");
+    settings.m_bChangeLog = settings.m_bErrorLog = 1;
+
+    Run({In("alpha.txt"), In("bravo.txt"), In("gone.txt")});
+
+    EXPECT_EQ(ReadBytes(Out("alpha.txt")), "1");
+    EXPECT_FALSE(Exists(In("alpha.txt")));
+    EXPECT_EQ(ReadBytes(In("bravo.txt")), "2");  // the move never replaces
+    EXPECT_EQ(ReadBytes(Out("bravo.txt")), "already there");
+
+    // The vanished path goes to the folder walk and contributes nothing.
+    EXPECT_EQ(host.titles, (std::vector<ByteString>{"Tessarbolink  1 0 1", "Tessarbolink  1 1 2"}));
+    EXPECT_EQ(ReadBytes(Log("change.log")),
+              "earlier\r\n" + In("alpha.txt") + ">" + Out("alpha.txt") + "\r\n");
+    EXPECT_EQ(ReadBytes(Log("error.log")), In("bravo.txt") + ">" + Out("bravo.txt") + "\r\n");
+    const auto shown = ShownBoxes();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, Cp932(u8"成功：1　失敗：1　トータル：2"));
+    EXPECT_EQ(shown[0].caption, Cp932(u8"結果"));
+    EXPECT_EQ(settings.m_sWhere, target.Join("out") + kSep);
+}
+
+TEST_F(BatchRunTest, CopyOverwritesAndKeepsTheSource) {
+    WriteBytes(In("alpha.txt"), "new");
+    MakeFolder(target.Join("out"));
+    WriteBytes(Out("alpha.txt"), "old content");
+    settings.m_nMode = 1;
+
+    Run({In("alpha.txt")});
+
+    EXPECT_EQ(ReadBytes(Out("alpha.txt")), "new");
+    EXPECT_EQ(ReadBytes(In("alpha.txt")), "new");
+    EXPECT_EQ(state.m_sChangeLog, In("alpha.txt") + ">" + Out("alpha.txt") + "\r\n");
+    EXPECT_EQ(state.m_nSuccess, 1);
+}
+
+TEST_F(BatchRunTest, LogsAreWrittenEvenWhenEmptyAndOnlyWhenOn) {
+    settings.m_bErrorLog = 1;
+    Run({});
+    EXPECT_EQ(NamesIn(logs.Path()), std::vector<ByteString>{"error.log"});
+    EXPECT_EQ(ReadBytes(Log("error.log")), "");
+    EXPECT_EQ(ShownBoxes().at(0).text, Cp932(u8"成功：0　失敗：0　トータル：0"));
+}
+
+TEST_F(BatchRunTest, SmallFileThresholdIsInWholeThousands) {
+    WriteBytes(In("small.txt"), std::string(9999, 'x'));
+    WriteBytes(In("large.txt"), std::string(10000, 'x'));
+    settings.m_bFileDontMove = 1;
+    settings.m_nKBytes = 10;
+    settings.m_nDontMoveMode = 0;
+    settings.m_bErrorLog = 1;
+
+    Run({In("small.txt"), In("large.txt")});
+
+    EXPECT_FALSE(Exists(In("small.txt")));  // deleted
+    EXPECT_FALSE(Exists(Out("small.txt")));
+    EXPECT_TRUE(Exists(Out("large.txt")));
+    EXPECT_EQ(state.m_nSuccess, 2);
+    // A deletion is a success that goes to neither log.
+    EXPECT_EQ(state.m_sChangeLog, In("large.txt") + ">" + Out("large.txt") + "\r\n");
+    EXPECT_TRUE(state.m_sErrorLog.empty());
+}
+
+TEST_F(BatchRunTest, SmallFileModesAndAZeroThreshold) {
+    struct Case {
+        int32_t kbytes, mode;
+        bool moved;
+        int32_t success;
+    };
+    for (const Case c : {Case{0, 0, true, 1}, Case{1, 1, false, 1}, Case{1, -1, false, 0}}) {
+        SCOPED_TRACE(testing::Message() << "threshold " << c.kbytes << " mode " << c.mode);
+        WriteBytes(In("empty.txt"), "");
+        settings.m_sWhere = target.Join("out");
+        settings.m_bFileDontMove = 1;
+        settings.m_nKBytes = c.kbytes;
+        settings.m_nDontMoveMode = c.mode;
+
+        Run({In("empty.txt")});
+
+        EXPECT_EQ(Exists(Out("empty.txt")), c.moved);
+        EXPECT_EQ(Exists(In("empty.txt")), !c.moved);
+        EXPECT_EQ(state.m_nSuccess, c.success);
+        EXPECT_EQ(state.m_nFailure, 0);
+        EXPECT_EQ(state.m_nTotal, 1);
+        EXPECT_TRUE(state.m_sErrorLog.empty());
+        RemoveFile(Out("empty.txt"));
+    }
+}
+
+TEST_F(BatchRunTest, AFileWhoseSizeCannotBeReadIsNeverSmall) {
+    settings.m_bFileDontMove = 1;
+    settings.m_nKBytes = 1;
+    settings.m_nDontMoveMode = 1;  // a small file would count as left in place
+    CompileNameFormat(settings.m_sFileNameFormat, program, host);
+    batch.ProcessFile(In("vanished.txt"));
+    EXPECT_EQ(state.m_nSuccess, 0);
+    EXPECT_EQ(state.m_nFailure, 1);
+    EXPECT_EQ(state.m_sErrorLog, In("vanished.txt") + ">" + Out("vanished.txt") + "\r\n");
+}
+
+TEST_F(BatchRunTest, SerialCounterRunsAcrossFilesAndRestartsPerBatch) {
+    settings.m_sFileNameFormat = Cp932(u8"[連番]-[連番]");
+    for (const char* name : {"alpha", "bravo", "charlie"}) WriteBytes(In(name), name);
+
+    Run({In("alpha"), In("bravo"), In("charlie")});
+    EXPECT_EQ(ReadBytes(Out("0-1")), "alpha");
+    EXPECT_EQ(ReadBytes(Out("2-3")), "bravo");
+    EXPECT_EQ(ReadBytes(Out("4-5")), "charlie");
+
+    WriteBytes(In("delta"), "delta");
+    settings.m_nMode = 1;
+    Run({In("delta")});
+    EXPECT_EQ(ReadBytes(Out("0-1")), "delta");  // copy mode overwrote the first
+}
+
+TEST_F(BatchRunTest, TwoFilesInTheSameSecondCollideInMoveMode) {
+    settings.m_sFileNameFormat = Cp932(u8"[現在の日付]");
+    WriteBytes(In("alpha"), "first");
+    WriteBytes(In("bravo"), "second");
+
+    Run({In("alpha"), In("bravo")});
+
+    const LocalDateTime t = ToLocalDateTime(now);
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04lld%02d%02d%02d%02d%02d", static_cast<long long>(t.year),
+                  t.month, t.day, t.hour, t.minute, t.second);
+    EXPECT_EQ(NamesIn(target.Join("out")), std::vector<ByteString>{stamp});
+    EXPECT_EQ(ReadBytes(Out(stamp)), "first");
+    EXPECT_TRUE(Exists(In("bravo")));
+    EXPECT_EQ(state.m_nFailure, 1);
+}
+
+TEST_F(BatchRunTest, AFormatThatFailsToCompileStillRunsTheBatch) {
+    settings.m_sFileNameFormat = "abc]";
+    WriteBytes(In("alpha.txt"), "a");
+
+    Run({In("alpha.txt")});
+
+    // The empty name aims at the destination folder itself: the move fails.
+    ASSERT_EQ(host.boxes.size(), 3u);
+    EXPECT_EQ(host.boxes[0].text, Cp932(u8"ファイル名フォーマットが不正です。"));
+    EXPECT_EQ(host.boxes[1].kind, "ask");
+    EXPECT_TRUE(program.empty());
+    EXPECT_TRUE(Exists(In("alpha.txt")));
+    EXPECT_EQ(state.m_sErrorLog, In("alpha.txt") + ">" + target.Join("out") + kSep + "\r\n");
+}
+
+TEST_F(BatchRunTest, EmptiedFoldersAreRemovedFromTheDeepestUp) {
+    const ByteString top = In("top");
+    MakeFolder(top + kSep + "mid" + kSep + "deep");
+    MakeFolder(top + kSep + "empty");
+    WriteBytes(top + kSep + "one.txt", "1");
+    WriteBytes(top + kSep + "mid" + kSep + "two.txt", "2");
+    WriteBytes(top + kSep + "mid" + kSep + "deep" + kSep + "three.txt", "3");
+    settings.m_bDeleteDerectory = 1;
+
+    Run({top});
+
+    EXPECT_FALSE(Exists(top));
+    EXPECT_EQ(NamesIn(target.Join("out")), (std::vector<ByteString>{"one.txt", "three.txt", "two.txt"}));
+}
+
+TEST_F(BatchRunTest, FoldersKeepingASmallOrFailedFileStay) {
+    const ByteString top = In("top");
+    const ByteString kept = top + kSep + "kept";
+    const ByteString failed = top + kSep + "failed";
+    const ByteString emptied = top + kSep + "emptied";
+    MakeFolder(kept);
+    MakeFolder(failed);
+    MakeFolder(emptied);
+    WriteBytes(kept + kSep + "tiny.txt", "");
+    WriteBytes(failed + kSep + "taken.txt", std::string(2000, 'f'));
+    WriteBytes(emptied + kSep + "moved.txt", std::string(2000, 'm'));
+    MakeFolder(target.Join("out"));
+    WriteBytes(Out("taken.txt"), "occupied");
+    settings.m_bDeleteDerectory = 1;
+    settings.m_bFileDontMove = 1;
+    settings.m_nKBytes = 1;
+    settings.m_nDontMoveMode = 1;
+
+    Run({top});
+
+    EXPECT_EQ(NamesIn(top), (std::vector<ByteString>{"failed", "kept"}));
+    EXPECT_TRUE(Exists(kept + kSep + "tiny.txt"));
+    EXPECT_TRUE(Exists(failed + kSep + "taken.txt"));
+    EXPECT_EQ(state.m_nSuccess, 2);
+    EXPECT_EQ(state.m_nFailure, 1);
+}
+
+TEST_F(BatchRunTest, ADestinationInsideTheDroppedFolderIsNotWalked) {
+    settings.m_sWhere = In("out");
+    settings.m_sFileNameFormat = Cp932(u8"[連番]_[ファイルタイトル]");
+    settings.m_bDeleteDerectory = 1;
+    MakeFolder(In("sub"));
+    WriteBytes(In("alpha"), "a");
+    WriteBytes(In("sub") + kSep + "bravo", "b");
+
+    Run({source.Path()});
+
+    EXPECT_EQ(state.m_nTotal, 2);
+    EXPECT_EQ(NamesIn(source.Path()), std::vector<ByteString>{"out"});  // "sub" emptied and removed
+    const auto placed = NamesIn(In("out"));
+    ASSERT_EQ(placed.size(), 2u);
+    EXPECT_TRUE((placed == std::vector<ByteString>{"0_alpha", "1_bravo"}) ||
+                (placed == std::vector<ByteString>{"0_bravo", "1_alpha"}));
+}
+
+TEST_F(BatchRunTest, ADroppedFolderWithTrailingSeparatorGivesDoubledChildSeparators) {
+    WriteBytes(In("alpha.txt"), "a");
+    Run({source.Path() + kSep});
+    EXPECT_EQ(state.m_sChangeLog, source.Path() + kSep + kSep + "alpha.txt>" + Out("alpha.txt") + "\r\n");
+}
+
+TEST_F(BatchRunTest, EveryFileOfALargeFolderRenamedInPlaceIsHandledOnce) {
+    // Dropping the destination itself renames its files inside the folder
+    // that is being walked.
+    constexpr int kFiles = 2000;
+    for (int i = 0; i < kFiles; ++i) WriteBytes(In(std::to_string(i) + "f"), "");
+    settings.m_sWhere = source.Path();
+    settings.m_sFileNameFormat = Cp932(u8"[連番]_[ファイルタイトル]");
+
+    Run({source.Path()});
+
+    EXPECT_EQ(state.m_nTotal, kFiles);
+    EXPECT_EQ(state.m_nSuccess, kFiles);
+    const auto names = NamesIn(source.Path());
+    ASSERT_EQ(names.size(), static_cast<size_t>(kFiles));
+    for (const ByteString& name : names) {
+        const size_t underscore = name.find('_');
+        ASSERT_NE(underscore, ByteString::npos) << name;
+        EXPECT_EQ(name.find('_', underscore + 1), ByteString::npos) << name << " renamed twice";
+    }
+}
+
+TEST_F(BatchRunTest, AFailingLogWriteEscapesWithoutTheResultBox) {
+    WriteBytes(In("alpha.txt"), "a");
+    settings.m_bChangeLog = settings.m_bErrorLog = 1;
+    std::optional<FileError> raised;
+    {
+        FullDisk fullDisk;
+        try {
+            Run({In("alpha.txt")});
+        } catch (const FileError& error) {
+            raised = error;
+        }
+    }
+    ASSERT_TRUE(raised) << "the failed write was swallowed";
+    EXPECT_EQ(raised->cause(), FileErrorCause::DiskFull);
+    EXPECT_EQ(raised->path(), Log("change.log"));
+    EXPECT_TRUE(ShownBoxes().empty());
+    EXPECT_FALSE(Exists(Log("error.log")));  // the second log is abandoned
+    EXPECT_TRUE(Exists(Out("alpha.txt")));
+}
+
+}  // namespace
