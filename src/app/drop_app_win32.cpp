@@ -1,0 +1,45 @@
+#include "app/drop_app_win32.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "app/help_win32.h"
+#include "fs/text_win32.h"
+#include "fs/fs.h"
+#include "ui/drop_dialog.h"
+#include "ui/drop_dialog_win32.h"
+
+void CDropApp::RunMainDialog(const ByteString& programDir) {
+    try {
+        CDropDlg dlg(programDir);
+        RunDropDialog(instance_, dlg);
+    } catch (const FileError& error) {
+        // The settings file failed while it was read, before any window existed.
+        std::wstring text;
+        if (!Cp932ToWide(FileErrorMessage(error), text)) text = L"?";
+        MessageBoxW(nullptr, text.c_str(), ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
+    }
+}
+
+bool CDropApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
+    InitCommonControlsEx(&controls);
+    // The folder browser is a shell COM object.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+
+    // The settings and the logs live beside the program.  A folder whose name
+    // has no code page 932 form cannot hold them; rather than write them
+    // somewhere else, the program says so and ends.
+    const ByteString programDir = ProgramDir();
+    if (programDir.empty()) {
+        MessageBoxW(nullptr, L"ﾌﾟﾛｸﾞﾗﾑのﾌｫﾙﾀﾞ名にｼﾌﾄJISで表せない文字があるため、起動できません。",
+                    ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
+    } else {
+        RunMainDialog(programDir);
+    }
+
+    if (SUCCEEDED(com)) CoUninitialize();
+    return false;
+}

@@ -1,0 +1,10 @@
+// The Windows program's entry point.
+#include <windows.h>
+
+#include "app/drop_app_win32.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    CDropApp app(instance);
+    app.InitInstance();
+    return 0;
+}

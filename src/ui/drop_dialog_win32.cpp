@@ -1,0 +1,261 @@
+#include "ui/drop_dialog_win32.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/about_dlg_win32.h"
+#include "app/help_win32.h"
+#include "fs/text_win32.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Text at the boundary
+
+// The UTF-16 form of a program text for display.  Bytes that are no valid
+// code page 932 (a damaged settings file, say) are still shown, decoded
+// leniently, rather than hidden.
+std::wstring DisplayText(const ByteString& text) {
+    std::wstring wide;
+    if (Cp932ToWide(text, wide)) return wide;
+    const int length = MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    wide.assign(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::wstring WindowTextOf(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    std::wstring text(static_cast<size_t>(length), L'\0');
+    if (length > 0) {
+        const int copied = GetWindowTextW(window, text.data(), length + 1);
+        text.resize(static_cast<size_t>(copied));
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------
+// Shell services
+
+// Every dropped path in the order given, of any length, then releases the
+// drop.  A path with no code page 932 form is handed on marked as such, with
+// "?" for the characters it lacks, so that the batch counts it as a failure.
+std::vector<DroppedPath> ReadAndReleaseDrop(HDROP drop) {
+    std::vector<DroppedPath> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    paths.reserve(count);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring wide(length, L'\0');
+        DragQueryFileW(drop, i, wide.data(), length + 1);
+        DroppedPath dropped;
+        if (!WideToCp932(wide, dropped.path)) {
+            dropped.path = WideToCp932Shown(wide);
+            dropped.convertible = false;
+        }
+        paths.push_back(std::move(dropped));
+    }
+    DragFinish(drop);
+    return paths;
+}
+
+// The file-system path of a shell item, of any length where the shell allows
+// it; empty when the item has none.
+std::wstring PathOfItem(PCIDLIST_ABSOLUTE item) {
+    using PathFromIdListEx = BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, PWSTR, DWORD, GPFIDL_FLAGS);
+    static const auto pathFromIdListEx = reinterpret_cast<PathFromIdListEx>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"shell32.dll"), "SHGetPathFromIDListEx")));
+    std::wstring path;
+    if (pathFromIdListEx) {
+        path.assign(32768, L'\0');
+        if (!pathFromIdListEx(item, path.data(), static_cast<DWORD>(path.size()), GPFIDL_DEFAULT)) return {};
+    } else {
+        path.assign(MAX_PATH, L'\0');
+        if (!SHGetPathFromIDListW(item, path.data())) return {};
+    }
+    path.resize(wcslen(path.c_str()));
+    return path;
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+class DropDialogWindow final : public DialogControls {
+public:
+    DropDialogWindow(HINSTANCE instance, CDropDlg& dlg) : instance_(instance), dlg_(dlg) {}
+
+    INT_PTR Run() {
+        return DialogBoxParamW(instance_, MAKEINTRESOURCEW(ctl::kMainTemplate), nullptr, &Procedure,
+                               reinterpret_cast<LPARAM>(this));
+    }
+
+    // DialogControls
+    ByteString GetText(int id) override { return WideToCp932Shown(WindowTextOf(Item(id))); }
+    void SetText(int id, const ByteString& text) override { SetDlgItemTextW(window_, id, DisplayText(text).c_str()); }
+    bool IsChecked(int id) override { return IsDlgButtonChecked(window_, id) == BST_CHECKED; }
+    void SetChecked(int id, bool checked) override {
+        CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+    }
+    void FocusAndSelectAll(int id) override {
+        SetFocus(Item(id));
+        SendDlgItemMessageW(window_, id, EM_SETSEL, 0, -1);
+    }
+    MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption, MessageButtons buttons,
+                                 MessageIcon icon) override;
+    void SetWindowTitle(const ByteString& text) override { SetWindowTextW(window_, DisplayText(text).c_str()); }
+    void EndDialog(int result) override { ::EndDialog(window_, result); }
+    std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
+    void RunAboutBox() override { CAboutDlg::Run(instance_, window_); }
+
+private:
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Handle(UINT message, WPARAM wParam);
+
+    void OnInitDialog();
+    void AddAboutItemToSystemMenu();
+    bool PaintMinimized();
+    void ShowUnexpectedError(const ByteString& text);
+
+    HWND Item(int id) const { return GetDlgItem(window_, id); }
+
+    HINSTANCE instance_;
+    CDropDlg& dlg_;
+    HWND window_ = nullptr;
+    HICON icon_ = nullptr;
+};
+
+INT_PTR CALLBACK DropDialogWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<DropDialogWindow*>(lParam);
+        self->window_ = window;
+        SetWindowLongPtrW(window, DWLP_USER, lParam);
+    }
+    auto* self = reinterpret_cast<DropDialogWindow*>(GetWindowLongPtrW(window, DWLP_USER));
+    if (!self) return FALSE;  // messages before WM_INITDIALOG
+    // No exception may cross back into the system's code; the core turns the
+    // file errors it expects into their message itself.
+    try {
+        return self->Handle(message, wParam);
+    } catch (const FileError& error) {
+        self->ShowUnexpectedError(FileErrorMessage(error));
+    } catch (const std::exception&) {
+        self->ShowUnexpectedError(Cp932(u8"処理中に予期しないｴﾗｰが発生しました。"));
+    }
+    return TRUE;
+}
+
+INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        OnInitDialog();
+        return TRUE;  // the focus goes to the first tab stop, "閉じる(&C)"
+    case WM_DROPFILES: {
+        const HDROP drop = reinterpret_cast<HDROP>(wParam);
+        dlg_.OnDropFiles([drop] { return ReadAndReleaseDrop(drop); });
+        return TRUE;
+    }
+    case WM_COMMAND:
+        // Buttons, and IDOK / IDCANCEL from Enter, Esc and the close box.
+        if (HIWORD(wParam) != BN_CLICKED) return FALSE;
+        dlg_.OnCommand(LOWORD(wParam));
+        return TRUE;
+    case WM_SYSCOMMAND:
+        return dlg_.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
+    case WM_PAINT:
+        return PaintMinimized() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(icon_);
+    case WM_HELP:
+        ShowHelpFor(window_, ctl::kMainTemplate);
+        return TRUE;
+    case WM_DESTROY:
+        dlg_.OnDestroy();
+        return FALSE;  // the platform's own handling goes on
+    default:
+        return FALSE;
+    }
+}
+
+void DropDialogWindow::OnInitDialog() {
+    dlg_.Attach(*this);
+    dlg_.OnInitDialog();
+    AddAboutItemToSystemMenu();
+    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ctl::kAppIcon), IMAGE_ICON,
+                                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    const auto smallIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ctl::kAppIcon), IMAGE_ICON,
+                                                         GetSystemMetrics(SM_CXSMICON),
+                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+    DragAcceptFiles(window_, TRUE);
+}
+
+void DropDialogWindow::AddAboutItemToSystemMenu() {
+    const HMENU menu = GetSystemMenu(window_, FALSE);
+    if (!menu) return;
+    const wchar_t* text = nullptr;
+    const int length = LoadStringW(instance_, ctl::kAboutMenuString, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0) return;
+    const std::wstring item(text, static_cast<size_t>(length));
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, ctl::kAboutCommand, item.c_str());
+}
+
+// Draws the icon centred in the client area while the window is minimized;
+// false when the platform is to paint.
+bool DropDialogWindow::PaintMinimized() {
+    if (!IsIconic(window_)) return false;
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(window_, &paint);
+    SendMessageW(window_, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    RECT client;
+    GetClientRect(window_, &client);
+    const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(dc, x, y, icon_);
+    EndPaint(window_, &paint);
+    return true;
+}
+
+MessageResult DropDialogWindow::ShowMessageBox(const ByteString& text, const ByteString& caption,
+                                               MessageButtons buttons, MessageIcon icon) {
+    UINT style = buttons == MessageButtons::YesNo ? MB_YESNO | MB_DEFBUTTON1 : MB_OK;
+    if (icon == MessageIcon::Exclamation) style |= MB_ICONEXCLAMATION;
+    if (icon == MessageIcon::Stop) style |= MB_ICONSTOP;
+    const int answer = MessageBoxW(window_, DisplayText(text).c_str(), DisplayText(caption).c_str(), style);
+    if (buttons == MessageButtons::Ok) return MessageResult::Ok;
+    return answer == IDYES ? MessageResult::Yes : MessageResult::No;
+}
+
+std::optional<ByteString> DropDialogWindow::BrowseForFolder(const ByteString& title) {
+    const std::wstring wideTitle = DisplayText(title);
+    wchar_t displayName[MAX_PATH] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = nullptr;  // no owner: the main window stays usable
+    info.pidlRoot = nullptr;   // the desktop
+    info.pszDisplayName = displayName;
+    info.lpszTitle = wideTitle.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    const PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    if (!chosen) return std::nullopt;
+    const std::wstring path = PathOfItem(chosen);
+    CoTaskMemFree(chosen);
+    // Like a typed destination: a character without a code page 932 form
+    // becomes "?", and the batch then fails visibly on it.
+    return WideToCp932Shown(path);
+}
+
+void DropDialogWindow::ShowUnexpectedError(const ByteString& text) {
+    MessageBoxW(window_, DisplayText(text).c_str(), ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
+}
+
+}  // namespace
+
+INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg) {
+    DropDialogWindow window(instance, dlg);
+    return window.Run();
+}

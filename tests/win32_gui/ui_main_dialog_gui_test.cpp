@@ -1,0 +1,340 @@
+// The real main dialog under Windows (or Wine): resources, drops delivered as
+// the shell delivers them, message boxes answered by the test, and the files,
+// logs, title and settings file that result.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dialog_session.h"
+#include "fs/fs.h"
+#include "settings/settings_file.h"
+#include "support/test_support.h"
+#include "ui/control_table.h"
+#include "ui/drop_dialog.h"
+
+using gui_testing::DialogSession;
+using gui_testing::MakeDrop;
+using gui_testing::SeenBox;
+using gui_testing::Wide;
+using testing_support::Exists;
+using testing_support::MakeFolder;
+using testing_support::NamesIn;
+using testing_support::ReadBytes;
+using testing_support::TempFolder;
+using testing_support::WriteBytes;
+
+namespace {
+
+constexpr int64_t kNow = 1700000000;
+
+std::wstring W(const char8_t* utf8) { return Wide(Cp932(utf8)); }
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+class MainDialogGui : public ::testing::Test {
+protected:
+    void TearDown() override { SetShortWriteAfterForTesting(-1); }
+
+    // The program's folder as the program passes it, with its separator.
+    ByteString ProgramDirPath() const { return programFolder.Path() + "\\"; }
+
+    CDropDlg& NewDialog() {
+        dialog = std::make_unique<CDropDlg>(ProgramDirPath(), [] { return kNow; });
+        return *dialog;
+    }
+
+    DropSettings SavedSettings() const { return LoadSettings(ProgramDirPath()); }
+
+    TempFolder programFolder;
+    TempFolder work;
+    std::unique_ptr<CDropDlg> dialog;
+    DialogSession session;
+};
+
+// The window built from template 102 is the layout table, control by control,
+// in tab order; it starts with the focus on "閉じる(&C)", the About item in the
+// system menu and the application icon.
+TEST_F(MainDialogGui, WindowIsBuiltAsTheLayoutTableSays) {
+    const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
+        EXPECT_EQ(DialogSession::TextOf(main), W(kMainDialogSpec.caption));
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDOK);
+
+        // The dialog's base units: the pixels of 4 horizontal and 8 vertical dialog units.
+        RECT units{0, 0, 4, 8};
+        MapDialogRect(main, &units);
+        size_t index = 0;
+        for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT), ++index) {
+            ASSERT_LT(index, kMainDialogSpec.controls.size());
+            const ControlSpec& spec = kMainDialogSpec.controls[index];
+            SCOPED_TRACE("control " + std::to_string(index) + ", id " + std::to_string(spec.id));
+            const LONG style = GetWindowLongW(child, GWL_STYLE);
+            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), spec.id);
+            // The button control itself moves the tab stop to the checked radio button.
+            if (spec.kind != ControlKind::Radio) {
+                EXPECT_EQ((style & WS_TABSTOP) != 0, spec.tabStop);
+            }
+            EXPECT_EQ((style & WS_GROUP) != 0, spec.group);
+            EXPECT_TRUE(IsWindowEnabled(child) && IsWindowVisible(child));
+            if (spec.text) {
+                EXPECT_EQ(DialogSession::TextOf(child), W(spec.text));
+            }
+
+            RECT actual;
+            GetWindowRect(child, &actual);
+            MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&actual), 2);
+            EXPECT_EQ(actual.left, MulDiv(spec.x, units.right, 4));
+            EXPECT_EQ(actual.top, MulDiv(spec.y, units.bottom, 8));
+            EXPECT_EQ(actual.right - actual.left, MulDiv(spec.width, units.right, 4));
+            EXPECT_EQ(actual.bottom - actual.top, MulDiv(spec.height, units.bottom, 8));
+
+            const bool isEdit = _wcsicmp(ClassOf(child).c_str(), L"Edit") == 0;
+            EXPECT_EQ(isEdit, spec.kind == ControlKind::Edit || spec.kind == ControlKind::NumberEdit);
+            if (spec.kind == ControlKind::NumberEdit) {
+                EXPECT_EQ(style & (ES_NUMBER | ES_RIGHT), ES_NUMBER | ES_RIGHT);
+            }
+        }
+        EXPECT_EQ(index, kMainDialogSpec.controls.size());
+
+        wchar_t item[128] = {};
+        GetMenuStringW(GetSystemMenu(main, FALSE), ctl::kAboutCommand, item, 128, MF_BYCOMMAND);
+        EXPECT_EQ(std::wstring(item), W(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+        EXPECT_NE(SendMessageW(main, WM_GETICON, ICON_BIG, 0), 0);
+        EXPECT_NE(SendMessageW(main, WM_GETICON, ICON_SMALL, 0), 0);
+        EXPECT_EQ(SendMessageW(main, WM_QUERYDRAGICON, 0, 0), SendMessageW(main, WM_GETICON, ICON_BIG, 0));
+        EXPECT_NE(GetWindowLongW(main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+
+        // Esc closes without a pull.
+        PostMessageW(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_TRUE(session.boxes.empty());
+}
+
+// The whole road of a drop: controls edited, a file and a folder dropped, the
+// confirmation answered, files moved under their new names, counts in the
+// title, the change log written; "閉じる(&C)" saves what the controls show.
+TEST_F(MainDialogGui, DropMovesFilesUnderNewNamesAndCloseSavesTheControls) {
+    const ByteString destination = work.Join("dest") + "\\";
+    const ByteString fileA = work.Join("alpha.txt");
+    const ByteString folder = work.Join("sub");
+    WriteBytes(fileA, "alpha");
+    MakeFolder(folder);
+    WriteBytes(folder + "\\gamma.dat", "gamma");
+    const ByteString format = Cp932(u8"new_[ファイルタイトル].[拡張子]");
+    HDROP drop = nullptr;
+    bool releasedBeforeFirstBox = false;
+    session.onBox = [&](const SeenBox&) {
+        if (session.boxes.size() == 1) releasedBeforeFirstBox = GlobalFlags(drop) == GMEM_INVALID_HANDLE;
+    };
+
+    const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
+        DialogSession::Type(main, ctl::kWhere, Wide(destination));
+        DialogSession::Type(main, ctl::kFormat, Wide(format));
+        DialogSession::Click(main, ctl::kMove);
+        DialogSession::Click(main, ctl::kChangeLog);
+        drop = MakeDrop({Wide(fileA), Wide(folder)});
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+        EXPECT_EQ(DialogSession::TextOf(main), L"Tessarbolink  2 0 2");
+        DialogSession::Click(main, IDOK);
+    });
+
+    EXPECT_EQ(result, IDOK);
+    ASSERT_EQ(session.boxes.size(), 2u);
+    const HWND owner = session.boxes[0].owner;
+    EXPECT_NE(owner, nullptr);
+    EXPECT_EQ(session.boxes[0].caption, W(u8"移動処理"));
+    EXPECT_EQ(session.boxes[0].text, W(u8"実行しますか？"));
+    EXPECT_TRUE(session.boxes[0].yesNo);
+    EXPECT_TRUE(releasedBeforeFirstBox);
+    EXPECT_EQ(session.boxes[1].caption, W(u8"結果"));
+    EXPECT_EQ(session.boxes[1].owner, owner);
+    EXPECT_FALSE(session.boxes[1].yesNo);
+
+    EXPECT_EQ(NamesIn(work.Join("dest")), (std::vector<ByteString>{"new_alpha.txt", "new_gamma.dat"}));
+    EXPECT_EQ(ReadBytes(destination + "new_alpha.txt"), "alpha");
+    EXPECT_FALSE(Exists(fileA));
+    EXPECT_EQ(ReadBytes(programFolder.Join("change.log")),
+              fileA + ">" + destination + "new_alpha.txt\r\n" + folder + "\\gamma.dat>" + destination +
+                  "new_gamma.dat\r\n");
+    EXPECT_FALSE(Exists(programFolder.Join("error.log")));
+
+    const DropSettings saved = SavedSettings();
+    EXPECT_EQ(saved.m_sWhere, destination);
+    EXPECT_EQ(saved.m_sFileNameFormat, format);
+    EXPECT_EQ(saved.m_nMode, 0);
+    EXPECT_EQ(saved.m_bChangeLog, 1);
+    EXPECT_EQ(saved.m_bErrorLog, 0);
+}
+
+// "No" touches nothing; the drop is released all the same.
+TEST_F(MainDialogGui, AnsweringNoLeavesTheFilesAlone) {
+    const ByteString file = work.Join("keep.txt");
+    WriteBytes(file, "k");
+    session.answers = {IDNO};
+    HDROP drop = nullptr;
+    session.Run(NewDialog(), [&](HWND main) {
+        DialogSession::Type(main, ctl::kWhere, Wide(work.Join("dest") + "\\"));
+        drop = MakeDrop({Wide(file)});
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+        EXPECT_EQ(GlobalFlags(drop), static_cast<UINT>(GMEM_INVALID_HANDLE));
+        DialogSession::Click(main, IDOK);
+    });
+    ASSERT_EQ(session.boxes.size(), 1u);
+    EXPECT_TRUE(Exists(file));
+    EXPECT_FALSE(Exists(work.Join("dest")));
+}
+
+// Creates a file through the wide API (names the test's own helpers cannot
+// spell: beyond 260 characters, or without a code page 932 form).
+void CreateWideFile(const std::wstring& path, const char* content) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool WideExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A dropped path is read whole, however long; one with no code page 932 form
+// is a counted and logged failure, and nothing is touched in its place.
+TEST_F(MainDialogGui, LongPathsAreReadWholeAndUnconvertibleOnesFail) {
+    std::wstring deep = L"\\\\?\\" + Wide(work.Path());
+    for (int i = 0; i < 6; ++i) {
+        deep += L"\\" + std::wstring(50, static_cast<wchar_t>(L'a' + i));
+        ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    const std::wstring longFile = deep + L"\\long.txt";
+    CreateWideFile(longFile, "long");
+    const std::wstring foreign = Wide(work.Path()) + L"\\\xD55C\xAE00\xBB38\xC11C.txt";  // Hangul
+    CreateWideFile(foreign, "foreign");
+    const ByteString destination = work.Join("dest") + "\\";
+
+    session.Run(NewDialog(), [&](HWND main) {
+        DialogSession::Type(main, ctl::kWhere, Wide(destination));
+        DialogSession::Type(main, ctl::kFormat, W(u8"[ファイルタイトル].[拡張子]"));
+        DialogSession::Click(main, ctl::kMove);
+        DialogSession::Click(main, ctl::kErrorLog);
+        const std::wstring droppedLong = longFile.substr(4);  // as the shell gives it, without "\\?\"
+        ASSERT_GT(droppedLong.size(), 300u);
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({droppedLong, foreign})), 0);
+        EXPECT_EQ(DialogSession::TextOf(main), L"Tessarbolink  1 1 2");
+        DialogSession::Click(main, IDOK);
+    });
+
+    EXPECT_EQ(ReadBytes(destination + "long.txt"), "long");
+    EXPECT_FALSE(WideExists(longFile));
+    EXPECT_TRUE(WideExists(foreign));
+    EXPECT_EQ(NamesIn(work.Join("dest")), std::vector<ByteString>{"long.txt"});
+    EXPECT_EQ(ReadBytes(programFolder.Join("error.log")),
+              work.Path() + "\\????.txt>" + destination + "????.txt\r\n");
+}
+
+// The close box and Esc close without a pull: edits are lost and m_nMode is
+// saved as the 1 that initialization put there, whatever the radio buttons show.
+TEST_F(MainDialogGui, CloseBoxSavesTheMembersNotTheControls) {
+    DropSettings stored;
+    stored.m_sWhere = work.Join("kept") + "\\";
+    stored.m_nMode = 0;
+    SaveSettings(stored, ProgramDirPath());
+
+    const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
+        EXPECT_EQ(IsDlgButtonChecked(main, ctl::kMove), BST_CHECKED);
+        EXPECT_EQ(DialogSession::TextOf(GetDlgItem(main, ctl::kWhere)), Wide(stored.m_sWhere));
+        DialogSession::Type(main, ctl::kWhere, L"C:\\elsewhere\\");
+        SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+
+    EXPECT_EQ(result, IDCANCEL);
+    const DropSettings saved = SavedSettings();
+    EXPECT_EQ(saved.m_sWhere, stored.m_sWhere);
+    EXPECT_EQ(saved.m_nMode, 1);
+}
+
+// A size field without an integer: "閉じる(&C)" says so with the program's name
+// as caption, puts the focus into the field with its text selected and keeps
+// the dialog open.
+TEST_F(MainDialogGui, BadSizeKeepsTheDialogOpenWithTheFieldSelected) {
+    const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
+        DialogSession::Type(main, ctl::kKBytes, L"12a");
+        DialogSession::Click(main, IDOK);
+        EXPECT_EQ(GetFocus(), GetDlgItem(main, ctl::kKBytes));
+        DWORD start = 99, end = 99;
+        SendDlgItemMessageW(main, ctl::kKBytes, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                            reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, 3u);
+        DialogSession::Type(main, ctl::kKBytes, L"  -7 ");
+        DialogSession::Click(main, IDOK);
+    });
+
+    EXPECT_EQ(result, IDOK);
+    ASSERT_EQ(session.boxes.size(), 1u);
+    EXPECT_EQ(session.boxes[0].text, W(u8"整数を入力してください。"));
+    EXPECT_EQ(session.boxes[0].caption, Wide(CDropDlg::ProgramName()));
+    EXPECT_EQ(SavedSettings().m_nKBytes, -7);
+}
+
+// The About item opens the About box centred over the main window; it
+// changes nothing.
+TEST_F(MainDialogGui, AboutBoxOpensCentredOverTheMainWindow) {
+    RECT mainRect{};
+    std::wstring titleBefore, titleAfter;
+    session.Run(NewDialog(), [&](HWND main) {
+        GetWindowRect(main, &mainRect);
+        titleBefore = DialogSession::TextOf(main);
+        SendMessageW(main, WM_SYSCOMMAND, ctl::kAboutCommand, 0);
+        titleAfter = DialogSession::TextOf(main);
+        EXPECT_EQ(GetWindow(main, GW_ENABLEDPOPUP), nullptr);  // the box has gone
+        SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+
+    ASSERT_EQ(session.boxes.size(), 1u);
+    const SeenBox& about = session.boxes[0];
+    EXPECT_EQ(about.caption, W(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
+    const auto centre = [](LONG low, LONG high) { return (low + high) / 2; };
+    EXPECT_NEAR(centre(about.rect.left, about.rect.right), centre(mainRect.left, mainRect.right), 1);
+    EXPECT_NEAR(centre(about.rect.top, about.rect.bottom), centre(mainRect.top, mainRect.bottom), 1);
+    EXPECT_EQ(titleAfter, titleBefore);
+}
+
+// A log or settings file that fails while it is written: the handler in
+// progress is abandoned and the file-error message shown with a stop icon and
+// the program's name; the old settings file stays as it was.
+TEST_F(MainDialogGui, FileErrorsWhileWritingAreShownAtTheHandlerBoundary) {
+    DropSettings stored;
+    stored.m_sWhere = work.Join("dest") + "\\";
+    stored.m_nMode = 0;  // a move writes no bytes: only the log meets the full disk
+    stored.m_bChangeLog = 1;
+    stored.m_sFileNameFormat = Cp932(u8"[ファイルタイトル]");
+    SaveSettings(stored, ProgramDirPath());
+    const std::string storedBytes = ReadBytes(programFolder.Join("Morvandel.sav"));
+    const ByteString file = work.Join("file.txt");
+    WriteBytes(file, "f");
+
+    session.Run(NewDialog(), [&](HWND main) {
+        SetShortWriteAfterForTesting(0);
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
+        SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    });
+    SetShortWriteAfterForTesting(-1);
+
+    // The confirmation, the log's error instead of the result, the settings' error.
+    ASSERT_EQ(session.boxes.size(), 3u);
+    const std::wstring diskFull = W(u8"へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。");
+    EXPECT_EQ(session.boxes[1].text, Wide(programFolder.Join("change.log")) + L" " + diskFull);
+    EXPECT_EQ(session.boxes[1].caption, Wide(CDropDlg::ProgramName()));
+    EXPECT_NE(session.boxes[2].text.find(diskFull), std::wstring::npos);
+    EXPECT_EQ(ReadBytes(programFolder.Join("Morvandel.sav")), storedBytes);
+    EXPECT_TRUE(Exists(work.Join("dest") + "\\file"));  // the move was made before the log failed
+}
+
+}  // namespace
