@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev googletest
     qt6-base-dev qt6-qpa-plugins libgl-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick
+    wine wine64 xvfb xauth x11-utils locales fonts-ipafont-gothic fonts-noto-cjk imagemagick
 )
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

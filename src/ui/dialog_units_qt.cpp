@@ -12,13 +12,14 @@
 namespace {
 
 // The faces tried after the template's own, in order: the same face under
-// its English name, then the Japanese gothic faces of Linux desktops.
+// its English name, then the Japanese gothic faces of Linux desktops, the
+// proportional IPA face first since its widths come closest to the original.
 const QStringList& FallbackFamilies() {
     static const QStringList families = {
         QStringLiteral("MS PGothic"),
-        QStringLiteral("Noto Sans CJK JP"),
         QStringLiteral("IPAPGothic"),
         QString::fromUtf8(reinterpret_cast<const char*>(u8"IPA Pゴシック")),
+        QStringLiteral("Noto Sans CJK JP"),
     };
     return families;
 }
