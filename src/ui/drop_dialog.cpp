@@ -216,7 +216,7 @@ void CDropDlg::AppendToFormat(const ByteString& token) {
 }
 
 bool CDropDlg::OnSysCommand(unsigned id) {
-    if ((id & 0xFFF0u) != static_cast<unsigned>(ctl::kAboutCommand)) return false;
+    if ((id & ~0xFu) != static_cast<unsigned>(ctl::kAboutCommand)) return false;  // low four bits cleared
     controls_->RunAboutBox();
     return true;
 }

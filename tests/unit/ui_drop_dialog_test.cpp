@@ -403,7 +403,7 @@ TEST_F(DropDialogTest, CancelledBrowseKeepsTheDestinationAndStillRefreshes) {
 TEST_F(DropDialogTest, AboutCommandIgnoresTheLowFourBits) {
     CDropDlg& dlg = Open();
     for (unsigned id : {16u, 17u, 31u}) EXPECT_TRUE(dlg.OnSysCommand(id)) << id;
-    for (unsigned id : {0u, 15u, 32u, 0xF060u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
+    for (unsigned id : {0u, 15u, 32u, 0xF060u, 0x10010u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
     EXPECT_EQ(controls.aboutRuns, 3);
 }
 
