@@ -1,1 +1,752 @@
-#include "fs/fs.h"  // placeholder: being written
+// The file layer on Windows.  Everything goes through the wide-character
+// APIs: a code page 932 path is converted strictly to UTF-16 (a path that has
+// no such form, or that would not convert back to the same bytes, makes the
+// operation fail), and a path too long for the classic 260-character limit is
+// normalised and given the "\\?\" prefix, so it behaves exactly like a short
+// one.
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+#include <string>
+
+#include "fs/fs.h"
+#include "fs/text_win32.h"
+
+const char kPathSeparator = '\\';
+
+namespace {
+
+constexpr UINT kCodePage = 932;
+
+// Whole-file reads and writes move data in blocks of this size.
+constexpr DWORD kBlockSize = 64 * 1024;
+
+// From this length on, a path may hit the classic limits (248 characters for
+// a folder, 260 for a file) and is handed over in its long form.
+constexpr size_t kLongPathFrom = 248;
+
+// Bytes left before every write of an open file comes up short; -1: off.
+int64_t g_shortWriteAfter = -1;
+
+// ---------------------------------------------------------------- text
+
+bool WideOfBytes(UINT codePage, DWORD flags, const std::string& bytes, std::wstring& wide) {
+    wide.clear();
+    if (bytes.empty()) return true;
+    if (bytes.size() > INT_MAX) return false;
+    const int size = static_cast<int>(bytes.size());
+    const int length = MultiByteToWideChar(codePage, flags, bytes.data(), size, nullptr, 0);
+    if (length <= 0) return false;
+    wide.resize(length);
+    return MultiByteToWideChar(codePage, flags, bytes.data(), size, wide.data(), length) == length;
+}
+
+// Without a used-default flag to read for UTF-8, strictness there comes from
+// WC_ERR_INVALID_CHARS (a lone surrogate fails).
+bool BytesOfWide(UINT codePage, const std::wstring& wide, std::string& bytes) {
+    bytes.clear();
+    if (wide.empty()) return true;
+    if (wide.size() > INT_MAX) return false;
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    const int size = static_cast<int>(wide.size());
+    BOOL usedDefault = FALSE;
+    BOOL* usedDefaultFlag = utf8 ? nullptr : &usedDefault;
+    const int length = WideCharToMultiByte(codePage, flags, wide.data(), size, nullptr, 0, nullptr, usedDefaultFlag);
+    if (length <= 0 || usedDefault) return false;
+    bytes.resize(length);
+    const int written =
+        WideCharToMultiByte(codePage, flags, wide.data(), size, bytes.data(), length, nullptr, usedDefaultFlag);
+    return written == length && !usedDefault;
+}
+
+bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(wchar_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// ---------------------------------------------------------------- paths
+
+bool IsSlash(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// "\\?\" and "\\.\" paths bypass the normalisation of Win32 paths.
+bool IsDevicePath(const std::wstring& path) { return StartsWith(path, L"\\\\?\\") || StartsWith(path, L"\\\\.\\"); }
+
+// "C:\..." or "\\server\...": the same wherever the current folder is.
+bool IsFullyQualified(const std::wstring& path) {
+    const bool drive = path.size() >= 3 && path[1] == L':' && IsSlash(path[2]);
+    const bool unc = path.size() >= 2 && IsSlash(path[0]) && IsSlash(path[1]);
+    return drive || unc;
+}
+
+std::wstring FullPathOf(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return std::wstring();
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // too small: `length` now counts the terminator
+    }
+}
+
+// The folder part of a native path, its last separator included; empty when
+// it has none.
+std::wstring FolderPartOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool HasWildcard(const std::wstring& native) {
+    const size_t from = IsDevicePath(native) ? 4 : 0;
+    return native.find_first_of(L"*?", from) != std::wstring::npos;
+}
+
+// ---------------------------------------------------------------- handles
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~Handle() { Close(); }
+    Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    HANDLE get() const { return handle_; }
+    // False when the platform reports a failure of the close.
+    bool Close() {
+        if (!valid()) return true;
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) != 0;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Walks a folder listing, "." and ".." left out.
+class FolderScan {
+public:
+    explicit FolderScan(const std::wstring& folder) {
+        std::wstring pattern = folder;
+        if (!pattern.empty() && !IsSlash(pattern.back())) pattern += L'\\';
+        pattern += L'*';
+        find_ = FindFirstFileExW(LongPathForm(pattern).c_str(), FindExInfoBasic, &data_, FindExSearchNameMatch,
+                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        // An empty drive root lists nothing at all, not even ".".
+        const bool emptyRoot = find_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND &&
+                               IsFolder(LongPathForm(folder));
+        started_ = find_ != INVALID_HANDLE_VALUE || emptyRoot;
+        pending_ = find_ != INVALID_HANDLE_VALUE;
+    }
+    ~FolderScan() {
+        if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+    }
+    FolderScan(const FolderScan&) = delete;
+    FolderScan& operator=(const FolderScan&) = delete;
+
+    bool started() const { return started_; }
+
+    // The next entry, or nullptr at the end of the listing.
+    const WIN32_FIND_DATAW* Next() {
+        while (pending_) {
+            current_ = data_;
+            pending_ = FindNextFileW(find_, &data_) != 0;
+            if (!IsDotOrDotDot(current_.cFileName)) return &current_;
+        }
+        return nullptr;
+    }
+
+private:
+    static bool IsDotOrDotDot(const wchar_t* name) { return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0; }
+    static bool IsFolder(const std::wstring& native) {
+        const DWORD attributes = GetFileAttributesW(native.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    HANDLE find_ = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAW data_{};
+    WIN32_FIND_DATAW current_{};
+    bool started_ = false;
+    bool pending_ = false;
+};
+
+// Opens a file for exclusive use: nobody else may read or write it meanwhile.
+Handle OpenExclusive(const std::wstring& native, DWORD access, DWORD disposition) {
+    return Handle(CreateFileW(native.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Opens anything, files and folders, only to ask about it.  Asking needs no
+// access to the content, so this works on a file that another program holds
+// for exclusive use.
+Handle OpenForQuery(const std::wstring& native, bool followLinks) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    return Handle(CreateFileW(native.c_str(), 0, share, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// ---------------------------------------------------------------- errors
+
+FileErrorCause CauseOf(DWORD error) {
+    switch (error) {
+    case ERROR_SUCCESS: return FileErrorCause::None;
+    case ERROR_FILE_NOT_FOUND: return FileErrorCause::FileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_FILENAME_EXCED_RANGE: return FileErrorCause::BadPath;
+    case ERROR_TOO_MANY_OPEN_FILES: return FileErrorCause::TooManyOpenFiles;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT: return FileErrorCause::AccessDenied;
+    case ERROR_INVALID_HANDLE: return FileErrorCause::InvalidFile;
+    case ERROR_CURRENT_DIRECTORY: return FileErrorCause::RemoveCurrentDir;
+    case ERROR_CANNOT_MAKE: return FileErrorCause::DirectoryFull;
+    case ERROR_NEGATIVE_SEEK:
+    case ERROR_SEEK:
+    case ERROR_SEEK_ON_DEVICE: return FileErrorCause::BadSeek;
+    case ERROR_CRC:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_GEN_FAILURE:
+    case ERROR_IO_DEVICE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_UNIT:
+    case ERROR_BAD_COMMAND:
+    case ERROR_BAD_LENGTH: return FileErrorCause::HardIO;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_SHARING_BUFFER_EXCEEDED: return FileErrorCause::SharingViolation;
+    case ERROR_LOCK_VIOLATION: return FileErrorCause::LockViolation;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return FileErrorCause::DiskFull;
+    case ERROR_HANDLE_EOF: return FileErrorCause::EndOfFile;
+    default: return FileErrorCause::Generic;
+    }
+}
+
+[[noreturn]] void ThrowLastError(FileStep step, const ByteString& path) {
+    throw FileError(CauseOf(GetLastError()), step, path);
+}
+
+// ---------------------------------------------------------------- open files
+
+// Writes every byte; false with the cause when a write fails, or stores fewer
+// bytes than asked, which is a full disk.
+bool TryWriteAll(HANDLE file, const char* data, size_t size, FileErrorCause& cause) {
+    while (size > 0) {
+        const DWORD asked = static_cast<DWORD>(std::min<size_t>(size, kBlockSize));
+        DWORD allowed = asked;
+        if (g_shortWriteAfter >= 0) allowed = static_cast<DWORD>(std::min<int64_t>(asked, g_shortWriteAfter));
+        DWORD written = 0;
+        if (allowed > 0 && !WriteFile(file, data, allowed, &written, nullptr)) {
+            cause = CauseOf(GetLastError());
+            return false;
+        }
+        if (g_shortWriteAfter >= 0) g_shortWriteAfter -= written;
+        if (written < asked) {
+            cause = FileErrorCause::DiskFull;
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+void WriteAll(HANDLE file, const ByteString& text, const ByteString& path) {
+    FileErrorCause cause = FileErrorCause::None;
+    if (!TryWriteAll(file, text.data(), text.size(), cause)) throw FileError(cause, FileStep::Write, path);
+}
+
+void CloseOrThrow(Handle& file, const ByteString& path) {
+    if (!file.Close()) ThrowLastError(FileStep::Close, path);
+}
+
+void SeekOrThrow(HANDLE file, DWORD from, const ByteString& path) {
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file, zero, nullptr, from)) ThrowLastError(FileStep::Seek, path);
+}
+
+// ---------------------------------------------------------------- queries
+
+DWORD AttributesOf(const std::wstring& native) { return GetFileAttributesW(native.c_str()); }
+
+bool IsReadOnlyFile(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// Like the runtime's permission change to read and write: only the read-only
+// mark goes, every other attribute stays.
+void ClearReadOnly(const std::wstring& native, DWORD attributes) {
+    if (!IsReadOnlyFile(attributes)) return;
+    const DWORD rest = attributes & ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesW(native.c_str(), rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest);
+}
+
+std::optional<FileId> IdOf(const std::wstring& native, bool followLinks) {
+    const Handle handle = OpenForQuery(native, followLinks);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    return FileId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// What a link that is not marked as a folder leads to: a dangling link, or
+// one that ends at a device, is special and never opened for its content.
+EntryKind KindBehindFileLink(const std::wstring& native) {
+    const Handle target = OpenForQuery(native, true);
+    if (!target.valid() || GetFileType(target.get()) != FILE_TYPE_DISK) return EntryKind::Special;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(target.get(), &info)) return EntryKind::Special;
+    return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::FolderLink : EntryKind::File;
+}
+
+// `native` is only opened for a file link, to see where it leads.
+EntryKind KindOfAttributes(DWORD attributes, const std::wstring& native) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
+    const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return link ? EntryKind::FolderLink : EntryKind::Folder;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Special;
+    return link ? KindBehindFileLink(native) : EntryKind::File;
+}
+
+// ---------------------------------------------------------------- temporary files
+
+// A name for a file beside another that nobody else uses: the process id, a
+// counter and the clock.
+std::wstring FreshTempName() {
+    static unsigned counter = 0;
+    return L".tessarbolink-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L"-" +
+           std::to_wstring(GetTickCount64()) + L".tmp";
+}
+
+std::wstring TempPathBeside(const std::wstring& target) { return LongPathForm(FolderPartOf(target) + FreshTempName()); }
+
+bool IsNameTaken(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+// Removes a temporary file, also when the copy made it read-only.
+void RemoveTemp(const std::wstring& tempPath) {
+    ClearReadOnly(tempPath, AttributesOf(tempPath));
+    DeleteFileW(tempPath.c_str());
+}
+
+// A new, empty file beside `target`, open for exclusive writing; not valid
+// when its folder takes no new file.
+Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempPath = TempPathBeside(target);
+        Handle file = OpenExclusive(tempPath, GENERIC_WRITE, CREATE_NEW);
+        if (file.valid() || !IsNameTaken(GetLastError())) return file;
+    }
+    return Handle();
+}
+
+// Copies what is left of an open file into another; false when a read or a
+// write fails.
+bool CopyContent(HANDLE from, HANDLE to) {
+    std::string block(kBlockSize, '\0');
+    FileErrorCause cause;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return false;
+        if (got == 0) return true;
+        if (!TryWriteAll(to, block.data(), got, cause)) return false;
+    }
+}
+
+// The marks a copy takes over, as the platform copy does; a copy is new, so
+// it is marked for backup.
+DWORD CopiedAttributes(DWORD source) {
+    const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    return (source & kept) | FILE_ATTRIBUTE_ARCHIVE;
+}
+
+// Copies `source` to a fresh file beside `target`, keeping its modification
+// time and attributes.  False, leaving nothing behind, when it fails.  The
+// copy is done here rather than by CopyFileW so that every byte goes through
+// the one writer that reports short writes.
+bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, std::wstring& tempPath) {
+    const Handle from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!from.valid() || !GetFileInformationByHandle(from.get(), &info)) return false;
+    Handle to = CreateTempBeside(target, tempPath);
+    if (!to.valid()) return false;
+    const bool copied = CopyContent(from.get(), to.get()) &&
+                        SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) && to.Close();
+    if (!copied) {
+        to.Close();
+        RemoveTemp(tempPath);
+        return false;
+    }
+    SetFileAttributesW(tempPath.c_str(), CopiedAttributes(info.dwFileAttributes));
+    return true;
+}
+
+// The file a link leads to, so that it is the target that gets replaced and
+// the link stays; the path itself when it is no link.
+std::wstring ThroughLink(const std::wstring& native) {
+    const DWORD attributes = AttributesOf(native);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return native;
+    const Handle target = OpenForQuery(native, true);
+    if (!target.valid()) return native;
+    std::wstring final(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(target.get(), final.data(), static_cast<DWORD>(final.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return native;
+        if (length < final.size()) {
+            final.resize(length);
+            return final;
+        }
+        final.resize(length + 1);
+    }
+}
+
+// Puts a finished temporary file in the place of `target`.  A read-only mark
+// on the old file does not stop it (the new file is not read-only); hidden
+// and system marks carry over.
+bool ReplaceWithTemp(const std::wstring& tempPath, const std::wstring& target) {
+    const DWORD old = AttributesOf(target);
+    ClearReadOnly(target, old);
+    if (!MoveFileExW(tempPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (IsReadOnlyFile(old)) SetFileAttributesW(target.c_str(), old);
+        return false;
+    }
+    if (old != INVALID_FILE_ATTRIBUTES) {
+        const DWORD marks = old & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        if (marks != 0) SetFileAttributesW(target.c_str(), AttributesOf(target) | marks);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- time
+
+// 400 Gregorian years hold a whole number of days and weeks, so moving a
+// moment by such cycles changes the year and nothing else of its date.
+constexpr int64_t kCycleSeconds = 146097LL * 86400;
+// The last moment the runtime converts: 3000-12-31 23:59:59 UTC.
+constexpr int64_t kLatestRuntimeTime = 32535215999LL;
+
+bool RuntimeLocalTime(int64_t seconds, std::tm& local) {
+    if (seconds < 0 || seconds > kLatestRuntimeTime) return false;
+    const __time64_t time = seconds;
+    return _localtime64_s(&local, &time) == 0;
+}
+
+LocalDateTime FromTm(const std::tm& local, int64_t extraYears) {
+    LocalDateTime moment;
+    moment.year = int64_t{local.tm_year} + 1900 + extraYears;
+    moment.month = local.tm_mon + 1;
+    moment.day = local.tm_mday;
+    moment.hour = local.tm_hour;
+    moment.minute = local.tm_min;
+    moment.second = local.tm_sec;
+    return moment;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- text_win32.h
+
+bool Cp932ToWide(const ByteString& text, std::wstring& wide) {
+    ByteString back;
+    if (WideOfBytes(kCodePage, MB_ERR_INVALID_CHARS, text, wide) && BytesOfWide(kCodePage, wide, back) &&
+        back == text)
+        return true;
+    wide.clear();
+    return false;
+}
+
+bool WideToCp932(const std::wstring& wide, ByteString& text) {
+    std::wstring back;
+    if (BytesOfWide(kCodePage, wide, text) && WideOfBytes(kCodePage, MB_ERR_INVALID_CHARS, text, back) &&
+        back == wide)
+        return true;
+    text.clear();
+    return false;
+}
+
+ByteString WideToCp932Shown(const std::wstring& wide) {
+    ByteString text;
+    if (WideToCp932(wide, text)) return text;
+    for (size_t i = 0; i < wide.size();) {
+        const bool pair = IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]);
+        const size_t length = pair ? 2 : 1;
+        ByteString piece;
+        text += WideToCp932(wide.substr(i, length), piece) ? piece : ByteString("?");
+        i += length;
+    }
+    return text;
+}
+
+std::wstring LongPathForm(const std::wstring& path) {
+    if (IsDevicePath(path)) return path;
+    if (path.size() < kLongPathFrom && IsFullyQualified(path)) return path;
+    const std::wstring full = FullPathOf(path);
+    if (full.size() < kLongPathFrom) return path;
+    if (IsDevicePath(full)) return full;
+    if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+bool NativePathOf(const ByteString& path, std::wstring& native) {
+    std::wstring wide;
+    if (!Cp932ToWide(path, wide) || wide.find(L'\0') != std::wstring::npos) return false;
+    native = LongPathForm(wide);
+    return true;
+}
+
+// ---------------------------------------------------------------- fs.h
+
+int FileExists(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native) || native.empty() || HasWildcard(native)) return 0;
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW(native.c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        FindClose(find);
+        return 1;
+    }
+    // A listing never finds a drive root, nor a folder named with a
+    // trailing separator; both exist all the same.
+    return AttributesOf(native) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+int MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
+    std::wstring from, to;
+    if (!NativePathOf(source, from) || !NativePathOf(destination, to)) return 0;
+    const DWORD attributes = AttributesOf(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+    if (FileExists(destination)) return 0;
+    // Without MOVEFILE_REPLACE_EXISTING the platform itself refuses to
+    // replace a file, also one that appeared since the check.
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) ? 1 : 0;
+}
+
+int CopyOverwrite(const ByteString& source, const ByteString& destination) {
+    std::wstring from, to;
+    if (!NativePathOf(source, from) || !NativePathOf(destination, to)) return 0;
+    if (KindOfAttributes(AttributesOf(from), from) != EntryKind::File) return 0;
+    const DWORD existing = AttributesOf(to);
+    if (existing != INVALID_FILE_ATTRIBUTES) {
+        if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return 0;
+        // A copy onto the file itself would destroy it.  When either identity
+        // cannot be read, nothing proves they differ.
+        const auto sourceId = IdOf(from, true);
+        const auto destinationId = IdOf(to, true);
+        if (!sourceId || !destinationId || *sourceId == *destinationId) return 0;
+    }
+    // The copy is made beside the destination and takes its place only when
+    // complete, so a copy that fails part-way leaves the old one as it was.
+    std::wstring temp;
+    if (!CopyToTempBeside(from, to, temp)) return 0;
+    if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 1;
+    RemoveTemp(temp);
+    return 0;
+}
+
+int RemoveFile(const ByteString& path) {
+    std::wstring native;
+    return NativePathOf(path, native) && DeleteFileW(native.c_str()) ? 1 : 0;
+}
+
+std::optional<int64_t> FileSizeOf(const ByteString& path) {
+    std::wstring native;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!NativePathOf(path, native) || !GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data))
+        return std::nullopt;
+    const bool fileLink =
+        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    if (!fileLink) return static_cast<int64_t>((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
+    // A link's own size says nothing about the file it leads to.
+    const Handle target = OpenForQuery(native, true);
+    LARGE_INTEGER size;
+    if (!target.valid() || !GetFileSizeEx(target.get(), &size)) return std::nullopt;
+    return size.QuadPart;
+}
+
+int CreateFolder(const ByteString& path) {
+    std::wstring native;
+    return NativePathOf(path, native) && CreateDirectoryW(native.c_str(), nullptr) ? 1 : 0;
+}
+
+int RemoveFolder(const ByteString& path) {
+    std::wstring native;
+    return NativePathOf(path, native) && RemoveDirectoryW(native.c_str()) ? 1 : 0;
+}
+
+ByteString ReadTextFile(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return ByteString();
+    Handle file = OpenExclusive(native, GENERIC_READ, OPEN_EXISTING);
+    if (!file.valid()) return ByteString();
+    ByteString content;
+    for (;;) {
+        const size_t at = content.size();
+        content.resize(at + kBlockSize);
+        DWORD got = 0;
+        if (!ReadFile(file.get(), content.data() + at, kBlockSize, &got, nullptr)) ThrowLastError(FileStep::Read, path);
+        content.resize(at + got);
+        if (got == 0) break;
+    }
+    CloseOrThrow(file, path);
+    return content;
+}
+
+int WriteTextFile(const ByteString& path, const ByteString& text) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return 0;
+    ClearReadOnly(native, AttributesOf(native));
+    // OPEN_ALWAYS opens the existing file or creates it in one step.
+    Handle file = OpenExclusive(native, GENERIC_WRITE, OPEN_ALWAYS);
+    if (!file.valid()) return 0;
+    SeekOrThrow(file.get(), FILE_BEGIN, path);
+    if (!SetEndOfFile(file.get())) ThrowLastError(FileStep::Truncate, path);
+    WriteAll(file.get(), text, path);
+    CloseOrThrow(file, path);
+    return 1;
+}
+
+int WriteTextFileSafely(const ByteString& path, const ByteString& text) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return 0;
+    const std::wstring target = ThroughLink(native);
+    std::wstring temp;
+    Handle file = CreateTempBeside(target, temp);
+    if (!file.valid()) return WriteTextFile(path, text);
+    try {
+        WriteAll(file.get(), text, path);
+        if (!FlushFileBuffers(file.get())) ThrowLastError(FileStep::Write, path);
+        CloseOrThrow(file, path);
+    } catch (...) {
+        file.Close();
+        RemoveTemp(temp);
+        throw;
+    }
+    if (ReplaceWithTemp(temp, target)) return 1;
+    // The old file cannot be replaced (a folder, a file another program
+    // holds, a folder that allows writing but no renaming): write in place,
+    // which reports what stops it.
+    RemoveTemp(temp);
+    return WriteTextFile(path, text);
+}
+
+int AppendTextToFile(const ByteString& path, const ByteString& text) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return 0;
+    // Checked here, not left to the open: an administrator may open a
+    // read-only file for writing on some systems.
+    if (IsReadOnlyFile(AttributesOf(native))) return 0;
+    // OPEN_ALWAYS never truncates: an existing log is only ever added to.
+    Handle file = OpenExclusive(native, GENERIC_WRITE, OPEN_ALWAYS);
+    if (!file.valid()) return 0;
+    SeekOrThrow(file.get(), FILE_END, path);
+    WriteAll(file.get(), text, path);
+    CloseOrThrow(file, path);
+    return 1;
+}
+
+ByteString ExecutablePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return ByteString();
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            break;
+        }
+        if (buffer.size() > 65536) return ByteString();
+        buffer.resize(buffer.size() * 2);
+    }
+    ByteString path;
+    return WideToCp932(buffer, path) ? path : ByteString();
+}
+
+EntryKind KindOf(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return EntryKind::Missing;
+    return KindOfAttributes(AttributesOf(native), native);
+}
+
+bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    std::wstring wideFolder;
+    if (!Cp932ToWide(folder, wideFolder) || wideFolder.find(L'\0') != std::wstring::npos) return false;
+    FolderScan scan(wideFolder);
+    if (!scan.started()) return false;
+    const std::wstring prefix = (wideFolder.empty() || IsSlash(wideFolder.back())) ? wideFolder : wideFolder + L'\\';
+    while (const WIN32_FIND_DATAW* found = scan.Next()) {
+        const std::wstring name = found->cFileName;
+        FolderEntry entry;
+        entry.convertible = WideToCp932(name, entry.name);
+        if (!entry.convertible) entry.name = WideToCp932Shown(name);
+        entry.kind = KindOfAttributes(found->dwFileAttributes, LongPathForm(prefix + name));
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+int FolderIsEmpty(const ByteString& folder) {
+    std::wstring wideFolder;
+    if (!Cp932ToWide(folder, wideFolder) || wideFolder.find(L'\0') != std::wstring::npos) return -1;
+    FolderScan scan(wideFolder);
+    if (!scan.started()) return -1;
+    return scan.Next() == nullptr ? 1 : 0;
+}
+
+std::optional<FileId> FileIdOf(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return std::nullopt;
+    return IdOf(native, false);
+}
+
+int64_t CurrentTimeSeconds() { return _time64(nullptr); }
+
+LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
+    std::tm local{};
+    if (RuntimeLocalTime(secondsSince1970, local)) return FromTm(local, 0);
+    // Beyond the runtime's range (before 1970, after 3000): move the moment
+    // by whole 400-year cycles into 2370..2769, convert it there with that
+    // year's time-zone rules, and move the year back.  Floor division keeps
+    // every step inside 64 bits.
+    int64_t cycles = secondsSince1970 / kCycleSeconds;
+    int64_t rest = secondsSince1970 % kCycleSeconds;
+    if (rest < 0) {
+        rest += kCycleSeconds;
+        --cycles;
+    }
+    if (!RuntimeLocalTime(rest + kCycleSeconds, local)) return LocalDateTime();
+    return FromTm(local, (cycles - 1) * 400);
+}
+
+bool Cp932ToUtf8(const ByteString& text, std::string& utf8) {
+    std::wstring wide;
+    if (Cp932ToWide(text, wide) && BytesOfWide(CP_UTF8, wide, utf8)) return true;
+    utf8.clear();
+    return false;
+}
+
+bool Utf8ToCp932(const std::string& utf8, ByteString& text) {
+    std::wstring wide;
+    if (WideOfBytes(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, wide) && WideToCp932(wide, text)) return true;
+    text.clear();
+    return false;
+}
+
+ByteString Utf8ToCp932Shown(const std::string& utf8) {
+    // Invalid UTF-8 becomes U+FFFD first, which is then shown as "?".
+    std::wstring wide;
+    WideOfBytes(CP_UTF8, 0, utf8, wide);
+    return WideToCp932Shown(wide);
+}
+
+void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteAfter = bytes < 0 ? -1 : bytes; }

@@ -13,6 +13,7 @@
 
 #include "batch/batch_run.h"
 #include "fs/fs.h"
+#include "support/shm_folder.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -59,23 +60,6 @@ protected:
     ScriptedHost host;
     BatchRun batch{settings, state, program, random, host, [] { return int64_t{1700000000}; },
                    logs.Path()};
-};
-
-// A folder outside the system's temporary folder, used to get a second file system.
-class ShmFolder {
-public:
-    ShmFolder() {
-        char pattern[] = "/dev/shm/tessarbolink-test-XXXXXX";
-        if (mkdtemp(pattern)) path_ = pattern;
-    }
-    ~ShmFolder() {
-        std::error_code error;
-        if (!path_.empty()) fsys::remove_all(path_, error);
-    }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
 };
 
 TEST_F(BatchWalkTest, LinksToFoldersInsideTheDropAreNeverFollowed) {
@@ -201,9 +185,7 @@ TEST_F(BatchWalkTest, AFullDiskOnTheSecondLogKeepsTheFirst) {
 
 TEST_F(BatchWalkTest, MovesAcrossFileSystemsEmptyTheDroppedTree) {
     ShmFolder shm;
-    struct stat here {}, there {};
-    if (shm.Path().empty() || stat(shm.Path().c_str(), &there) != 0 ||
-        stat(Native(target.Path()).c_str(), &here) != 0 || here.st_dev == there.st_dev)
+    if (!shm.OnAnotherFileSystemThan(target.Path()))
         GTEST_SKIP() << "/dev/shm is not a second file system here";
     const ByteString dropped = shm.Path() + "/tree";
     MakeFolder(dropped + "/sub");

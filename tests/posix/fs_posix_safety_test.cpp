@@ -20,6 +20,7 @@
 
 #include "fs/fs.h"
 #include "fs/fs_posix_internal.h"
+#include "support/shm_folder.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -114,29 +115,6 @@ std::function<std::string()> MountTinyFileSystem(const std::string& where, int k
 
 std::string Check(bool ok, const std::string& what) { return ok ? "" : what + "\n"; }
 
-// A temporary folder on /dev/shm, another file system than /tmp here.
-class ShmFolder {
-public:
-    ShmFolder() {
-        char pattern[] = "/dev/shm/tessarbolink-test-XXXXXX";
-        if (mkdtemp(pattern)) path_ = pattern;
-    }
-    ~ShmFolder() {
-        std::error_code error;
-        if (!path_.empty()) fsys::remove_all(path_, error);
-    }
-    bool Usable(const ByteString& other) const {
-        struct stat a, b;
-        return !path_.empty() && stat(path_.c_str(), &a) == 0 && stat(Native(other).c_str(), &b) == 0 &&
-               a.st_dev != b.st_dev;
-    }
-    ByteString Join(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
 struct stat StatOf(const ByteString& path) {
     struct stat st {};
     stat(Native(path).c_str(), &st);
@@ -195,7 +173,7 @@ TEST_P(FsPosixMove, ASourceThatCannotBeRemovedStays) {
 class FsPosixCrossDeviceMove : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
-        if (!shm.Usable(temp.Path())) GTEST_SKIP() << "/dev/shm is not another file system here";
+        if (!shm.OnAnotherFileSystemThan(temp.Path())) GTEST_SKIP() << "/dev/shm is not another file system here";
         fs_posix_steps::SetUnnamedTempFilesForTesting(GetParam());
     }
     void TearDown() override { fs_posix_steps::SetUnnamedTempFilesForTesting(true); }

@@ -87,6 +87,10 @@ std::vector<ByteString> NamesIn(const ByteString& folder) {
     return names;
 }
 
+ShortWritesAfter::ShortWritesAfter(int64_t bytes) { SetShortWriteAfterForTesting(bytes); }
+
+ShortWritesAfter::~ShortWritesAfter() { SetShortWriteAfterForTesting(-1); }
+
 bool ScriptedHost::AskYesNo(const ByteString& text, const ByteString& caption) {
     boxes.push_back({"ask", text, caption});
     return nextAnswer_ < answers.size() ? answers[nextAnswer_++] : true;

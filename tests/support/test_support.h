@@ -39,6 +39,16 @@ void MakeFolder(const ByteString& path);
 // The names in a folder, sorted.
 std::vector<ByteString> NamesIn(const ByteString& folder);
 
+// While it lives, every write of an open file stores nothing after the given
+// number of bytes, as on a full disk; the seam is turned off however the test ends.
+class ShortWritesAfter {
+public:
+    explicit ShortWritesAfter(int64_t bytes);
+    ~ShortWritesAfter();
+    ShortWritesAfter(const ShortWritesAfter&) = delete;
+    ShortWritesAfter& operator=(const ShortWritesAfter&) = delete;
+};
+
 // A BatchHost that answers questions from a script and records everything.
 class ScriptedHost : public BatchHost {
 public:

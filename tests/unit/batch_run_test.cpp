@@ -15,12 +15,6 @@ namespace {
 
 const ByteString kSep(1, kPathSeparator);
 
-// Every write of an open file stores nothing while this lives.
-struct FullDisk {
-    FullDisk() { SetShortWriteAfterForTesting(0); }
-    ~FullDisk() { SetShortWriteAfterForTesting(-1); }
-};
-
 class BatchRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -338,7 +332,7 @@ TEST_F(BatchRunTest, AFailingLogWriteEscapesWithoutTheResultBox) {
     settings.m_bChangeLog = settings.m_bErrorLog = 1;
     std::optional<FileError> raised;
     {
-        FullDisk fullDisk;
+        ShortWritesAfter fullDisk(0);
         try {
             Run({In("alpha.txt")});
         } catch (const FileError& error) {

@@ -28,12 +28,6 @@ void MakeReadOnly(const ByteString& path) {
                                  std::filesystem::perm_options::remove);
 }
 
-class ShortWrites {
-public:
-    explicit ShortWrites(int64_t after) { SetShortWriteAfterForTesting(after); }
-    ~ShortWrites() { SetShortWriteAfterForTesting(-1); }
-};
-
 }  // namespace
 
 TEST(FsConversion, RoundTripsAreExactAndBestFitIsRefused) {
@@ -257,7 +251,7 @@ TEST(FsWholeFiles, AShortWriteIsAFullDisk) {
     const ByteString path = temp.Join("target");
     WriteBytes(path, "previous");
     {
-        ShortWrites seam(10);
+        ShortWritesAfter seam(10);
         try {
             AppendTextToFile(path, std::string(100, 'x'));
             FAIL() << "a short append must throw";
@@ -269,13 +263,13 @@ TEST(FsWholeFiles, AShortWriteIsAFullDisk) {
         }
     }
     {
-        ShortWrites seam(1500);
+        ShortWritesAfter seam(1500);
         EXPECT_THROW(WriteTextFile(path, std::string(3000, 'y')), FileError);
     }
     const std::string afterPlainWrite = ReadBytes(path);
     EXPECT_LT(afterPlainWrite.size(), 3000u);
     {
-        ShortWrites seam(100);
+        ShortWritesAfter seam(100);
         EXPECT_THROW(WriteTextFileSafely(path, std::string(3000, 'z')), FileError);
     }
     EXPECT_EQ(ReadBytes(path), afterPlainWrite) << "a failed safe write must leave the old file as it was";

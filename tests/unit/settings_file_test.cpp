@@ -58,12 +58,6 @@ void ExpectSameSettings(const DropSettings& expected, const DropSettings& actual
     EXPECT_EQ(expected.m_bDeleteDerectory, actual.m_bDeleteDerectory);
 }
 
-// Turns the short-write seam off again however the test ends.
-class ShortWriteAfter {
-public:
-    explicit ShortWriteAfter(int64_t bytes) { SetShortWriteAfterForTesting(bytes); }
-    ~ShortWriteAfter() { SetShortWriteAfterForTesting(-1); }
-};
 
 TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
     const DropSettings s = LoadSettings(folder_);
@@ -225,7 +219,7 @@ TEST_F(SettingsFileTest, SaveFailingPartWayKeepsOldFileAndReportsFullDisk) {
 
     for (int64_t storedBytes : {0, 20, 100}) {
         try {
-            ShortWriteAfter seam(storedBytes);
+            ShortWritesAfter seam(storedBytes);
             SaveSettings(DropSettings{}, folder_);
             ADD_FAILURE() << "a short write after " << storedBytes << " bytes was not reported";
         } catch (const FileError& error) {
@@ -241,7 +235,7 @@ TEST_F(SettingsFileTest, SaveFailingPartWayKeepsOldFileAndReportsFullDisk) {
 
 TEST_F(SettingsFileTest, FirstSaveFailingPartWayLeavesNoSettingsFile) {
     {
-        ShortWriteAfter seam(30);
+        ShortWritesAfter seam(30);
         EXPECT_THROW(SaveSettings(SampleSettings(), folder_), FileError);
     }
     // No half-written file that would later load as half the settings.
