@@ -120,6 +120,7 @@ TEST_F(BatchRunTest, CopyOverwritesAndKeepsTheSource) {
     MakeFolder(target.Join("out"));
     WriteBytes(Out("alpha.txt"), "old content");
     settings.m_nMode = 1;
+    settings.m_sWhere = target.Join("out") + kSep;  // a second separator is never added
 
     Run({In("alpha.txt")});
 
@@ -127,10 +128,32 @@ TEST_F(BatchRunTest, CopyOverwritesAndKeepsTheSource) {
     EXPECT_EQ(ReadBytes(In("alpha.txt")), "new");
     EXPECT_EQ(state.m_sChangeLog, In("alpha.txt") + ">" + Out("alpha.txt") + "\r\n");
     EXPECT_EQ(state.m_nSuccess, 1);
+    EXPECT_EQ(settings.m_sWhere, target.Join("out") + kSep);
+}
+
+TEST_F(BatchRunTest, ADestinationEndingInTheByte5CGetsNoSeparatorFromTheBatch) {
+    // 表 is 0x95 0x5C.  On Windows that byte is the separator, so the new
+    // names are joined straight to the character; elsewhere it is only part
+    // of the folder's name, and the batch adds its own separator.
+    const ByteString where = target.Join(Cp932(u8"表"));
+    WriteBytes(In("alpha.txt"), "a");
+    settings.m_sWhere = where;
+
+    Run({In("alpha.txt")});
+
+    EXPECT_EQ(state.m_nSuccess, 1);
+    if (kPathSeparator == '\\') {
+        EXPECT_EQ(settings.m_sWhere, where);
+        EXPECT_EQ(ReadBytes(where + "alpha.txt"), "a");
+    } else {
+        EXPECT_EQ(settings.m_sWhere, where + kSep);
+        EXPECT_EQ(ReadBytes(where + kSep + "alpha.txt"), "a");
+    }
 }
 
 TEST_F(BatchRunTest, LogsAreWrittenEvenWhenEmptyAndOnlyWhenOn) {
     settings.m_bErrorLog = 1;
+    settings.m_bChangeLog = 2;  // flags count only when exactly 1
     Run({});
     EXPECT_EQ(NamesIn(logs.Path()), std::vector<ByteString>{"error.log"});
     EXPECT_EQ(ReadBytes(Log("error.log")), "");
@@ -228,16 +251,25 @@ TEST_F(BatchRunTest, TwoFilesInTheSameSecondCollideInMoveMode) {
 TEST_F(BatchRunTest, AFormatThatFailsToCompileStillRunsTheBatch) {
     settings.m_sFileNameFormat = "abc]";
     WriteBytes(In("alpha.txt"), "a");
+    for (const int32_t mode : {0, 1}) {
+        SCOPED_TRACE(mode == 0 ? "move" : "copy");
+        host.boxes.clear();
+        settings.m_nMode = mode;
 
-    Run({In("alpha.txt")});
+        Run({In("alpha.txt")});
 
-    // The empty name aims at the destination folder itself: the move fails.
-    ASSERT_EQ(host.boxes.size(), 3u);
-    EXPECT_EQ(host.boxes[0].text, Cp932(u8"ファイル名フォーマットが不正です。"));
-    EXPECT_EQ(host.boxes[1].kind, "ask");
-    EXPECT_TRUE(program.empty());
-    EXPECT_TRUE(Exists(In("alpha.txt")));
-    EXPECT_EQ(state.m_sErrorLog, In("alpha.txt") + ">" + target.Join("out") + kSep + "\r\n");
+        // The empty name aims at the destination folder itself: the move or
+        // copy fails and the folder stays a folder.
+        ASSERT_EQ(host.boxes.size(), 3u);
+        EXPECT_EQ(host.boxes[0].text, Cp932(u8"ファイル名フォーマットが不正です。"));
+        EXPECT_EQ(host.boxes[1].kind, "ask");
+        EXPECT_TRUE(program.empty());
+        EXPECT_EQ(ReadBytes(In("alpha.txt")), "a");
+        EXPECT_EQ(KindOf(target.Join("out")), EntryKind::Folder);
+        EXPECT_TRUE(NamesIn(target.Join("out")).empty());
+        EXPECT_EQ(state.m_nFailure, 1);
+        EXPECT_EQ(state.m_sErrorLog, In("alpha.txt") + ">" + target.Join("out") + kSep + "\r\n");
+    }
 }
 
 TEST_F(BatchRunTest, EmptiedFoldersAreRemovedFromTheDeepestUp) {
