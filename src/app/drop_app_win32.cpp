@@ -4,21 +4,15 @@
 #include <objbase.h>
 
 #include "app/help_win32.h"
-#include "fs/text_win32.h"
 #include "fs/fs.h"
 #include "ui/drop_dialog.h"
 #include "ui/drop_dialog_win32.h"
 
+// Loading the settings never fails: an unreadable file gives the defaults.
+// A file error while they are saved is shown by the window as it is destroyed.
 void CDropApp::RunMainDialog(const ByteString& programDir) {
-    try {
-        CDropDlg dlg(programDir);
-        RunDropDialog(instance_, dlg);
-    } catch (const FileError& error) {
-        // The settings file failed while it was read, before any window existed.
-        std::wstring text;
-        if (!Cp932ToWide(FileErrorMessage(error), text)) text = L"?";
-        MessageBoxW(nullptr, text.c_str(), ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
-    }
+    CDropDlg dlg(programDir);
+    RunDropDialog(instance_, dlg);
 }
 
 bool CDropApp::InitInstance() {

@@ -12,7 +12,7 @@ constexpr bool kNoGroup = false;
 
 // Template 102, in template order (which is also the tab order).
 constexpr ControlSpec kMainControls[] = {
-    {1, K::DefPushButton, u8"閉じる(&C)", 281, 179, 50, 14, kTab, kGroup},
+    {1, K::DefPushButton, u8"閉じる(&C)", 281, 179, 50, 14, kTab, kNoGroup},
     {1000, K::Edit, nullptr, 48, 3, 229, 14, kTab, kNoGroup},
     {1001, K::PushButton, u8"開く", 279, 3, 50, 14, kTab, kNoGroup},
     {1008, K::PushButton, u8"現在の日付", 26, 47, 51, 14, kTab, kNoGroup},

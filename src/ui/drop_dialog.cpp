@@ -79,8 +79,9 @@ ByteString CDropDlg::ProgramName() {
     return name;
 }
 
-void CDropDlg::OnInitDialog() {
+void CDropDlg::OnInitDialog(const std::function<void()>& setUpWindow) {
     PushToControls();
+    if (setUpWindow) setUpWindow();
     state_.m_nSuccess = 0;
     // The radio buttons keep showing the loaded mode; the next pull reads them again.
     settings_.m_nMode = 1;

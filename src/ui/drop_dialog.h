@@ -57,10 +57,11 @@ public:
     // The window's controls; must be set before any handler runs.
     void Attach(DialogControls& controls) { controls_ = &controls; }
 
-    // Initialization once the window exists: pushes the settings, resets the
-    // counts, sets m_nMode to 1 and seeds the random numbers.  The adapter adds
-    // the About item to the system menu, sets the icons and accepts drops.
-    void OnInitDialog();
+    // Initialization once the window exists: pushes the settings, lets the
+    // adapter set up its window (the About item in the system menu, the icons,
+    // accepting drops), then resets the counts, sets m_nMode to 1 and seeds the
+    // random numbers.
+    void OnInitDialog(const std::function<void()>& setUpWindow = {});
 
     // Data exchange in binding order; Pull returns 1 on success, 0 when the
     // size field holds no integer (after the message and with items 7 to 9

@@ -117,6 +117,7 @@ private:
 
     void OnInitDialog();
     void AddAboutItemToSystemMenu();
+    void SetIcons();
     bool PaintMinimized();
     void ShowUnexpectedError(const ByteString& text);
 
@@ -180,18 +181,26 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam) {
     }
 }
 
+// The settings are pushed first; the window's own set-up follows, before the
+// counts are reset and the random numbers seeded.
 void DropDialogWindow::OnInitDialog() {
     dlg_.Attach(*this);
-    dlg_.OnInitDialog();
-    AddAboutItemToSystemMenu();
-    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ctl::kAppIcon), IMAGE_ICON,
-                                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    const auto smallIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ctl::kAppIcon), IMAGE_ICON,
-                                                         GetSystemMetrics(SM_CXSMICON),
-                                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    dlg_.OnInitDialog([this] {
+        AddAboutItemToSystemMenu();
+        SetIcons();
+        DragAcceptFiles(window_, TRUE);
+    });
+}
+
+void DropDialogWindow::SetIcons() {
+    const auto load = [this](int widthMetric, int heightMetric) {
+        return static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ctl::kAppIcon), IMAGE_ICON,
+                                             GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric),
+                                             LR_SHARED));
+    };
+    icon_ = load(SM_CXICON, SM_CYICON);
     SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
-    DragAcceptFiles(window_, TRUE);
+    SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(load(SM_CXSMICON, SM_CYSMICON)));
 }
 
 void DropDialogWindow::AddAboutItemToSystemMenu() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -205,6 +206,10 @@ TEST_F(SettingsFileTest, ReadOnlySettingsFileIsSavedAllTheSame) {
                       fsys::perm_options::replace);
     ASSERT_EQ(fsys::perms::none, fsys::status(native).permissions() & fsys::perms::owner_write)
         << "the file should carry the read-only mark before the save";
+    if (std::ofstream(native, std::ios::app)) {
+        GTEST_SKIP() << "this user writes read-only files anyway (root); "
+                        "settings_file_posix_test covers it as an unprivileged user";
+    }
 
     const DropSettings saved = SampleSettings();
     SaveSettings(saved, folder_);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -36,10 +37,10 @@ protected:
     ByteString SettingsPath() const { return programFolder.Join("Morvandel.sav"); }
 
     // A dialog over the program folder, attached and initialized.
-    CDropDlg& Open() {
+    CDropDlg& Open(const std::function<void()>& setUpWindow = {}) {
         dialog = std::make_unique<CDropDlg>(ProgramDirPath(), [] { return kNow; });
         dialog->Attach(controls);
-        dialog->OnInitDialog();
+        dialog->OnInitDialog(setUpWindow);
         return *dialog;
     }
 
@@ -225,7 +226,15 @@ TEST_F(DropDialogTest, InitializationShowsTheLoadedSettingsButSetsTheModeToCopy)
     WriteBytes(SettingsPath(),
                "m_sWhere=X\r\nm_sFileNameFormat=Y\r\nm_nMode=0\r\nm_nKBytes=25\r\n"
                "m_nDontMoveMode=1\r\nm_bErrorLog=1\r\n");
-    CDropDlg& dlg = Open();
+    // The window sets itself up after the push and before the mode is reset.
+    std::optional<int32_t> modeDuringSetUp;
+    bool pushedBeforeSetUp = false;
+    CDropDlg& dlg = Open([&] {
+        modeDuringSetUp = dialog->settings().m_nMode;
+        pushedBeforeSetUp = controls.SetTextCount(ctl::kKBytes) == 1;
+    });
+    EXPECT_EQ(modeDuringSetUp, 0);
+    EXPECT_TRUE(pushedBeforeSetUp);
 
     EXPECT_EQ(dlg.settings().m_nMode, 1);
     EXPECT_TRUE(controls.checks[ctl::kMove]);
@@ -481,7 +490,7 @@ TEST_F(DropDialogTest, LogWriteFailureDuringADropShowsTheFileErrorInsteadOfTheRe
     const ByteString source = work.Join("a.txt");
     WriteBytes(source, "hello");
     FillControls(work.Join("out"), "b", "10");
-    controls.checks[ctl::kCopy] = true;
+    controls.checks[ctl::kMove] = true;  // a move within one file system writes no bytes
     controls.checks[ctl::kChangeLog] = true;
     controls.checks[ctl::kErrorLog] = true;
 
@@ -489,9 +498,14 @@ TEST_F(DropDialogTest, LogWriteFailureDuringADropShowsTheFileErrorInsteadOfTheRe
     EXPECT_NO_THROW(dlg.OnDropFiles([&] { return Dropped({source}); }));
     SetShortWriteAfterForTesting(-1);
 
+    EXPECT_EQ(controls.titles, std::vector<ByteString>{"Tessarbolink  1 0 1"});
     ASSERT_EQ(controls.boxes.size(), 2u);
     EXPECT_EQ(controls.boxes[0].text, Cp932(u8"実行しますか？"));
     ExpectDiskFullBox(controls.boxes[1]);  // instead of the result box
+    const ByteString changeLog = programFolder.Join("change.log");
+    EXPECT_EQ(controls.boxes[1].text.substr(0, changeLog.size()), changeLog);
+    // The rest of the batch is abandoned: the error log is never begun.
+    EXPECT_FALSE(Exists(programFolder.Join("error.log")));
 }
 
 TEST(ProgramNameTest, IsTheExecutablesNameWithoutFolderAndExtension) {

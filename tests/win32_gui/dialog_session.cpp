@@ -32,6 +32,17 @@ std::wstring MessageOf(HWND box) {
     return found;
 }
 
+// The icon of a message box: its visible icon static's image.
+HICON IconOf(HWND box) {
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        const LONG style = GetWindowLongW(child, GWL_STYLE);
+        if (ClassOf(child) == L"Static" && (style & SS_TYPEMASK) == SS_ICON && (style & WS_VISIBLE)) {
+            return reinterpret_cast<HICON>(SendMessageW(child, STM_GETICON, 0, 0));
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 INT_PTR DialogSession::Run(CDropDlg& dlg, const std::function<void(HWND)>& script) {
@@ -68,6 +79,7 @@ void DialogSession::Answer(HWND box) {
     seen.caption = TextOf(box);
     seen.text = MessageOf(box);
     seen.yesNo = GetDlgItem(box, IDYES) && GetDlgItem(box, IDNO);
+    seen.icon = IconOf(box);
     GetWindowRect(box, &seen.rect);
     boxes.push_back(seen);
     if (onBox) onBox(seen);

@@ -18,6 +18,7 @@ struct SeenBox {
     std::wstring caption;
     std::wstring text;  // the box's message (empty for the About box)
     bool yesNo = false; // has Yes and No buttons
+    HICON icon = nullptr; // the icon shown beside the message, if any
     RECT rect{};        // where it was shown
 };
 

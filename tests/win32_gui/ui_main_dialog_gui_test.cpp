@@ -157,6 +157,9 @@ TEST_F(MainDialogGui, DropMovesFilesUnderNewNamesAndCloseSavesTheControls) {
     EXPECT_EQ(session.boxes[1].caption, W(u8"結果"));
     EXPECT_EQ(session.boxes[1].owner, owner);
     EXPECT_FALSE(session.boxes[1].yesNo);
+    // The batch's own boxes carry no icon.
+    EXPECT_EQ(session.boxes[0].icon, nullptr);
+    EXPECT_EQ(session.boxes[1].icon, nullptr);
 
     EXPECT_EQ(NamesIn(work.Join("dest")), (std::vector<ByteString>{"new_alpha.txt", "new_gamma.dat"}));
     EXPECT_EQ(ReadBytes(destination + "new_alpha.txt"), "alpha");
@@ -280,6 +283,8 @@ TEST_F(MainDialogGui, BadSizeKeepsTheDialogOpenWithTheFieldSelected) {
     ASSERT_EQ(session.boxes.size(), 1u);
     EXPECT_EQ(session.boxes[0].text, W(u8"整数を入力してください。"));
     EXPECT_EQ(session.boxes[0].caption, Wide(CDropDlg::ProgramName()));
+    EXPECT_EQ(session.boxes[0].icon, LoadIconW(nullptr, IDI_EXCLAMATION));
+    EXPECT_FALSE(session.boxes[0].yesNo);
     EXPECT_EQ(SavedSettings().m_nKBytes, -7);
 }
 
@@ -331,8 +336,12 @@ TEST_F(MainDialogGui, FileErrorsWhileWritingAreShownAtTheHandlerBoundary) {
     ASSERT_EQ(session.boxes.size(), 3u);
     const std::wstring diskFull = W(u8"へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。");
     EXPECT_EQ(session.boxes[1].text, Wide(programFolder.Join("change.log")) + L" " + diskFull);
-    EXPECT_EQ(session.boxes[1].caption, Wide(CDropDlg::ProgramName()));
-    EXPECT_NE(session.boxes[2].text.find(diskFull), std::wstring::npos);
+    EXPECT_EQ(session.boxes[2].text, Wide(programFolder.Join("Morvandel.sav")) + L" " + diskFull);
+    for (size_t i : {1u, 2u}) {
+        EXPECT_EQ(session.boxes[i].caption, Wide(CDropDlg::ProgramName()));
+        EXPECT_EQ(session.boxes[i].icon, LoadIconW(nullptr, IDI_HAND));
+        EXPECT_FALSE(session.boxes[i].yesNo);
+    }
     EXPECT_EQ(ReadBytes(programFolder.Join("Morvandel.sav")), storedBytes);
     EXPECT_TRUE(Exists(work.Join("dest") + "\\file"));  // the move was made before the log failed
 }
