@@ -22,9 +22,10 @@ extern const char kPathSeparator;
 int FileExists(const ByteString& path);
 
 // Moves a file.  Never replaces an existing destination, also when one
-// appears between the check and the move; a move to another file system
-// copies, publishes the copy under the new name only while it is free, and
-// removes the source last.  On failure the source stays.
+// appears between the check and the move; a move to another file system or
+// volume copies, publishes the copy under the new name only while it is free,
+// and removes the source last.  On failure the source stays, and nothing the
+// move created is left behind.
 int MoveNoOverwrite(const ByteString& source, const ByteString& destination);
 
 // Copies a file, replacing an existing destination.  Fails, touching nothing,
@@ -34,11 +35,12 @@ int MoveNoOverwrite(const ByteString& source, const ByteString& destination);
 // it was.
 int CopyOverwrite(const ByteString& source, const ByteString& destination);
 
-// Deletes a file.
+// Deletes a file.  Refuses a folder, and a read-only file as the Windows
+// delete does (on POSIX: a file without any write permission).
 int RemoveFile(const ByteString& path);
 
-// The full 64-bit size of a file; nullopt when it cannot be read (missing
-// file included).
+// The full 64-bit size of a file (of the file a link leads to); nullopt when
+// it cannot be read, missing files and folders included.
 std::optional<int64_t> FileSizeOf(const ByteString& path);
 
 // Creates one folder; 1 on success.
@@ -64,7 +66,9 @@ int WriteTextFile(const ByteString& path, const ByteString& text);
 // the text goes to a new file beside it, which takes the old one's place only
 // when every byte was stored and flushed.  A link is written through (its
 // target is replaced, the link stays).  A read-only file is written all the
-// same.  Where no file can be created beside it, falls back to WriteTextFile.
+// same.  Where no file can be created beside it, or the old file cannot be
+// replaced (a file another program holds, a file mounted on its own), writes
+// in place with WriteTextFile.
 // 0 when the file can be neither written nor created; a failed write throws
 // FileError and leaves the old file intact.
 int WriteTextFileSafely(const ByteString& path, const ByteString& text);
@@ -98,9 +102,13 @@ EntryKind KindOf(const ByteString& path);
 
 // One entry of a folder listing ("." and ".." are never listed).
 struct FolderEntry {
-    ByteString name;          // code page 932; when !convertible, characters
-                              // without a code page 932 form are shown as "?"
-    bool convertible = true;  // false: the name has no code page 932 form
+    ByteString name;          // code page 932; characters without a code page
+                              // 932 form are shown as "?"
+    // False when the path folder + separator + name would not lead to this
+    // entry: the name has no code page 932 form, or (on Windows) path rules
+    // would change it (a trailing "." or blank, a device name such as CON).
+    // Nothing may then be done to the entry through that path.
+    bool convertible = true;
     EntryKind kind = EntryKind::File;
 };
 
@@ -113,7 +121,8 @@ bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries);
 int FolderIsEmpty(const ByteString& folder);
 
 // The identity of a file or folder (device or volume, and index), so that two
-// paths can be compared without comparing their texts.
+// paths can be compared without comparing their texts.  A link stands for what
+// it leads to: a destination given as a link to a folder is that folder.
 struct FileId {
     uint64_t volume = 0;
     uint64_t index = 0;

@@ -1,9 +1,9 @@
 // The file layer on Linux.  Paths arrive as code page 932 bytes and are
 // converted strictly to UTF-8 before any system call: a path without an exact
 // UTF-8 form fails the operation, so no other file is ever touched in its
-// place.  Every replacement of a file goes through a new file beside it that
-// takes the old one's place in one rename, so a failure never leaves a file
-// half-written.
+// place.  Copies, moves to another file system and the safe whole-file write
+// fill a new file beside the destination, which takes its place in one rename
+// only when complete, so a failure never leaves a file half-written.
 #include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
@@ -168,17 +168,23 @@ FileErrorCause CauseOf(int error) {
     switch (error) {
     case ENOENT: return FileErrorCause::FileNotFound;
     case EACCES:
-    case EPERM: return FileErrorCause::AccessDenied;
+    case EPERM:
+    case EROFS:
+    case EISDIR: return FileErrorCause::AccessDenied;
     case ENOSPC:
-    case EDQUOT: return FileErrorCause::DiskFull;
+    case EDQUOT:
+    case EFBIG: return FileErrorCause::DiskFull;
     case EMFILE:
     case ENFILE: return FileErrorCause::TooManyOpenFiles;
     case EIO: return FileErrorCause::HardIO;
     case EBADF: return FileErrorCause::InvalidFile;
     case ESPIPE: return FileErrorCause::BadSeek;
+    case ETXTBSY: return FileErrorCause::SharingViolation;
+    case EDEADLK:
+    case ENOLCK: return FileErrorCause::LockViolation;
     case ENAMETOOLONG:
     case ENOTDIR:
-    case EINVAL: return FileErrorCause::BadPath;
+    case ELOOP: return FileErrorCause::BadPath;
     default: return FileErrorCause::Generic;
     }
 }
@@ -694,7 +700,7 @@ std::optional<int64_t> FileSizeOf(const ByteString& path) {
 std::optional<FileId> FileIdOf(const ByteString& path) {
     std::string native;
     struct stat st;
-    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0) return std::nullopt;
+    if (!ToNative(path, native) || stat(native.c_str(), &st) != 0) return std::nullopt;
     return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
@@ -764,6 +770,9 @@ int RemoveFile(const ByteString& path) {
     std::string native;
     struct stat st;
     if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    // A file without any write bit is read-only, and a read-only file is not
+    // deleted, as on Windows (also for root, whom unlink() lets through).
+    if (S_ISREG(st.st_mode) && HasNoWriteBit(st)) return 0;
     return unlink(native.c_str()) == 0 ? 1 : 0;
 }
 
@@ -812,8 +821,9 @@ int WriteTextFile(const ByteString& path, const ByteString& text) {
     if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
         (void)chmod(native.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR);
 
-    Fd fd = OpenFileLike(native, O_WRONLY, 0, st);
-    if (!fd.valid()) fd = OpenFileLike(native, O_WRONLY | O_CREAT | O_TRUNC, 0666, st);
+    // Opens the file or creates it, in one step; it is truncated below, once
+    // it is known to be a regular file.
+    Fd fd = OpenFileLike(native, O_WRONLY | O_CREAT, 0666, st);
     if (!fd.valid()) return 0;
 
     if (S_ISREG(st.st_mode) && ftruncate(fd.get(), 0) != 0)
@@ -847,9 +857,14 @@ int WriteTextFileSafely(const ByteString& path, const ByteString& text) {
         (void)fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR);
     }
     WriteInBlocks(fd.get(), text, path);
-    if (fsync(fd.get()) != 0) throw FileError(CauseOf(errno), FileStep::Write, path);
+    // EINVAL: a file system that has nothing to flush.
+    if (fsync(fd.get()) != 0 && errno != EINVAL) throw FileError(CauseOf(errno), FileStep::Write, path);
     CloseOrThrow(fd, path);
-    if (rename(temp.c_str(), target.c_str()) != 0) return 0;
+    if (rename(temp.c_str(), target.c_str()) != 0) {
+        // The old file cannot be replaced (a file mounted on its own, another
+        // user's file in a shared folder): write it in place instead.
+        return WriteTextFile(path, text);
+    }
     guard.Keep();
     SyncFolder(FolderOf(target));
     return 1;

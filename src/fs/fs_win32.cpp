@@ -177,6 +177,27 @@ private:
     bool pending_ = false;
 };
 
+// The paths the walk builds for the entries of one folder: the folder, "\"
+// and the entry's name.  Win32 paths drop a trailing "." or blank from a name
+// and read CON, NUL, COM1 and the like as devices, so an entry named so (made
+// through "\\?\" or by another system) would be reached under another file's
+// name, or not at all.
+class EntryPaths {
+public:
+    explicit EntryPaths(const std::wstring& folder)
+        : prefix_(folder + L'\\'), fullPrefix_(FullPathOf(prefix_)), verbatim_(IsDevicePath(folder)) {}
+
+    // Whether the path built for `name` leads to that very entry.
+    bool Reach(const std::wstring& name) const {
+        return verbatim_ || (!fullPrefix_.empty() && FullPathOf(prefix_ + name) == fullPrefix_ + name);
+    }
+
+private:
+    std::wstring prefix_;
+    std::wstring fullPrefix_;
+    bool verbatim_;  // "\\?\" paths are taken as they are
+};
+
 // Opens a file for exclusive use: nobody else may read or write it meanwhile.
 Handle OpenExclusive(const std::wstring& native, DWORD access, DWORD disposition) {
     return Handle(CreateFileW(native.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -428,6 +449,35 @@ bool ReplaceWithTemp(const std::wstring& tempPath, const std::wstring& target) {
     return true;
 }
 
+// Deletes a file whose read-only mark stands in the way, as a rename within
+// one volume would have moved it all the same; the mark comes back when the
+// delete fails.
+bool DeleteEvenIfReadOnly(const std::wstring& native, DWORD attributes) {
+    ClearReadOnly(native, attributes);
+    if (DeleteFileW(native.c_str())) return true;
+    if (IsReadOnlyFile(attributes)) SetFileAttributesW(native.c_str(), attributes);
+    return false;
+}
+
+// Moves a file to another volume: a copy beside the destination, published
+// under its name only while that is free, then the source deleted.  When the
+// source cannot go, the copy is taken back, so a failed move leaves one file
+// where it was.  Links are not carried across (a copy would turn one into a
+// second file).
+bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    std::wstring temp;
+    if (!CopyToTempBeside(from, to, temp)) return false;
+    if (!MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        RemoveTemp(temp);
+        return false;
+    }
+    const std::optional<FileId> published = IdOf(to, false);
+    if (DeleteEvenIfReadOnly(from, attributes)) return true;
+    if (published && IdOf(to, false) == published) RemoveTemp(to);
+    return false;
+}
+
 // ---------------------------------------------------------------- time
 
 // 400 Gregorian years hold a whole number of days and weeks, so moving a
@@ -529,7 +579,11 @@ int MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
     if (FileExists(destination)) return 0;
     // Without MOVEFILE_REPLACE_EXISTING the platform itself refuses to
     // replace a file, also one that appeared since the check.
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED) ? 1 : 0;
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return 1;
+    if (GetLastError() != ERROR_NOT_SAME_DEVICE) return 0;
+    // Not MOVEFILE_COPY_ALLOWED: when the source cannot be deleted after the
+    // copy, it reports success and leaves the file twice.
+    return MoveAcrossVolumes(from, to, attributes) ? 1 : 0;
 }
 
 int CopyOverwrite(const ByteString& source, const ByteString& destination) {
@@ -562,10 +616,10 @@ int RemoveFile(const ByteString& path) {
 std::optional<int64_t> FileSizeOf(const ByteString& path) {
     std::wstring native;
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!NativePathOf(path, native) || !GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data))
+    if (!NativePathOf(path, native) || !GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
-    const bool fileLink =
-        (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool fileLink = data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
     if (!fileLink) return static_cast<int64_t>((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
     // A link's own size says nothing about the file it leads to.
     const Handle target = OpenForQuery(native, true);
@@ -684,11 +738,13 @@ bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
     FolderScan scan(wideFolder);
     if (!scan.started()) return false;
     const std::wstring prefix = (wideFolder.empty() || IsSlash(wideFolder.back())) ? wideFolder : wideFolder + L'\\';
+    const EntryPaths paths(wideFolder);
     while (const WIN32_FIND_DATAW* found = scan.Next()) {
         const std::wstring name = found->cFileName;
         FolderEntry entry;
-        entry.convertible = WideToCp932(name, entry.name);
-        if (!entry.convertible) entry.name = WideToCp932Shown(name);
+        const bool hasCp932Form = WideToCp932(name, entry.name);
+        if (!hasCp932Form) entry.name = WideToCp932Shown(name);
+        entry.convertible = hasCp932Form && paths.Reach(name);
         entry.kind = KindOfAttributes(found->dwFileAttributes, LongPathForm(prefix + name));
         entries.push_back(std::move(entry));
     }
@@ -706,7 +762,7 @@ int FolderIsEmpty(const ByteString& folder) {
 std::optional<FileId> FileIdOf(const ByteString& path) {
     std::wstring native;
     if (!NativePathOf(path, native)) return std::nullopt;
-    return IdOf(native, false);
+    return IdOf(native, true);
 }
 
 int64_t CurrentTimeSeconds() { return _time64(nullptr); }

@@ -83,25 +83,42 @@ void GiveToRunner(const ByteString& path) {
     }
 }
 
-// Mounts a tmpfs of a few KiB on the folder, in a mount namespace of its own
-// (and a user namespace when not root).
+// Enters a mount namespace of its own (and a user namespace when not root),
+// so that mounts made in the child stay there.
+std::string EnterMountNamespace() {
+    const uid_t uid = geteuid();
+    const gid_t gid = getegid();
+    if (uid == 0) {
+        if (unshare(CLONE_NEWNS) != 0) return std::string(kSkipMark) + "no mount namespace";
+    } else {
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return std::string(kSkipMark) + "no user namespace";
+        std::ofstream("/proc/self/setgroups") << "deny";
+        std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+        std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string(kSkipMark) + "cannot make the mounts private";
+    return "";
+}
+
+// Mounts a tmpfs of a few KiB on the folder.
 std::function<std::string()> MountTinyFileSystem(const std::string& where, int kib) {
     return [where, kib]() -> std::string {
-        const uid_t uid = geteuid();
-        const gid_t gid = getegid();
-        if (uid == 0) {
-            if (unshare(CLONE_NEWNS) != 0) return std::string(kSkipMark) + "no mount namespace";
-        } else {
-            if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) return std::string(kSkipMark) + "no user namespace";
-            std::ofstream("/proc/self/setgroups") << "deny";
-            std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
-            std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
-        }
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return std::string(kSkipMark) + "cannot make the mounts private";
+        if (std::string refused = EnterMountNamespace(); !refused.empty()) return refused;
         const std::string options = "size=" + std::to_string(kib) + "k";
         if (mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) != 0)
             return std::string(kSkipMark) + "cannot mount a tmpfs";
+        return "";
+    };
+}
+
+// Mounts one file on another (a bind mount): the file that is mounted on
+// cannot be renamed over.
+std::function<std::string()> BindMountFile(const std::string& file, const std::string& onto) {
+    return [file, onto]() -> std::string {
+        if (std::string refused = EnterMountNamespace(); !refused.empty()) return refused;
+        if (mount(file.c_str(), onto.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return std::string(kSkipMark) + "cannot bind-mount a file";
         return "";
     };
 }
@@ -388,6 +405,20 @@ TEST(FsPosixWrite, SafeWriteFallsBackWhereNoFileCanBeCreatedBeside) {
     }));
     EXPECT_EQ(ReadBytes(path), "new");
     EXPECT_EQ(NamesIn(folder), std::vector<ByteString>{"settings"});
+}
+
+TEST(FsPosixWrite, SafeWriteOfAFileThatCannotBeReplacedWritesInPlace) {
+    TempFolder temp;
+    const ByteString path = temp.Join("settings");
+    const ByteString mounted = temp.Join("mounted");
+    WriteBytes(path, "old");
+    WriteBytes(mounted, "old");
+    EXPECT_CHILD_PASSES(RunInChild(BindMountFile(Native(mounted), Native(path)), [&] {
+        return Check(WriteTextFileSafely(path, "new") == 1, "the settings were not written") +
+               Check(NamesIn(temp.Path()) == std::vector<ByteString>{"mounted", "settings"},
+                     "the temporary file was left");
+    }));
+    EXPECT_EQ(ReadBytes(mounted), "new") << "the mounted file is the one written";
 }
 
 TEST(FsPosixWrite, SafeWriteOnAFullDiskThrowsAndKeepsTheOldFile) {

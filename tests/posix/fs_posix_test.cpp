@@ -80,22 +80,6 @@ TEST(FsPosixConversion, EveryAsciiByteAndCharactersWithSeveralCodesAreExact) {
     EXPECT_EQ(utf8, U8(u8"\uFF5E"));
 }
 
-TEST(FsPosixPaths, APathWithoutAnExactNativeFormTouchesNothing) {
-    TempFolder temp;
-    const ByteString file = temp.Join("a");
-    WriteBytes(file, "x");
-    // A NUL would cut the path short at "a"; a lone lead byte has no form.
-    const ByteString withNul = file + ByteString(1, '\0') + "b";
-    EXPECT_EQ(FileExists(withNul), 0);
-    EXPECT_EQ(RemoveFile(withNul), 0);
-    EXPECT_EQ(KindOf(withNul), EntryKind::Missing);
-    EXPECT_EQ(CreateFolder(temp.Join("b\x81")), 0);
-    EXPECT_EQ(WriteTextFile(temp.Join("c\x81"), "x"), 0);
-    EXPECT_EQ(AppendTextToFile(withNul, "x"), 0);
-    EXPECT_EQ(ReadBytes(file), "x");
-    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"a"});
-}
-
 TEST(FsPosixListing, NamesWithoutACp932FormAreMarkedAndShownWithQuestionMarks) {
     TempFolder temp;
     const std::string folder = Native(temp.Path());
@@ -150,7 +134,7 @@ TEST(FsPosixListing, LinksAndSpecialFilesAreTold) {
     EXPECT_EQ(FileSizeOf(temp.Join("dangling")), std::nullopt);
 }
 
-TEST(FsPosixQueries, SizesBeyondFourGigabytesAndHardLinkIdentity) {
+TEST(FsPosixQueries, SizesBeyondFourGigabytesAndIdentitiesThroughLinks) {
     TempFolder temp;
     const ByteString big = temp.Join("sparse");
     WriteBytes(big, "");
@@ -159,6 +143,12 @@ TEST(FsPosixQueries, SizesBeyondFourGigabytesAndHardLinkIdentity) {
 
     fsys::create_hard_link(NativePath(big), NativePath(temp.Join("second name")));
     EXPECT_EQ(FileIdOf(big), FileIdOf(temp.Join("second name")));
+
+    // A destination given through a link is the folder it leads to.
+    MakeFolder(temp.Join("folder"));
+    fsys::create_directory_symlink("folder", NativePath(temp.Join("link")));
+    ASSERT_TRUE(FileIdOf(temp.Join("folder")).has_value());
+    EXPECT_EQ(FileIdOf(temp.Join("link")), FileIdOf(temp.Join("folder")));
 }
 
 TEST(FsPosixReading, AFailedReadThrows) {

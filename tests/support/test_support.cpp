@@ -27,11 +27,13 @@ static ByteString FromNative(const fsys::path& path) {
     return text;
 }
 
-TempFolder::TempFolder() {
+TempFolder::TempFolder() : TempFolder(FromNative(fsys::temp_directory_path())) {}
+
+TempFolder::TempFolder(const ByteString& parent) {
     static std::atomic<unsigned> counter{0};
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fsys::path candidate = fsys::temp_directory_path() /
+        const fsys::path candidate = NativePath(parent) /
             ("tessarbolink-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
         std::error_code error;
         if (fsys::create_directory(candidate, error)) {

@@ -19,6 +19,9 @@ std::filesystem::path NativePath(const ByteString& path);
 class TempFolder {
 public:
     TempFolder();
+    // Inside another folder than the system's temporary folder (for instance
+    // on another file system).
+    explicit TempFolder(const ByteString& parent);
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

@@ -48,6 +48,26 @@ TEST(FsConversion, ShownFormReplacesEachMissingCharacter) {
     EXPECT_EQ(Utf8ToCp932Shown("a\xFF" "b"), "a?b");
 }
 
+TEST(FsConversion, APathWithoutAnExactNativeFormTouchesNothing) {
+    TempFolder temp;
+    const ByteString file = temp.Join("a");
+    WriteBytes(file, "x");
+    // A NUL would cut the path short at "a"; a lone lead byte has no form.
+    const ByteString withNul = file + ByteString(1, '\0') + "b";
+    const ByteString leadByte = temp.Join("b\x81");
+    EXPECT_EQ(FileExists(withNul), 0);
+    EXPECT_EQ(KindOf(withNul), EntryKind::Missing);
+    EXPECT_EQ(RemoveFile(withNul), 0);
+    EXPECT_EQ(WriteTextFile(withNul, "new"), 0);
+    EXPECT_EQ(AppendTextToFile(withNul, "new"), 0);
+    EXPECT_EQ(CreateFolder(leadByte), 0);
+    EXPECT_EQ(WriteTextFile(leadByte, "new"), 0);
+    EXPECT_EQ(MoveNoOverwrite(file, leadByte), 0);
+    EXPECT_EQ(CopyOverwrite(file, leadByte), 0);
+    EXPECT_EQ(ReadBytes(file), "x");
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"a"});
+}
+
 TEST(FsMove, NeverReplacesAnExistingFileOrFolder) {
     TempFolder temp;
     const ByteString source = temp.Join("source.txt");
@@ -120,6 +140,12 @@ TEST(FsRemove, RemovesFilesAndOnlyEmptyFolders) {
     EXPECT_EQ(RemoveFile(file), 1);
     EXPECT_FALSE(Exists(file));
     EXPECT_EQ(RemoveFile(file), 0);
+
+    const ByteString locked = temp.Join("locked");
+    WriteBytes(locked, "x");
+    MakeReadOnly(locked);
+    EXPECT_EQ(RemoveFile(locked), 0) << "a read-only file is not deleted";
+    EXPECT_EQ(ReadBytes(locked), "x");
 
     WriteBytes(folder + kPathSeparator + "inside", "x");
     EXPECT_EQ(RemoveFolder(folder), 0);

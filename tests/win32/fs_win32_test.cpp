@@ -1,12 +1,14 @@
-// The Windows file layer: strict code page 932 conversion, paths beyond the
-// classic 260-character limit, the copy's refusals, the write seam, the
-// executable's path and dates beyond the runtime's range.
+// The Windows file layer: strict code page 932 conversion, names and paths
+// beyond the classic rules and limits, moves across volumes, the copy's
+// refusals, the write seam, the executable's path and dates beyond the
+// runtime's range.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "fs/fs.h"
 #include "fs/text_win32.h"
@@ -36,23 +38,13 @@ std::wstring Wide(const ByteString& path) {
 
 // ---------------------------------------------------------------- conversions
 
-TEST(Win32Text, WideFormsRoundTripAndBestFitLookAlikesAreRefused) {
-    const ByteString hyo = "\x95\x5c";  // 表, whose trail byte is "\"
+// Window texts and dropped paths arrive as UTF-16, which may hold what no
+// code page 932 text can come from.
+TEST(Win32Text, OnlyExactRoundTripsConvert) {
     std::wstring wide;
-    ASSERT_TRUE(Cp932ToWide(hyo, wide));
-    EXPECT_EQ(wide, L"\u8868");
     ByteString back;
-    ASSERT_TRUE(WideToCp932(wide, back));
-    EXPECT_EQ(back, hyo);
-
-    EXPECT_FALSE(WideToCp932(L"\u00a5", back));  // YEN SIGN would become "\"
-    EXPECT_FALSE(WideToCp932(L"a\u301cb", back));  // WAVE DASH would become the full-width tilde
     EXPECT_FALSE(WideToCp932(L"\xd800", back));  // a lone surrogate
-}
-
-TEST(Win32Text, RefusesBytesThatWouldNotComeBackTheSame) {
-    std::wstring wide;
-    EXPECT_FALSE(Cp932ToWide("a\x81", wide));  // a lead byte without its trail
+    EXPECT_FALSE(Cp932ToWide("a\x81", wide));     // a lead byte without its trail
     // An IBM extension duplicate: it decodes, but encodes back as FA 5C, so a
     // path holding it would not name itself.
     EXPECT_FALSE(Cp932ToWide("\xed\x40", wide));
@@ -60,23 +52,7 @@ TEST(Win32Text, RefusesBytesThatWouldNotComeBackTheSame) {
     EXPECT_EQ(wide, L"\u7e8a");
 }
 
-TEST(Win32Text, ShownFormMarksEachCharacterWithoutACp932Form) {
-    EXPECT_EQ(WideToCp932Shown(L"a\u00a5b\u8868"), "a?b\x95\x5c");
-    EXPECT_EQ(WideToCp932Shown(L"\U0001F600x"), "?x");  // one "?" for a surrogate pair
-}
-
 // ---------------------------------------------------------------- names
-
-TEST(Win32Names, PathWithANulByteTouchesNothing) {
-    TempFolder temp;
-    WriteBytes(temp.Join("a"), "old");
-    const ByteString cut = temp.Join(ByteString("a\0b", 3));
-    EXPECT_EQ(FileExists(cut), 0);
-    EXPECT_EQ(WriteTextFile(cut, "new"), 0);
-    EXPECT_EQ(AppendTextToFile(cut, "new"), 0);
-    EXPECT_EQ(RemoveFile(cut), 0);
-    EXPECT_EQ(ReadBytes(temp.Join("a")), "old");
-}
 
 TEST(Win32Names, NameWithoutCp932FormIsListedAsNotConvertible) {
     TempFolder temp;
@@ -97,6 +73,26 @@ TEST(Win32Names, NameWithoutCp932FormIsListedAsNotConvertible) {
     // The "?" form names no file: nothing may be done to another in its place.
     EXPECT_EQ(FileExists(temp.Join("caf?.txt")), 0);
     EXPECT_EQ(RemoveFile(temp.Join("caf?.txt")), 0);
+}
+
+// Names that only "\\?\" paths (or another system) can make: a Win32 path
+// would trim the dot or blank and reach "report" instead, or read CON as the
+// console.
+TEST(Win32Names, EntriesThatWin32PathsCannotReachAreNotUsable) {
+    TempFolder temp;
+    WriteBytes(temp.Join("report"), "another file");
+    const std::wstring verbatim = L"\\\\?\\" + Wide(temp.Path()) + L"\\";
+    const std::vector<std::wstring> unreachable{L"report.", L"report ", L"CON"};
+    for (const std::wstring& name : unreachable) {
+        HANDLE file = CreateFileW((verbatim + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        CloseHandle(file);
+    }
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(ListFolder(temp.Path(), entries));
+    EXPECT_EQ(entries.size(), 4u);
+    for (const auto& entry : entries) EXPECT_EQ(entry.convertible, entry.name == "report") << entry.name;
+    for (const std::wstring& name : unreachable) DeleteFileW((verbatim + name).c_str());
 }
 
 TEST(Win32Names, DriveRootAndTrailingSeparatorExist) {
@@ -146,27 +142,90 @@ TEST(Win32LongPath, TrailingDotsAndBlanksAreTrimmedAsForAShortPath) {
     EXPECT_EQ(ReadTextFile(longFolder + "\\file"), "dot+blank");
 }
 
-// ---------------------------------------------------------------- copy
+// ---------------------------------------------------------------- moves
 
-TEST(Win32Copy, RefusesToCopyAFileOntoItself) {
+// Wine shows /dev/shm as Z:\dev\shm, a volume other than the one of the
+// temporary folder.
+class Win32MoveAcrossVolumes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const DWORD attributes = GetFileAttributesW(L"Z:\\dev\\shm");  // a mount point: a folder link
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            GTEST_SKIP() << "no second volume here";
+        other.emplace("Z:\\dev\\shm");
+        WriteBytes(temp.Join("probe"), "");
+        const bool renamed =
+            MoveFileExW(Wide(temp.Join("probe")).c_str(), Wide(other->Join("probe")).c_str(), 0) != 0;
+        if (renamed || GetLastError() != ERROR_NOT_SAME_DEVICE) GTEST_SKIP() << "Z:\\dev\\shm is on the same volume";
+        DeleteFileW(Wide(temp.Join("probe")).c_str());
+    }
+    void TearDown() override { SetShortWriteAfterForTesting(-1); }
+
     TempFolder temp;
-    const ByteString file = temp.Join("same.txt");
-    WriteBytes(file, "precious");
-    EXPECT_EQ(CopyOverwrite(file, file), 0);
-    EXPECT_EQ(CopyOverwrite(file, temp.Path() + "/SAME.TXT"), 0);  // other spelling, same file
-    EXPECT_EQ(CopyOverwrite(file, temp.Path() + "\\.\\same.txt"), 0);
-    EXPECT_EQ(ReadBytes(file), "precious");
-    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"same.txt"});
+    std::optional<TempFolder> other;
+};
+
+TEST_F(Win32MoveAcrossVolumes, MovesAReadOnlyFileWithItsTimeAndMarks) {
+    const ByteString source = temp.Join("report.txt");
+    const std::string content(300000, 'r');
+    WriteBytes(source, content);
+    const FILETIME past{0x12345600, 0x01c00000};
+    {
+        HANDLE file = CreateFileW(Wide(source).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &past));
+        CloseHandle(file);
+    }
+    ASSERT_TRUE(SetFileAttributesW(Wide(source).c_str(), FILE_ATTRIBUTE_READONLY));
+
+    const ByteString destination = other->Join("moved.txt");
+    ASSERT_EQ(MoveNoOverwrite(source, destination), 1);
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{});
+    EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{"moved.txt"});
+    EXPECT_EQ(ReadBytes(destination), content);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW(Wide(destination).c_str(), GetFileExInfoStandard, &data));
+    EXPECT_TRUE(data.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, past.dwHighDateTime);
 }
 
-TEST(Win32Copy, RefusesToCopyOntoAHardLinkOfTheSource) {
+TEST_F(Win32MoveAcrossVolumes, ASourceThatCannotBeDeletedIsNotDuplicated) {
+    const ByteString source = temp.Join("held.txt");
+    WriteBytes(source, "only once");
+    // Readers allowed, deleting not.
+    HANDLE held = CreateFileW(Wide(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const int moved = MoveNoOverwrite(source, other->Join("held.txt"));
+    CloseHandle(held);
+    EXPECT_EQ(moved, 0);
+    EXPECT_EQ(ReadBytes(source), "only once");
+    EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{});
+}
+
+TEST_F(Win32MoveAcrossVolumes, ACopyThatBreaksOffLeavesTheSourceAndNoRemains) {
+    const ByteString source = temp.Join("big.bin");
+    WriteBytes(source, std::string(100000, 's'));
+    SetShortWriteAfterForTesting(5000);
+    EXPECT_EQ(MoveNoOverwrite(source, other->Join("big.bin")), 0);
+    SetShortWriteAfterForTesting(-1);
+    EXPECT_EQ(ReadBytes(source), std::string(100000, 's'));
+    EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{});
+}
+
+// ---------------------------------------------------------------- copy
+
+TEST(Win32Copy, RefusesToCopyAFileOntoItselfUnderAnyName) {
     TempFolder temp;
-    const ByteString file = temp.Join("file.txt");
+    const ByteString file = temp.Join("same.txt");
     const ByteString link = temp.Join("link.txt");
     WriteBytes(file, "precious");
     ASSERT_TRUE(CreateHardLinkW(Wide(link).c_str(), Wide(file).c_str(), nullptr));
+    EXPECT_EQ(CopyOverwrite(file, file), 0);
+    EXPECT_EQ(CopyOverwrite(file, temp.Path() + "/SAME.TXT"), 0);  // other spelling, same file
+    EXPECT_EQ(CopyOverwrite(file, temp.Path() + "\\.\\same.txt"), 0);
     EXPECT_EQ(CopyOverwrite(file, link), 0);
     EXPECT_EQ(ReadBytes(file), "precious");
+    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"link.txt", "same.txt"}));
 }
 
 TEST(Win32Copy, ReplacesTheDestinationKeepingTimeAndLeavingNoTemporaryFile) {
