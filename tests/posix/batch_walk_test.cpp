@@ -183,6 +183,19 @@ TEST_F(BatchWalkTest, TheDestinationIsRecognisedByIdentityNotByText) {
     EXPECT_EQ(NamesIn(In("out")), std::vector<ByteString>{"0_alpha"});
 }
 
+TEST_F(BatchWalkTest, ADestinationThatIsALinkIntoTheDropIsStillRecognised) {
+    MakeFolder(In("out"));
+    WriteBytes(In("out") + "/placed", "p");
+    fsys::create_directory_symlink(Native(In("out")), Native(target.Join("destination")));
+    settings.m_sWhere = target.Join("destination");
+    WriteBytes(In("alpha"), "a");
+
+    batch.RunBatch({source.Path()});
+
+    EXPECT_EQ(state.m_nTotal, 1) << "files in the destination must not be handled again";
+    EXPECT_EQ(NamesIn(In("out")), (std::vector<ByteString>{"0_alpha", "placed"}));
+}
+
 TEST_F(BatchWalkTest, AFullDiskOnTheSecondLogKeepsTheFirst) {
     if (!fsys::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     WriteBytes(In("alpha"), "a");
