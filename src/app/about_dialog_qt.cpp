@@ -19,10 +19,7 @@ CAboutDlg::CAboutDlg(QWidget* owner, QString userGuide) : QDialog(owner), userGu
     CentreOverOwner();
 }
 
-QWidget* CAboutDlg::Control(int id) const {
-    const auto found = built_.byId.find(id);
-    return found == built_.byId.end() ? nullptr : found->second;
-}
+QWidget* CAboutDlg::Control(int id) const { return built_.Control(id); }
 
 void CAboutDlg::CentreOverOwner() {
     QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;

@@ -13,7 +13,8 @@ public:
     CAboutDlg(QWidget* owner, QString userGuide);
 
     QWidget* Control(int id) const;
-    const BuiltDialog& layout() const { return built_; }
+    // The controls, as built from the control table.
+    const BuiltDialog& built() const { return built_; }
 
 private:
     void CentreOverOwner();

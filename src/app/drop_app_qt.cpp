@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QtGlobal>
 
 #include "app/help_qt.h"
@@ -42,6 +44,16 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 
 }  // namespace
 
+QTranslator* InstallJapaneseQtTexts(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return nullptr;
+    }
+    app.installTranslator(translator);
+    return translator;
+}
+
 int CDropApp::Run(int argc, char** argv) {
     if (NoDisplayInSight()) ExitWithoutDisplay();
     previousHandler = qInstallMessageHandler(StartupMessageHandler);
@@ -49,6 +61,7 @@ int CDropApp::Run(int argc, char** argv) {
     qInstallMessageHandler(previousHandler);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ApplicationIcon());
+    InstallJapaneseQtTexts(app);
 
     const ByteString programDir = ProgramDir();
     if (programDir.empty()) {

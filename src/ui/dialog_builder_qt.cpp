@@ -26,9 +26,12 @@ QString WithoutPrefixMarks(const QString& text) {
     return shown;
 }
 
-// The texts have no length limit (a QLineEdit stops at 32767 by default).
-QLineEdit* Unlimited(QLineEdit* edit) {
+// An edit box as Windows has it: no length limit (a QLineEdit stops at 32767
+// by default), and no drop target of its own, so that files dropped on it
+// reach the window (file managers offer their paths as text too).
+QLineEdit* AsEditBox(QLineEdit* edit) {
     edit->setMaxLength(std::numeric_limits<int>::max());
+    edit->setAcceptDrops(false);
     return edit;
 }
 
@@ -50,8 +53,8 @@ QWidget* MakeControl(const ControlSpec& control, QDialog& dialog) {
         return button;
     }
     case ControlKind::PushButton: return new QPushButton(text, &dialog);
-    case ControlKind::Edit: return Unlimited(new QLineEdit(&dialog));
-    case ControlKind::NumberEdit: return Unlimited(new DigitsLineEdit(&dialog));
+    case ControlKind::Edit: return AsEditBox(new QLineEdit(&dialog));
+    case ControlKind::NumberEdit: return AsEditBox(new DigitsLineEdit(&dialog));
     case ControlKind::Label: return MakeLabel(WithoutPrefixMarks(text), &dialog);
     case ControlKind::LabelNoPrefix: return MakeLabel(text, &dialog);
     case ControlKind::GroupBox: return new QGroupBox(text, &dialog);

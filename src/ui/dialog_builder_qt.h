@@ -21,6 +21,12 @@ struct BuiltDialog {
         QWidget* widget;
     };
     std::vector<Placed> controls;  // every control, in template order
+
+    // The control with this ID, or nullptr.
+    QWidget* Control(int id) const {
+        const auto found = byId.find(id);
+        return found == byId.end() ? nullptr : found->second;
+    }
 };
 
 // The application icon (the same picture as the Windows program's).

@@ -1,5 +1,7 @@
 #include "ui/drop_window_qt.h"
 
+#include <optional>
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSysInfo>
 #include <QTimer>
 
 #include "app/about_dialog_qt.h"
@@ -31,15 +34,36 @@ QString WithoutTrailingSlash(QString path) {
     return path;
 }
 
-// The drop is taken as a copy, so that the source never removes anything on
-// its side: this program moves the files itself.
-void AcceptAsCopy(QDropEvent* event) {
-    if (event->possibleActions() & Qt::CopyAction) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->acceptProposedAction();
+bool NamesThisMachine(const QString& host) {
+    return host.isEmpty() || host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 ||
+           host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0;
+}
+
+// The absolute local path of a file: URL, or nullopt when it names no file of
+// this machine by an absolute path.  Qt turns a host into a leading "//host",
+// which Linux reads as the local folder "/host", and an encoded "/" inside a
+// name into a separator: either would name another file than the one meant.
+std::optional<QString> LocalPathOf(QUrl url) {
+    if (!url.isLocalFile() || !NamesThisMachine(url.host())) return std::nullopt;
+    if (url.path(QUrl::FullyEncoded).contains(QStringLiteral("%2F"), Qt::CaseInsensitive)) return std::nullopt;
+    url.setHost(QString());
+    const QString path = url.toLocalFile();
+    if (!path.startsWith(u'/')) return std::nullopt;
+    return WithoutTrailingSlash(path);
+}
+
+// A drop is taken as a copy (or a link), never as a move: a source told
+// "moved" may delete its files, even after the user answered No.  This
+// program moves the files itself.  False when the source offers neither.
+bool AcceptWithoutMove(QDropEvent* event) {
+    for (const Qt::DropAction action : {Qt::CopyAction, Qt::LinkAction}) {
+        if (event->possibleActions() & action) {
+            event->setDropAction(action);
+            event->accept();
+            return true;
+        }
     }
+    return false;
 }
 
 }  // namespace
@@ -47,11 +71,12 @@ void AcceptAsCopy(QDropEvent* event) {
 std::vector<DroppedPath> DroppedPathsOf(const QList<QUrl>& urls) {
     std::vector<DroppedPath> paths;
     for (const QUrl& url : urls) {
-        const QString local = WithoutTrailingSlash(url.toLocalFile());
-        if (auto cp932 = Cp932Strict(local))
+        const std::optional<QString> local = LocalPathOf(url);
+        if (!local) continue;  // refused by the drag cursor already
+        if (auto cp932 = Cp932Strict(*local))
             paths.push_back(DroppedPath{*cp932, true});
         else
-            paths.push_back(DroppedPath{Cp932Shown(local), false});
+            paths.push_back(DroppedPath{Cp932Shown(*local), false});
     }
     return paths;
 }
@@ -86,10 +111,7 @@ DropWindow::~DropWindow() {
     SaveOnce();
 }
 
-QWidget* DropWindow::Control(int id) const {
-    const auto found = built_.byId.find(id);
-    return found == built_.byId.end() ? nullptr : found->second;
-}
+QWidget* DropWindow::Control(int id) const { return built_.Control(id); }
 
 QLineEdit& DropWindow::Edit(int id) const { return *qobject_cast<QLineEdit*>(Control(id)); }
 
@@ -105,11 +127,8 @@ void DropWindow::CentreInWorkArea() {
 
 ByteString DropWindow::GetText(int id) { return Cp932Shown(Edit(id).text()); }
 
-void DropWindow::SetText(int id, const ByteString& text) {
-    const QString shown = QtText(text);
-    // Setting the same text would still move the caret and drop the selection.
-    if (Edit(id).text() != shown) Edit(id).setText(shown);
-}
+// Always sets: the dialog decides when a text is left alone.
+void DropWindow::SetText(int id, const ByteString& text) { Edit(id).setText(QtText(text)); }
 
 bool DropWindow::IsChecked(int id) { return Button(id).isChecked(); }
 
@@ -198,34 +217,28 @@ bool DropWindow::AcceptsDrag(const QMimeData* data) const {
     const QList<QUrl> urls = data->urls();
     if (urls.isEmpty()) return false;
     for (const QUrl& url : urls) {
-        if (!url.isLocalFile()) return false;
+        if (!LocalPathOf(url)) return false;
     }
     return true;
 }
 
 void DropWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (AcceptsDrag(event->mimeData()))
-        AcceptAsCopy(event);
-    else
-        event->ignore();
+    if (!AcceptsDrag(event->mimeData()) || !AcceptWithoutMove(event)) event->ignore();
 }
 
 void DropWindow::dragMoveEvent(QDragMoveEvent* event) {
-    if (AcceptsDrag(event->mimeData()))
-        AcceptAsCopy(event);
-    else
-        event->ignore();
+    if (!AcceptsDrag(event->mimeData()) || !AcceptWithoutMove(event)) event->ignore();
 }
 
 void DropWindow::dropEvent(QDropEvent* event) {
-    if (!AcceptsDrag(event->mimeData())) {
+    if (!AcceptsDrag(event->mimeData()) || !AcceptWithoutMove(event)) {
         event->ignore();
         return;
     }
     std::vector<DroppedPath> paths = DroppedPathsOf(event->mimeData()->urls());
-    AcceptAsCopy(event);
     // The drop is released when this handler returns; the batch, with its
     // message boxes, runs after that and never keeps the file manager waiting.
+    // (So the controls are pulled after the paths were read, not before.)
     batchRunning_ = true;
     QTimer::singleShot(0, this, [this, paths = std::move(paths)] { RunDroppedBatch(paths); });
 }

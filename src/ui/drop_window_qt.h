@@ -24,7 +24,8 @@ public:
     ~DropWindow() override;
 
     QWidget* Control(int id) const;
-    const BuiltDialog& layout() const { return built_; }
+    // The controls, as built from the control table.
+    const BuiltDialog& built() const { return built_; }
     // True from a drop until its batch has finished.
     bool BatchRunning() const { return batchRunning_; }
 
@@ -73,5 +74,6 @@ private:
 };
 
 // The paths of dropped file: URLs in code page 932, in order; a path with no
-// code page 932 form is kept as its shown form, marked not convertible.
+// code page 932 form is kept as its shown form, marked not convertible.  URLs
+// that name no absolute path on this machine are left out.
 std::vector<DroppedPath> DroppedPathsOf(const QList<QUrl>& urls);

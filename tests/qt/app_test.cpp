@@ -1,14 +1,20 @@
 // The parts around the main dialog: the About item of the context menu, the
 // help key, the folder chooser, and starting the program without a display.
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
+#include <QLibraryInfo>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
+#include <QTranslator>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 #include "app/about_dialog_qt.h"
+#include "app/drop_app_qt.h"
 #include "app/help_qt.h"
 #include "qt_test_support.h"
 #include "ui/text_qt.h"
@@ -32,6 +38,14 @@ void WhenShown(std::function<void(T&)> act) {
         }
     });
     poll->start(5);
+}
+
+// Chooses a folder in the chooser as a user typing its path does.  (Its
+// selectFile() leaves the name field alone once that has the focus, which
+// depends on when the window got activated.)
+void ChooseFolder(QFileDialog& chooser, const QString& path) {
+    chooser.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+    static_cast<QDialog&>(chooser).accept();  // QFileDialog::accept, by way of the public slot
 }
 
 // Records the URLs that would have been opened in the desktop's viewer.
@@ -123,13 +137,27 @@ TEST_F(AppTest, TheFolderChooserLeavesTheWindowUsableAndSetsTheDestination) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         Click(Control(ctl::kClear));
         EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString());
-        chooser.selectFile(chosen);
-        static_cast<QDialog&>(chooser).accept();  // QFileDialog::accept, by way of the public slot
+        ChooseFolder(chooser, chosen);
     });
     Click(Control(ctl::kBrowse));
     EXPECT_TRUE(seen);
     EXPECT_EQ(TextOf(Control(ctl::kWhere)), chosen + u'/');
     EXPECT_EQ(dlg().settings().m_sWhere, folder().Join(B(u8"格納")) + "/");
+}
+
+TEST_F(AppTest, TheChoosersOwnButtonsAreInJapanese) {
+    if (!QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ja.qm")))
+        GTEST_SKIP() << "Qt's Japanese translation (qt6-translations-l10n) is not installed";
+    std::unique_ptr<QTranslator> translator(InstallJapaneseQtTexts(*QCoreApplication::instance()));
+    ASSERT_NE(translator, nullptr);
+    Open();
+    QStringList buttons;
+    WhenShown<QFileDialog>([&](QFileDialog& chooser) {
+        for (const QPushButton* button : chooser.findChildren<QPushButton*>()) buttons << button->text();
+        chooser.reject();
+    });
+    Click(Control(ctl::kBrowse));
+    EXPECT_TRUE(buttons.contains(Q(u8"キャンセル"))) << buttons.join(u',').toStdString();
 }
 
 TEST_F(AppTest, CancellingTheChooserKeepsTheDestinationButRefreshesTheControls) {
@@ -148,8 +176,7 @@ TEST_F(AppTest, AFolderWithoutAShiftJisNameIsRefusedAsDestination) {
     std::filesystem::create_directory(foreign);
     BoxAnswerer answerer({QStringLiteral("OK")});
     WhenShown<QFileDialog>([&](QFileDialog& chooser) {
-        chooser.selectFile(QString::fromStdU16String(foreign.u16string()));
-        static_cast<QDialog&>(chooser).accept();  // QFileDialog::accept, by way of the public slot
+        ChooseFolder(chooser, QString::fromStdU16String(foreign.u16string()));
     });
     Click(Control(ctl::kBrowse));
     ASSERT_EQ(answerer.seen.size(), 1u);

@@ -92,6 +92,24 @@ TEST_F(DropTest, DroppedFilesAndFoldersAreMovedAfterYesAndTheCountsShown) {
     EXPECT_EQ(testing_support::ReadBytes(Dest() + kPathSeparator + "new_alpha.txt"), "alpha");
 }
 
+TEST_F(DropTest, FilesDroppedOnAFieldStartABatchAndLeaveTheFieldAlone) {
+    // File managers offer their paths as plain text too; the fields must not
+    // take them as typed text: the whole window is the drop target.
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    BoxAnswerer answerer({Q(u8"いいえ(&N)"), Q(u8"いいえ(&N)"), Q(u8"いいえ(&N)")});
+    std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
+    data->setText(QtText(Source("alpha.txt")));
+    for (int field : {ctl::kWhere, ctl::kFormat, ctl::kKBytes}) {
+        const QString before = TextOf(Control(field));
+        EXPECT_EQ(Drops(*Control(field), *data), Qt::CopyAction) << field;
+        ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+        EXPECT_EQ(TextOf(Control(field)), before) << field;
+    }
+    EXPECT_EQ(answerer.seen.size(), 3u) << "each drop asked to run a batch";
+}
+
 TEST_F(DropTest, NoLeavesEveryFileWhereItWas) {
     MoveIntoDest();
     WriteBytes(Source("alpha.txt"), "alpha");
@@ -126,14 +144,16 @@ TEST_F(DropTest, APathWithoutAShiftJisFormIsAFailureAndIsNotTouched) {
 TEST_F(DropTest, DroppedPathsKeepTheirOrderAndLoseTrailingSlashes) {
     const std::vector<DroppedPath> paths = DroppedPathsOf(
         {QUrl::fromLocalFile(Q(u8"/tmp/表/")), QUrl::fromLocalFile(QStringLiteral("/tmp/b.txt")),
-         QUrl::fromLocalFile(Q(u8"/tmp/x€y")), QUrl::fromLocalFile(QStringLiteral("/"))});
-    ASSERT_EQ(paths.size(), 4u);
+         QUrl::fromLocalFile(Q(u8"/tmp/x€y")), QUrl::fromLocalFile(QStringLiteral("/")),
+         QUrl(QStringLiteral("file://localhost/tmp/c.txt"))});
+    ASSERT_EQ(paths.size(), 5u);
     EXPECT_EQ(paths[0].path, B(u8"/tmp/表"));
     EXPECT_TRUE(paths[0].convertible);
     EXPECT_EQ(paths[1].path, "/tmp/b.txt");
     EXPECT_EQ(paths[2].path, "/tmp/x?y");
     EXPECT_FALSE(paths[2].convertible);
     EXPECT_EQ(paths[3].path, "/") << "the root keeps its only slash";
+    EXPECT_EQ(paths[4].path, "/tmp/c.txt");
 }
 
 TEST_F(DropTest, DragsOfAnythingButLocalFilesAreRefused) {
@@ -148,8 +168,20 @@ TEST_F(DropTest, DragsOfAnythingButLocalFilesAreRefused) {
     std::unique_ptr<QMimeData> mixed(
         Urls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.txt")), QUrl(QStringLiteral("sftp://host/b"))}));
     EXPECT_FALSE(DragEnters(window(), *mixed));
+    // Qt would read these as other local paths: "//host/tmp/a.txt" (that is
+    // /host/tmp/a.txt), a path relative to the working folder, and /tmp/a/b.
+    for (const char* url : {"file://otherhost/tmp/a.txt", "file:tmp/a.txt", "file:///tmp/a%2Fb"}) {
+        std::unique_ptr<QMimeData> elsewhere(Urls({QUrl(QString::fromLatin1(url))}));
+        EXPECT_FALSE(DragEnters(window(), *elsewhere)) << url;
+    }
     std::unique_ptr<QMimeData> none(Urls({}));
     EXPECT_FALSE(DragEnters(window(), *none));
+
+    // A source that can only move might delete its files once told they moved.
+    std::unique_ptr<QMimeData> local(Urls({QUrl::fromLocalFile(QStringLiteral("/tmp/a.txt"))}));
+    QDragEnterEvent moveOnly(QPoint(10, 10), Qt::MoveAction, local.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window(), &moveOnly);
+    EXPECT_FALSE(moveOnly.isAccepted());
     EXPECT_FALSE(window().BatchRunning());
 }
 
@@ -188,18 +220,17 @@ TEST_F(DropTest, ABadSizeFieldWarnsAndTheBatchRunsWithWhatWasPulled) {
     EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QString()) << "a drop pushes nothing back";
 }
 
-TEST_F(DropTest, TheSettingsFileAfterABatchHoldsWhatTheDropPulled) {
-    MoveIntoDest();
+
+TEST_F(DropTest, AfterABatchTheCloseBoxSavesTheDestinationWithTheSeparatorTheBatchAdded) {
+    WriteSettings("m_sWhere=" + Dest() + "\r\nm_sFileNameFormat=" + B(u8"[ファイルタイトル].[拡張子]") + "\r\n");
     WriteBytes(Source("alpha.txt"), "alpha");
     Open();
-    Click(Control(ctl::kCopy));
     BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
     std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
     Drops(window(), *data);
     ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
-    EXPECT_EQ(answerer.seen[0].caption, Q(u8"コピー処理"));
-    EXPECT_TRUE(Exists(Source("alpha.txt"))) << "copied, not moved";
+    EXPECT_EQ(NamesIn(Dest()), std::vector<ByteString>{"alpha.txt"});
+    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QtText(Dest())) << "the field keeps its text";
     window().close();
-    EXPECT_EQ(SavedSettings().m_nMode, 1);
-    EXPECT_EQ(SavedSettings().m_sWhere, Dest() + "/");
+    EXPECT_EQ(SavedSettings().m_sWhere, Dest() + kPathSeparator);
 }

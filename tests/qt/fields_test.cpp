@@ -1,6 +1,7 @@
-// Typing into the real fields, the format buttons, "クリア", and how the
-// window closes: "閉じる(&C)" pulls the controls first, Esc and the close box
-// do not; either way the settings file is written once the window has closed.
+// Typing into the real fields, the format buttons, what a push does to the
+// fields, and how the window closes: "閉じる(&C)" pulls the controls first,
+// Esc and the close box do not; either way the settings file is written once
+// the window has closed.
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QLineEdit>
@@ -147,18 +148,26 @@ TEST_F(FieldsTest, FormatButtonsAppendTheirTokensAtTheEndNotAtTheCaret) {
     EXPECT_EQ(dlg().settings().m_sFileNameFormat, Cp932Shown(expected));
 }
 
-TEST_F(FieldsTest, ClearEmptiesTheFormatAndRefreshesEveryControlFromTheSettings) {
-    WriteSettings("m_sWhere=/kept/\r\nm_nKBytes=42\r\nm_bChangeLog=1\r\n");
+TEST_F(FieldsTest, APushKeepsTheCaretOfAnUnchangedFieldUnlessItsTextIsLong) {
+    const ByteString longWhere = "/" + std::string(255, 'w') + "/";  // 257 bytes: always set
+    WriteSettings("m_sWhere=" + longWhere + "\r\nm_sFileNameFormat=" + B(u8"[連番]") + "\r\n");
     Open();
-    TypeInto(Control(ctl::kWhere), QStringLiteral("/edited/"));
-    TypeInto(Control(ctl::kKBytes), QStringLiteral("7"));
-    Click(Control(ctl::kChangeLog));
-    Click(Control(ctl::kClear));
+    auto* where = qobject_cast<QLineEdit*>(Control(ctl::kWhere));
+    auto* format = qobject_cast<QLineEdit*>(Control(ctl::kFormat));
+    where->setCursorPosition(3);
+    format->setCursorPosition(1);
+    Click(Control(ctl::kHyphen));  // pulls, appends "-" to the format, pushes
+    EXPECT_EQ(format->text(), Q(u8"[連番]-"));
+    EXPECT_EQ(where->text(), QtText(longWhere));
+    EXPECT_EQ(where->cursorPosition(), where->text().size()) << "a long text is set again";
 
-    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString());
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/kept/"));
-    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("42"));
-    EXPECT_TRUE(CheckedOf(Control(ctl::kChangeLog)));
+    Destroy();
+    WriteSettings("m_sWhere=/short/\r\n");
+    Open();
+    where = qobject_cast<QLineEdit*>(Control(ctl::kWhere));
+    where->setCursorPosition(3);
+    Click(Control(ctl::kHyphen));
+    EXPECT_EQ(where->cursorPosition(), 3) << "an unchanged short text is left alone";
 }
 
 TEST_F(FieldsTest, CharactersWithoutAShiftJisFormReachTheSettingsAsQuestionMarks) {

@@ -4,7 +4,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
-#include <QFontMetrics>
+#include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,30 +30,27 @@ TEST(DialogUnits, MulDivRoundsHalfAwayFromZeroLikeWindows) {
     EXPECT_EQ(MulDiv(2147483647, 2, 4), 1073741824);  // no overflow on the way
 }
 
-TEST(DialogUnits, BaseUnitsAreTheRoundedLetterAverageAndTheFontHeight) {
-    const QFont font = DialogFont(kMainDialogSpec.fontName, kMainDialogSpec.fontPoints);
-    const QFontMetrics metrics(font);
-    const int extent = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    const DialogBaseUnits units = BaseUnitsOf(font);
-    EXPECT_EQ(units.height, metrics.height());
-    // Rounded to the nearest whole pixel, halves up.
-    EXPECT_LE(std::abs(units.width * 52 - extent), 26);
-    EXPECT_EQ(font.pointSize(), 9);
-}
-
 TEST(DialogUnits, FontIsAJapaneseFaceThatIsInstalled) {
     const QFont font = DialogFont(kMainDialogSpec.fontName, kMainDialogSpec.fontPoints);
     const QStringList japanese = {Q(u8"ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
                                   QStringLiteral("Noto Sans CJK JP"), QStringLiteral("IPAPGothic"),
                                   Q(u8"IPA Pゴシック")};
     EXPECT_TRUE(japanese.contains(font.family(), Qt::CaseInsensitive)) << font.family().toStdString();
+    EXPECT_EQ(font.pointSize(), 9);
+
+    // Without the template's face, the proportional IPA gothic comes first:
+    // its widths are the closest, so no label is cut.
+    const QStringList installed = QFontDatabase::families();
+    if (!installed.contains(QStringLiteral("MS PGothic")) && installed.contains(QStringLiteral("IPAPGothic"))) {
+        EXPECT_EQ(font.family().toStdString(), "IPAPGothic");
+    }
 }
 
 class LayoutTest : public ::testing::Test, public WindowFixture {};
 
 TEST_F(LayoutTest, EveryControlSitsWhereTheTableSaysUnderTheConversion) {
     DropWindow& window = Open();
-    const BuiltDialog& built = window.layout();
+    const BuiltDialog& built = window.built();
     const DialogBaseUnits units = BaseUnitsOf(window.font());
     ASSERT_EQ(built.controls.size(), kMainDialogSpec.controls.size());
     EXPECT_EQ(window.size(), QSize(MulDiv(331, units.width, 4), MulDiv(193, units.height, 8)));
@@ -73,7 +70,7 @@ TEST_F(LayoutTest, EveryControlSitsWhereTheTableSaysUnderTheConversion) {
 TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
     DropWindow& window = Open();
     EXPECT_EQ(window.windowTitle(), Q(u8"Tessarbolink Ver1.10    ドロップ＆ドラッグで処理を開始します。"));
-    for (const auto& placed : window.layout().controls) {
+    for (const auto& placed : window.built().controls) {
         const ControlSpec& spec = *placed.spec;
         const QString text = QtText(spec.text);
         SCOPED_TRACE(text.toStdString());
@@ -126,6 +123,15 @@ TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
     }
 }
 
+TEST_F(LayoutTest, EveryTextFitsItsBoxInTheChosenFont) {
+    Open();
+    for (const auto& placed : window().built().controls) {
+        if (!placed.spec->text || placed.spec->kind == ControlKind::GroupBox) continue;
+        SCOPED_TRACE(QtText(placed.spec->text).toStdString());
+        EXPECT_LE(placed.widget->sizeHint().width(), placed.widget->width()) << "the text is cut";
+    }
+}
+
 TEST_F(LayoutTest, TabVisitsExactlyTheTabStopsInTemplateOrder) {
     DropWindow& window = Open();
     EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kClose)) << "focus starts on the first tab stop";
@@ -136,7 +142,7 @@ TEST_F(LayoutTest, TabVisitsExactlyTheTabStopsInTemplateOrder) {
     for (size_t i = 0; i < tabStops.size(); ++i) {
         QWidget* focus = QApplication::focusWidget();
         int id = -1;
-        for (const auto& [controlId, widget] : window.layout().byId)
+        for (const auto& [controlId, widget] : window.built().byId)
             if (widget == focus) id = controlId;
         visited.push_back(id);
         QTest::keyClick(focus, Qt::Key_Tab);
@@ -172,6 +178,15 @@ TEST_F(LayoutTest, RadioButtonsFormTwoGroupsThatCanShowNoneSelected) {
     EXPECT_TRUE(CheckedOf(Control(ctl::kDelete)));
     EXPECT_FALSE(CheckedOf(Control(ctl::kDontMove)));
 
+    // Arrow keys move the choice within a group, never into the other one.
+    Control(ctl::kMove)->setFocus();
+    QTest::keyClick(Control(ctl::kMove), Qt::Key_Down);
+    EXPECT_TRUE(CheckedOf(Control(ctl::kCopy)));
+    EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kCopy));
+    QTest::keyClick(Control(ctl::kCopy), Qt::Key_Down);
+    EXPECT_TRUE(CheckedOf(Control(ctl::kDelete))) << "the other group is untouched";
+    Click(Control(ctl::kMove));
+
     // A push of a value that is no index clears a group that shows a choice.
     dlg().settings().m_nDontMoveMode = -1;
     Click(Control(ctl::kClear));
@@ -204,7 +219,7 @@ TEST_F(LayoutTest, AboutBoxIsLaidOutFromItsTable) {
     EXPECT_TRUE(ok->isDefault());
     EXPECT_EQ(ok->geometry(), QRect(MulDiv(178, units.width, 4), MulDiv(34, units.height, 8),
                                     MulDiv(50, units.width, 4), MulDiv(14, units.height, 8)));
-    const auto& controls = about.layout().controls;
+    const auto& controls = about.built().controls;
     ASSERT_EQ(controls.size(), 4u);
     auto* icon = qobject_cast<QLabel*>(controls[0].widget);
     ASSERT_NE(icon, nullptr);
