@@ -2,9 +2,7 @@
 // FIFOs, names without a code page 932 form, /dev/full, an unprivileged user.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,40 +14,13 @@
 
 #include "batch/batch_run.h"
 #include "fs/fs.h"
+#include "support/child_process.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
 namespace fsys = std::filesystem;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
-constexpr char kCannotDropPrivileges[] = "cannot switch to an unprivileged user";
-
-// Runs the work in a child process as an ordinary user, for whom permission
-// bits count (root passes them all); returns what the work found wrong.
-std::string AsOrdinaryUserInChild(const std::function<std::string()>& work) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return "pipe failed";
-    const pid_t child = fork();
-    if (child < 0) return "fork failed";
-    if (child == 0) {
-        close(pipeFds[0]);
-        const bool dropped = geteuid() != 0 ||
-                             (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0);
-        const std::string outcome = dropped ? work() : kCannotDropPrivileges;
-        (void)!write(pipeFds[1], outcome.data(), outcome.size());
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    std::string outcome;
-    char buffer[512];
-    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) outcome.append(buffer, got);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? outcome : "the child did not finish";
-}
 
 class BatchWalkTest : public ::testing::Test {
 protected:
@@ -230,7 +201,7 @@ TEST_F(BatchWalkTest, ASmallFileThatCannotBeDeletedIsAFailureLoggedWithItsTarget
     settings.m_nDontMoveMode = 0;
     ASSERT_EQ(chmod(Native(source.Path()).c_str(), 0555), 0);
 
-    const std::string outcome = AsOrdinaryUserInChild([&] {
+    EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
         batch.RunBatch({In("tiny")});
         std::string wrong;
         if (state.m_nSuccess != 0 || state.m_nFailure != 1 || state.m_nTotal != 1) wrong += "miscounted; ";
@@ -238,9 +209,7 @@ TEST_F(BatchWalkTest, ASmallFileThatCannotBeDeletedIsAFailureLoggedWithItsTarget
         if (state.m_sErrorLog != In("tiny") + ">" + Out("0_tiny") + "\r\n") wrong += "error log: " + state.m_sErrorLog;
         if (!state.m_sChangeLog.empty()) wrong += "change log: " + state.m_sChangeLog;
         return wrong;
-    });
-    if (outcome == kCannotDropPrivileges) GTEST_SKIP() << outcome;
-    EXPECT_EQ(outcome, "");
+    }));
     EXPECT_TRUE(Exists(In("tiny")));
 }
 

@@ -20,6 +20,7 @@
 
 #include "fs/fs.h"
 #include "fs/fs_posix_internal.h"
+#include "support/child_process.h"
 #include "support/shm_folder.h"
 #include "support/test_support.h"
 
@@ -28,58 +29,13 @@ namespace fsys = std::filesystem;
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-const char kSkipMark[] = "SKIP: ";
 
 std::string Native(const ByteString& path) { return NativePath(path).string(); }
-
-// Runs a check in a child process, which is killed if it takes longer than
-// the timeout (a hang is a failure).  The check returns "" when it passed,
-// otherwise what went wrong.
-std::string RunInChild(const std::function<std::string()>& prepare, const std::function<std::string()>& check,
-                       unsigned timeoutSeconds = 20) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return "pipe failed";
-    const pid_t child = fork();
-    if (child < 0) return "fork failed";
-    if (child == 0) {
-        close(pipeFds[0]);
-        alarm(timeoutSeconds);
-        std::string outcome = prepare();
-        if (outcome.empty()) {
-            try {
-                outcome = check();
-            } catch (const std::exception& e) {
-                outcome = std::string("exception: ") + e.what();
-            }
-        }
-        (void)!write(pipeFds[1], outcome.data(), outcome.size());
-        _exit(0);
-    }
-    close(pipeFds[1]);
-    std::string outcome;
-    char buffer[512];
-    for (ssize_t got; (got = read(pipeFds[0], buffer, sizeof buffer)) > 0;) outcome.append(buffer, got);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (WIFSIGNALED(status)) return "child killed by signal " + std::to_string(WTERMSIG(status)) + " (hung?)";
-    return outcome;
-}
-
-// Becomes an ordinary user for whom permission bits count.  As a normal user
-// already, nothing to do.
-std::string DropPrivileges() {
-    if (geteuid() != 0) return "";
-    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
-        return std::string(kSkipMark) + "cannot switch to an unprivileged user";
-    return "";
-}
 
 // Gives a test file to the user DropPrivileges switches to.
 void GiveToRunner(const ByteString& path) {
     if (geteuid() == 0) {
-        ASSERT_EQ(chown(Native(path).c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(chown(Native(path).c_str(), kNobodyId, kNobodyId), 0);
     }
 }
 
@@ -122,13 +78,6 @@ std::function<std::string()> BindMountFile(const std::string& file, const std::s
         return "";
     };
 }
-
-#define EXPECT_CHILD_PASSES(outcome)                                                   \
-    do {                                                                               \
-        const std::string result_ = (outcome);                                         \
-        if (result_.rfind(kSkipMark, 0) == 0) GTEST_SKIP() << result_;                 \
-        EXPECT_EQ(result_, "");                                                        \
-    } while (0)
 
 std::string Check(bool ok, const std::string& what) { return ok ? "" : what + "\n"; }
 

@@ -1,15 +1,12 @@
 // Settings-file cases that need POSIX: links, and permissions that really
 // refuse.  Root ignores permission bits, so the permission cases run the save
-// in a child process that has become the unprivileged user "nobody".
+// in a child process that has become an unprivileged user.
 #include "settings/settings_file.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -17,6 +14,7 @@
 #include <string>
 
 #include "fs/fs.h"
+#include "support/child_process.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -24,64 +22,28 @@ namespace fsys = std::filesystem;
 
 namespace {
 
-constexpr int kRefusedAsExpected = 0;
-constexpr int kNotRefused = 10;
-constexpr int kSaveThrew = 11;
-
-struct Nobody {
-    uid_t uid = 65534;
-    gid_t gid = 65534;
-};
-
-Nobody FindNobody() {
-    Nobody nobody;
-    if (const passwd* entry = getpwnam("nobody")) {
-        nobody.uid = entry->pw_uid;
-        nobody.gid = entry->pw_gid;
-    }
-    return nobody;
-}
-
-bool RunningAsRoot() { return geteuid() == 0; }
-
-// Hands the path to "nobody" when the tests run as root; the unprivileged
-// user running the tests owns it already otherwise.
+// Hands the path to the unprivileged user when the tests run as root; the
+// ordinary user running the tests owns it already otherwise.
 void GiveToTestUser(const ByteString& path) {
-    if (!RunningAsRoot()) return;
-    const Nobody nobody = FindNobody();
-    ASSERT_EQ(0, lchown(NativePath(path).c_str(), nobody.uid, nobody.gid));
+    if (geteuid() != 0) return;
+    ASSERT_EQ(0, lchown(NativePath(path).c_str(), kNobodyId, kNobodyId));
 }
 
-// Runs the body as an unprivileged user and gives its exit code: in a child
-// that drops root when the tests run as root, in this process otherwise.
-int RunUnprivileged(const std::function<int()>& body) {
-    if (!RunningAsRoot()) return body();
-    const pid_t child = fork();
-    if (child == 0) {
-        const Nobody nobody = FindNobody();
-        if (setgroups(0, nullptr) != 0 || setgid(nobody.gid) != 0 || setuid(nobody.uid) != 0) _exit(99);
-        _exit(body());
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
-}
-
-// Saves as the current user after checking that a plain open for writing of
-// the named path is really refused, so the case cannot pass vacuously.
-int SaveWhereRefused(const DropSettings& settings, const ByteString& folder, const ByteString& refused,
-                     int openFlags) {
+// Saves after checking that a plain open of the named path with these flags
+// is really refused to this user, so the case cannot pass vacuously.
+std::string SaveWhereRefused(const DropSettings& settings, const ByteString& folder, const ByteString& refused,
+                             int openFlags) {
     const int fd = open(NativePath(refused).c_str(), openFlags, 0644);
     if (fd >= 0) {
         close(fd);
-        return kNotRefused;
+        return "the open was not refused: the case would prove nothing";
     }
     try {
         SaveSettings(settings, folder);
-    } catch (const FileError&) {
-        return kSaveThrew;
+    } catch (const FileError& error) {
+        return "the save failed: " + FileErrorMessage(error);
     }
-    return kRefusedAsExpected;
+    return "";
 }
 
 DropSettings ChangedSettings() {
@@ -129,9 +91,7 @@ TEST_F(SettingsFilePosixTest, ReadOnlySettingsFileIsWrittenByItsOwner) {
     ASSERT_EQ(0, chmod(NativePath(SettingsPath()).c_str(), 0444));
 
     const DropSettings saved = ChangedSettings();
-    EXPECT_EQ(kRefusedAsExpected, RunUnprivileged([&] {
-                  return SaveWhereRefused(saved, folder_, SettingsPath(), O_WRONLY);
-              }));
+    EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] { return SaveWhereRefused(saved, folder_, SettingsPath(), O_WRONLY); }));
     EXPECT_EQ(321, LoadSettings(folder_).m_nKBytes);
     EXPECT_EQ(1, LoadSettings(folder_).m_bErrorLog);
 }
@@ -143,9 +103,8 @@ TEST_F(SettingsFilePosixTest, WritableFileInLockedFolderIsWrittenInPlace) {
 
     const DropSettings saved = ChangedSettings();
     const ByteString probe = folder_ + "probe";
-    EXPECT_EQ(kRefusedAsExpected, RunUnprivileged([&] {
-                  return SaveWhereRefused(saved, folder_, probe, O_WRONLY | O_CREAT);
-              }));
+    EXPECT_CHILD_PASSES(
+        RunInChild(DropPrivileges, [&] { return SaveWhereRefused(saved, folder_, probe, O_WRONLY | O_CREAT); }));
     EXPECT_EQ(321, LoadSettings(folder_).m_nKBytes);
     EXPECT_EQ(std::vector<ByteString>{"Morvandel.sav"}, NamesIn(temp_.Join("program")));
 }
