@@ -5,12 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <optional>
+#include <utility>
 
 #include "batch/batch_run.h"
 #include "fs/fs.h"
@@ -63,34 +62,27 @@ protected:
                    logs.Path()};
 };
 
-TEST_F(BatchWalkTest, LinksToFoldersInsideTheDropAreNeverFollowed) {
-    TempFolder elsewhere;
+TEST_F(BatchWalkTest, LinksToFoldersAreWalkedOnlyWhenDroppedAndAreKept) {
+    // Inside the drop, one link leads back up and one out of it; a third,
+    // dropped on its own, leads to a folder that is walked.
+    TempFolder elsewhere, real;
     WriteBytes(elsewhere.Join("outside"), "o");
+    WriteBytes(real.Join("bravo"), "b");
     MakeFolder(In("inner"));
     WriteBytes(In("inner") + "/alpha", "a");
     fsys::create_directory_symlink(Native(source.Path()), Native(In("inner") + "/up"));
     fsys::create_directory_symlink(Native(elsewhere.Path()), Native(In("away")));
+    fsys::create_directory_symlink(Native(real.Path()), Native(target.Join("dropped")));
     settings.m_bDeleteDerectory = 1;
 
-    batch.RunBatch({source.Path()});
+    batch.RunBatch({source.Path(), target.Join("dropped")});
 
-    EXPECT_EQ(state.m_nTotal, 1);
-    EXPECT_EQ(NamesIn(target.Join("out")), std::vector<ByteString>{"0_alpha"});
+    EXPECT_EQ(state.m_nTotal, 2);
+    EXPECT_EQ(NamesIn(target.Join("out")), (std::vector<ByteString>{"0_alpha", "1_bravo"}));
     EXPECT_EQ(NamesIn(elsewhere.Path()), std::vector<ByteString>{"outside"});
     EXPECT_TRUE(fsys::is_symlink(Native(In("inner") + "/up")));  // and its folder stays
     EXPECT_TRUE(fsys::is_symlink(Native(In("away"))));
-}
-
-TEST_F(BatchWalkTest, ADroppedLinkToAFolderIsWalkedAndKept) {
-    TempFolder real;
-    WriteBytes(real.Join("alpha"), "a");
-    fsys::create_directory_symlink(Native(real.Path()), Native(In("link")));
-    settings.m_bDeleteDerectory = 1;
-
-    batch.RunBatch({In("link")});
-
-    EXPECT_EQ(ReadBytes(Out("0_alpha")), "a");
-    EXPECT_TRUE(fsys::is_symlink(Native(In("link"))));
+    EXPECT_TRUE(fsys::is_symlink(Native(target.Join("dropped"))));
     EXPECT_TRUE(fsys::is_directory(Native(real.Path())));
 }
 
@@ -142,29 +134,26 @@ TEST_F(BatchWalkTest, NamesWithoutACodePage932FormAreFailuresLeftUntouched) {
 }
 
 TEST_F(BatchWalkTest, TheDestinationIsRecognisedByIdentityNotByText) {
-    fsys::create_directory_symlink(Native(source.Path()), Native(target.Join("alias")));
-    settings.m_sWhere = target.Join("alias") + "/out";
-    settings.m_bDeleteDerectory = 1;
-    WriteBytes(In("alpha"), "a");
-
-    batch.RunBatch({source.Path()});
-
-    EXPECT_EQ(state.m_nTotal, 1);
-    EXPECT_EQ(state.m_nSuccess, 1);
-    EXPECT_EQ(NamesIn(In("out")), std::vector<ByteString>{"0_alpha"});
-}
-
-TEST_F(BatchWalkTest, ADestinationThatIsALinkIntoTheDropIsStillRecognised) {
+    // One folder inside the drop, named by a link to it and through a link
+    // to the dropped folder.
     MakeFolder(In("out"));
     WriteBytes(In("out") + "/placed", "p");
     fsys::create_directory_symlink(Native(In("out")), Native(target.Join("destination")));
-    settings.m_sWhere = target.Join("destination");
-    WriteBytes(In("alpha"), "a");
+    fsys::create_directory_symlink(Native(source.Path()), Native(target.Join("alias")));
+    settings.m_bDeleteDerectory = 1;
+    const std::pair<ByteString, ByteString> rounds[] = {{target.Join("destination"), "alpha"},
+                                                        {target.Join("alias") + "/out", "bravo"}};
+    for (const auto& [where, name] : rounds) {
+        SCOPED_TRACE(where);
+        settings.m_sWhere = where;
+        WriteBytes(In(name), name);
 
-    batch.RunBatch({source.Path()});
+        batch.RunBatch({source.Path()});
 
-    EXPECT_EQ(state.m_nTotal, 1) << "files in the destination must not be handled again";
-    EXPECT_EQ(NamesIn(In("out")), (std::vector<ByteString>{"0_alpha", "placed"}));
+        EXPECT_EQ(state.m_nTotal, 1) << "files in the destination must not be handled again";
+        EXPECT_EQ(ReadBytes(In("out") + "/0_" + name), name);
+    }
+    EXPECT_EQ(NamesIn(In("out")), (std::vector<ByteString>{"0_alpha", "0_bravo", "placed"}));
 }
 
 TEST_F(BatchWalkTest, AFullDiskOnTheSecondLogKeepsTheFirst) {

@@ -2,7 +2,6 @@
 // temporary folders.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <optional>
 
 #include "batch/batch_run.h"
@@ -14,6 +13,10 @@ using namespace testing_support;
 namespace {
 
 const ByteString kSep(1, kPathSeparator);
+
+ByteString LogLine(const ByteString& source, const ByteString& destination) {
+    return source + ">" + destination + "\r\n";
+}
 
 class BatchRunTest : public ::testing::Test {
 protected:
@@ -28,6 +31,12 @@ protected:
     ByteString Log(const ByteString& name) const { return logs.Join(name); }
 
     void Run(const std::vector<ByteString>& paths) { batch.RunBatch(paths); }
+
+    void KeepSmallFiles(int32_t kbytes, int32_t mode) {
+        settings.m_bFileDontMove = 1;
+        settings.m_nKBytes = kbytes;
+        settings.m_nDontMoveMode = mode;
+    }
 
     std::vector<ScriptedHost::Box> ShownBoxes() const {
         std::vector<ScriptedHost::Box> shown;
@@ -46,46 +55,48 @@ protected:
     BatchRun batch{settings, state, program, random, host, [this] { return now; }, logs.Path()};
 };
 
-TEST_F(BatchRunTest, AnsweringNoResetsTheStateAndTouchesNothing) {
+TEST_F(BatchRunTest, NoAnswerOrNoDestinationResetsTheStateAndTouchesNothing) {
     WriteBytes(In("alpha.txt"), "a");
-    state = {7, 8, 9, 10, "old change", "old error"};
     settings.m_bChangeLog = settings.m_bErrorLog = 1;
     settings.m_bDeleteDerectory = 1;
-    host.answers = {false};
+    struct Case {
+        bool answer;
+        ByteString where;
+        int32_t mode;
+        ByteString caption;
+    };
+    const Case cases[] = {
+        {false, target.Join("out"), 0, Cp932(u8"移動処理")},
+        {true, "", 3, Cp932(u8"コピー処理")},  // any mode but 0 copies
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer ? "no destination" : "answered No");
+        host = ScriptedHost{};
+        host.answers = {c.answer};
+        state = {7, 8, 9, 10, "old change", "old error"};
+        settings.m_sWhere = c.where;
+        settings.m_nMode = c.mode;
 
-    Run({source.Path()});
+        Run({source.Path()});
 
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0].kind, "ask");
-    EXPECT_EQ(host.boxes[0].text, Cp932(u8"実行しますか？"));
-    EXPECT_EQ(host.boxes[0].caption, Cp932(u8"移動処理"));
-    EXPECT_TRUE(host.titles.empty());
-    EXPECT_EQ(state.m_nSuccess + state.m_nFailure + state.m_nTotal + state.m_nSerial, 0);
-    EXPECT_TRUE(state.m_sChangeLog.empty());
-    EXPECT_TRUE(state.m_sErrorLog.empty());
-    EXPECT_FALSE(Exists(target.Join("out")));
-    EXPECT_EQ(ReadBytes(In("alpha.txt")), "a");
-    EXPECT_TRUE(NamesIn(logs.Path()).empty());
-    EXPECT_EQ(settings.m_sWhere, target.Join("out"));  // no separator added
-}
-
-TEST_F(BatchRunTest, AnEmptyDestinationIsRefusedAfterTheQuestion) {
-    WriteBytes(In("alpha.txt"), "a");
-    settings.m_sWhere.clear();
-    settings.m_nMode = 3;  // any value but 0 copies
-    settings.m_bChangeLog = settings.m_bErrorLog = 1;
-
-    Run({In("alpha.txt")});
-
-    ASSERT_EQ(host.boxes.size(), 2u);
-    EXPECT_EQ(host.boxes[0].caption, Cp932(u8"コピー処理"));
-    EXPECT_EQ(host.boxes[1].kind, "show");
-    EXPECT_EQ(host.boxes[1].text, Cp932(u8"格納先を指定してください"));
-    EXPECT_EQ(host.boxes[1].caption, Cp932(u8"警告"));
-    EXPECT_TRUE(host.titles.empty());
-    EXPECT_EQ(state.m_nTotal, 0);
-    EXPECT_TRUE(Exists(In("alpha.txt")));
-    EXPECT_TRUE(NamesIn(logs.Path()).empty());
+        ASSERT_EQ(host.boxes.size(), c.answer ? 2u : 1u);
+        EXPECT_EQ(host.boxes[0].kind, "ask");
+        EXPECT_EQ(host.boxes[0].text, Cp932(u8"実行しますか？"));
+        EXPECT_EQ(host.boxes[0].caption, c.caption);
+        if (c.answer) {
+            EXPECT_EQ(host.boxes[1].kind, "show");
+            EXPECT_EQ(host.boxes[1].text, Cp932(u8"格納先を指定してください"));
+            EXPECT_EQ(host.boxes[1].caption, Cp932(u8"警告"));
+        }
+        EXPECT_TRUE(host.titles.empty());
+        EXPECT_EQ(state.m_nSuccess + state.m_nFailure + state.m_nTotal + state.m_nSerial, 0);
+        EXPECT_TRUE(state.m_sChangeLog.empty());
+        EXPECT_TRUE(state.m_sErrorLog.empty());
+        EXPECT_FALSE(Exists(target.Join("out")));
+        EXPECT_EQ(NamesIn(source.Path()), std::vector<ByteString>{"alpha.txt"});
+        EXPECT_TRUE(NamesIn(logs.Path()).empty());
+        EXPECT_EQ(settings.m_sWhere, c.where);  // no separator added
+    }
 }
 
 TEST_F(BatchRunTest, MovesLogTitlesAndResultAreExact) {
@@ -105,9 +116,8 @@ TEST_F(BatchRunTest, MovesLogTitlesAndResultAreExact) {
 
     // The vanished path goes to the folder walk and contributes nothing.
     EXPECT_EQ(host.titles, (std::vector<ByteString>{"Tessarbolink  1 0 1", "Tessarbolink  1 1 2"}));
-    EXPECT_EQ(ReadBytes(Log("change.log")),
-              "earlier\r\n" + In("alpha.txt") + ">" + Out("alpha.txt") + "\r\n");
-    EXPECT_EQ(ReadBytes(Log("error.log")), In("bravo.txt") + ">" + Out("bravo.txt") + "\r\n");
+    EXPECT_EQ(ReadBytes(Log("change.log")), "earlier\r\n" + LogLine(In("alpha.txt"), Out("alpha.txt")));
+    EXPECT_EQ(ReadBytes(Log("error.log")), LogLine(In("bravo.txt"), Out("bravo.txt")));
     const auto shown = ShownBoxes();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, Cp932(u8"成功：1　失敗：1　トータル：2"));
@@ -126,7 +136,7 @@ TEST_F(BatchRunTest, CopyOverwritesAndKeepsTheSource) {
 
     EXPECT_EQ(ReadBytes(Out("alpha.txt")), "new");
     EXPECT_EQ(ReadBytes(In("alpha.txt")), "new");
-    EXPECT_EQ(state.m_sChangeLog, In("alpha.txt") + ">" + Out("alpha.txt") + "\r\n");
+    EXPECT_EQ(state.m_sChangeLog, LogLine(In("alpha.txt"), Out("alpha.txt")));
     EXPECT_EQ(state.m_nSuccess, 1);
     EXPECT_EQ(settings.m_sWhere, target.Join("out") + kSep);
 }
@@ -136,19 +146,15 @@ TEST_F(BatchRunTest, ADestinationEndingInTheByte5CGetsNoSeparatorFromTheBatch) {
     // names are joined straight to the character; elsewhere it is only part
     // of the folder's name, and the batch adds its own separator.
     const ByteString where = target.Join(Cp932(u8"表"));
+    const ByteString joined = kPathSeparator == '\\' ? where : where + kSep;
     WriteBytes(In("alpha.txt"), "a");
     settings.m_sWhere = where;
 
     Run({In("alpha.txt")});
 
     EXPECT_EQ(state.m_nSuccess, 1);
-    if (kPathSeparator == '\\') {
-        EXPECT_EQ(settings.m_sWhere, where);
-        EXPECT_EQ(ReadBytes(where + "alpha.txt"), "a");
-    } else {
-        EXPECT_EQ(settings.m_sWhere, where + kSep);
-        EXPECT_EQ(ReadBytes(where + kSep + "alpha.txt"), "a");
-    }
+    EXPECT_EQ(settings.m_sWhere, joined);
+    EXPECT_EQ(ReadBytes(joined + "alpha.txt"), "a");
 }
 
 TEST_F(BatchRunTest, LogsAreWrittenEvenWhenEmptyAndOnlyWhenOn) {
@@ -160,60 +166,46 @@ TEST_F(BatchRunTest, LogsAreWrittenEvenWhenEmptyAndOnlyWhenOn) {
     EXPECT_EQ(ShownBoxes().at(0).text, Cp932(u8"成功：0　失敗：0　トータル：0"));
 }
 
-TEST_F(BatchRunTest, SmallFileThresholdIsInWholeThousands) {
-    WriteBytes(In("small.txt"), std::string(9999, 'x'));
-    WriteBytes(In("large.txt"), std::string(10000, 'x'));
-    settings.m_bFileDontMove = 1;
-    settings.m_nKBytes = 10;
-    settings.m_nDontMoveMode = 0;
-    settings.m_bErrorLog = 1;
-
-    Run({In("small.txt"), In("large.txt")});
-
-    EXPECT_FALSE(Exists(In("small.txt")));  // deleted
-    EXPECT_FALSE(Exists(Out("small.txt")));
-    EXPECT_TRUE(Exists(Out("large.txt")));
-    EXPECT_EQ(state.m_nSuccess, 2);
-    // A deletion is a success that goes to neither log.
-    EXPECT_EQ(state.m_sChangeLog, In("large.txt") + ">" + Out("large.txt") + "\r\n");
-    EXPECT_TRUE(state.m_sErrorLog.empty());
-}
-
-TEST_F(BatchRunTest, SmallFileModesAndAZeroThreshold) {
+TEST_F(BatchRunTest, SmallFilesFollowTheirRuleAndSizesCountInWholeThousands) {
     struct Case {
+        size_t size;
         int32_t kbytes, mode;
-        bool moved;
+        const char* fate;
         int32_t success;
     };
-    for (const Case c : {Case{0, 0, true, 1}, Case{1, 1, false, 1}, Case{1, -1, false, 0}}) {
-        SCOPED_TRACE(testing::Message() << "threshold " << c.kbytes << " mode " << c.mode);
-        WriteBytes(In("empty.txt"), "");
-        settings.m_sWhere = target.Join("out");
-        settings.m_bFileDontMove = 1;
-        settings.m_nKBytes = c.kbytes;
-        settings.m_nDontMoveMode = c.mode;
+    const Case cases[] = {
+        {9999, 10, 0, "deleted", 1},  // 9 whole thousands
+        {10000, 10, 0, "moved", 1},
+        {0, 0, 0, "moved", 1},  // a zero threshold makes nothing small
+        {0, 1, 1, "left", 1},
+        {0, 1, -1, "left", 0},  // no rule chosen: the file only counts in the total
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << " bytes, threshold " << c.kbytes << ", mode " << c.mode);
+        WriteBytes(In("file.txt"), std::string(c.size, 'x'));
+        KeepSmallFiles(c.kbytes, c.mode);
 
-        Run({In("empty.txt")});
+        Run({In("file.txt")});
 
-        EXPECT_EQ(Exists(Out("empty.txt")), c.moved);
-        EXPECT_EQ(Exists(In("empty.txt")), !c.moved);
+        const bool in = Exists(In("file.txt")), out = Exists(Out("file.txt"));
+        EXPECT_EQ(in ? (out ? "both" : "left") : (out ? "moved" : "deleted"), std::string(c.fate));
         EXPECT_EQ(state.m_nSuccess, c.success);
         EXPECT_EQ(state.m_nFailure, 0);
         EXPECT_EQ(state.m_nTotal, 1);
+        // A deletion is a success that goes to neither log.
+        EXPECT_EQ(state.m_sChangeLog, out ? LogLine(In("file.txt"), Out("file.txt")) : "");
         EXPECT_TRUE(state.m_sErrorLog.empty());
-        RemoveFile(Out("empty.txt"));
+        RemoveFile(Out("file.txt"));
     }
 }
 
 TEST_F(BatchRunTest, AFileWhoseSizeCannotBeReadIsNeverSmall) {
-    settings.m_bFileDontMove = 1;
-    settings.m_nKBytes = 1;
-    settings.m_nDontMoveMode = 1;  // a small file would count as left in place
+    KeepSmallFiles(1, 1);  // a small file would count as left in place
     CompileNameFormat(settings.m_sFileNameFormat, program, host);
     batch.ProcessFile(In("vanished.txt"));
     EXPECT_EQ(state.m_nSuccess, 0);
     EXPECT_EQ(state.m_nFailure, 1);
-    EXPECT_EQ(state.m_sErrorLog, In("vanished.txt") + ">" + Out("vanished.txt") + "\r\n");
+    EXPECT_EQ(state.m_sErrorLog, LogLine(In("vanished.txt"), Out("vanished.txt")));
 }
 
 TEST_F(BatchRunTest, SerialCounterRunsAcrossFilesAndRestartsPerBatch) {
@@ -238,12 +230,12 @@ TEST_F(BatchRunTest, TwoFilesInTheSameSecondCollideInMoveMode) {
 
     Run({In("alpha"), In("bravo")});
 
-    const LocalDateTime t = ToLocalDateTime(now);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04lld%02d%02d%02d%02d%02d", static_cast<long long>(t.year),
-                  t.month, t.day, t.hour, t.minute, t.second);
-    EXPECT_EQ(NamesIn(target.Join("out")), std::vector<ByteString>{stamp});
-    EXPECT_EQ(ReadBytes(Out(stamp)), "first");
+    // The batch's own clock names the file: 2023-11-14 22:13:20 UTC, the
+    // 14th or 15th in any time zone.
+    const auto names = NamesIn(target.Join("out"));
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_EQ(names[0].substr(0, 7), "2023111");
+    EXPECT_EQ(ReadBytes(Out(names[0])), "first");
     EXPECT_TRUE(Exists(In("bravo")));
     EXPECT_EQ(state.m_nFailure, 1);
 }
@@ -268,49 +260,38 @@ TEST_F(BatchRunTest, AFormatThatFailsToCompileStillRunsTheBatch) {
         EXPECT_EQ(KindOf(target.Join("out")), EntryKind::Folder);
         EXPECT_TRUE(NamesIn(target.Join("out")).empty());
         EXPECT_EQ(state.m_nFailure, 1);
-        EXPECT_EQ(state.m_sErrorLog, In("alpha.txt") + ">" + target.Join("out") + kSep + "\r\n");
+        EXPECT_EQ(state.m_sErrorLog, LogLine(In("alpha.txt"), target.Join("out") + kSep));
     }
 }
 
-TEST_F(BatchRunTest, EmptiedFoldersAreRemovedFromTheDeepestUp) {
-    const ByteString top = In("top");
-    MakeFolder(top + kSep + "mid" + kSep + "deep");
-    MakeFolder(top + kSep + "empty");
-    WriteBytes(top + kSep + "one.txt", "1");
-    WriteBytes(top + kSep + "mid" + kSep + "two.txt", "2");
-    WriteBytes(top + kSep + "mid" + kSep + "deep" + kSep + "three.txt", "3");
-    settings.m_bDeleteDerectory = 1;
-
-    Run({top});
-
-    EXPECT_FALSE(Exists(top));
-    EXPECT_EQ(NamesIn(target.Join("out")), (std::vector<ByteString>{"one.txt", "three.txt", "two.txt"}));
-}
-
-TEST_F(BatchRunTest, FoldersKeepingASmallOrFailedFileStay) {
-    const ByteString top = In("top");
-    const ByteString kept = top + kSep + "kept";
-    const ByteString failed = top + kSep + "failed";
-    const ByteString emptied = top + kSep + "emptied";
-    MakeFolder(kept);
-    MakeFolder(failed);
-    MakeFolder(emptied);
-    WriteBytes(kept + kSep + "tiny.txt", "");
-    WriteBytes(failed + kSep + "taken.txt", std::string(2000, 'f'));
-    WriteBytes(emptied + kSep + "moved.txt", std::string(2000, 'm'));
+TEST_F(BatchRunTest, EmptiedFoldersAreRemovedFromTheDeepestUpAndOthersStay) {
+    // "gone" is emptied down to its deepest folder; in "stays", a small file
+    // is left in place and a move fails, while its third folder is emptied.
+    const ByteString gone = In("gone"), stays = In("stays");
+    const std::string large(2000, 'l');
+    MakeFolder(gone + kSep + "mid" + kSep + "deep");
+    MakeFolder(gone + kSep + "empty");
+    WriteBytes(gone + kSep + "one.txt", large);
+    WriteBytes(gone + kSep + "mid" + kSep + "two.txt", large);
+    WriteBytes(gone + kSep + "mid" + kSep + "deep" + kSep + "three.txt", large);
+    for (const char* folder : {"small", "failed", "emptied"}) MakeFolder(stays + kSep + folder);
+    WriteBytes(stays + kSep + "small" + kSep + "tiny.txt", "");
+    WriteBytes(stays + kSep + "failed" + kSep + "taken.txt", large);
+    WriteBytes(stays + kSep + "emptied" + kSep + "moved.txt", large);
     MakeFolder(target.Join("out"));
     WriteBytes(Out("taken.txt"), "occupied");
     settings.m_bDeleteDerectory = 1;
-    settings.m_bFileDontMove = 1;
-    settings.m_nKBytes = 1;
-    settings.m_nDontMoveMode = 1;
+    KeepSmallFiles(1, 1);
 
-    Run({top});
+    Run({gone, stays});
 
-    EXPECT_EQ(NamesIn(top), (std::vector<ByteString>{"failed", "kept"}));
-    EXPECT_TRUE(Exists(kept + kSep + "tiny.txt"));
-    EXPECT_TRUE(Exists(failed + kSep + "taken.txt"));
-    EXPECT_EQ(state.m_nSuccess, 2);
+    EXPECT_FALSE(Exists(gone));
+    EXPECT_EQ(NamesIn(stays), (std::vector<ByteString>{"failed", "small"}));
+    EXPECT_TRUE(Exists(stays + kSep + "small" + kSep + "tiny.txt"));
+    EXPECT_TRUE(Exists(stays + kSep + "failed" + kSep + "taken.txt"));
+    EXPECT_EQ(NamesIn(target.Join("out")),
+              (std::vector<ByteString>{"moved.txt", "one.txt", "taken.txt", "three.txt", "two.txt"}));
+    EXPECT_EQ(state.m_nSuccess, 5);
     EXPECT_EQ(state.m_nFailure, 1);
 }
 
@@ -327,7 +308,6 @@ TEST_F(BatchRunTest, ADestinationInsideTheDroppedFolderIsNotWalked) {
     EXPECT_EQ(state.m_nTotal, 2);
     EXPECT_EQ(NamesIn(source.Path()), std::vector<ByteString>{"out"});  // "sub" emptied and removed
     const auto placed = NamesIn(In("out"));
-    ASSERT_EQ(placed.size(), 2u);
     EXPECT_TRUE((placed == std::vector<ByteString>{"0_alpha", "1_bravo"}) ||
                 (placed == std::vector<ByteString>{"0_bravo", "1_alpha"}));
 }
@@ -335,7 +315,7 @@ TEST_F(BatchRunTest, ADestinationInsideTheDroppedFolderIsNotWalked) {
 TEST_F(BatchRunTest, ADroppedFolderWithTrailingSeparatorGivesDoubledChildSeparators) {
     WriteBytes(In("alpha.txt"), "a");
     Run({source.Path() + kSep});
-    EXPECT_EQ(state.m_sChangeLog, source.Path() + kSep + kSep + "alpha.txt>" + Out("alpha.txt") + "\r\n");
+    EXPECT_EQ(state.m_sChangeLog, LogLine(source.Path() + kSep + kSep + "alpha.txt", Out("alpha.txt")));
 }
 
 TEST_F(BatchRunTest, EveryFileOfALargeFolderRenamedInPlaceIsHandledOnce) {

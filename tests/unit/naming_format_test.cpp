@@ -66,16 +66,40 @@ protected:
     Clock clock = [] { return kMarch2024; };
 };
 
-TEST_F(NameEngine, DefaultFormatCompilesToItsFiveCodes) {
-    EXPECT_EQ(40u, DefaultFormat().size());
-    EXPECT_EQ("T18X01N12X01E08", Compile(DefaultFormat()));
+TEST_F(NameEngine, FormatsCompileToCodesThatBuildTheName) {
+    struct Case {
+        ByteString format;
+        NameProgram codes;
+        ByteString name;
+    };
+    // ー is 0x81 0x5B: its second byte opens a bracket.
+    const ByteString longVowel = "\x81\x5B";
+    const Case cases[] = {
+        {DefaultFormat(), "T18X01N12X01E08", "report_" + std::string(kMarch2024Digits) + ".txt"},
+        {"", "", ""},
+        {Cp932(u8"記録[連番]"), "X01X01X01X01L06", Cp932(u8"記録0")},  // double bytes copied one by one
+        // A "[" inside a token restarts it; the byte it skipped leaves the
+        // later literals one behind, up to the format's own "]".
+        {Cp932(u8"a[[乱数]b"), "X01R06X01", "a41]"},
+        {longVowel + Cp932(u8"[連番]") + "x", "X01L06X01", "\x81" "0]"},
+        // An unclosed bracket silently swallows the rest of the format.
+        {"a" + longVowel + "bc", "X01X01", "a\x81"},
+        {Cp932(u8"ab[連番-x.txt"), "X01X01", "ab"},
+        {Cp932(u8"ab[連番]-[乱数"), "X01X01L06X01", "ab0-"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        serial = 0;
+        random.Seed(1);
+        EXPECT_EQ(c.codes, Compile(c.format));
+        EXPECT_EQ(c.name, NameFor("C:\\data\\report.txt"));
+    }
     EXPECT_TRUE(host.boxes.empty());
 }
 
-TEST_F(NameEngine, DefaultFormatNamesFilesByTitleDateAndExtension) {
+TEST_F(NameEngine, DefaultFormatTakesTitleAndExtensionByByteScans) {
     Compile(DefaultFormat());
     const std::string stamp = kMarch2024Digits;
-    EXPECT_EQ("report_" + stamp + ".txt", NameFor("C:\\data\\report.txt"));
     // No extension: the dot of the format stays, with nothing after it.
     EXPECT_EQ("README_" + stamp + ".", NameFor("C:\\data\\README"));
     // The dot at index 1 is never examined, so it is part of the title.
@@ -103,49 +127,6 @@ TEST_F(NameEngine, RandomNumbersFollowTheGeneratorsSequence) {
         EXPECT_EQ(expected, NameFor("C:\\a.txt"));
 }
 
-TEST_F(NameEngine, DoubleByteLiteralsAreCopiedByteByByte) {
-    const ByteString record = Cp932(u8"記録");
-    EXPECT_EQ("X01X01X01X01L06", Compile(record + Cp932(u8"[連番]")));
-    EXPECT_EQ(record + "0", NameFor("C:\\a.txt"));
-}
-
-TEST_F(NameEngine, BracketBytesInsideDoubleByteCharactersCountAsBrackets) {
-    const ByteString longVowel = Cp932(u8"ー");
-    ASSERT_EQ("\x81\x5B", longVowel);
-    // The mark's second byte opens a bracket; the "[" after it restarts the
-    // token, and the one byte it skipped leaves later literals one behind.
-    EXPECT_EQ("X01L06X01", Compile(longVowel + Cp932(u8"[連番]") + "x"));
-    EXPECT_EQ(ByteString("\x81") + "0]", NameFor("C:\\a.txt"));
-
-    // An unclosed mark swallows the rest of the format.
-    EXPECT_EQ("X01X01", Compile("a" + longVowel + "bc"));
-    EXPECT_EQ("a\x81", NameFor("C:\\a.txt"));
-
-    const ByteString hyphen = Cp932(u8"‐");
-    ASSERT_EQ("\x81\x5D", hyphen);
-    const auto box = CompileFailure("a" + hyphen + "b");
-    EXPECT_EQ(Cp932(u8"ファイル名フォーマットが不正です。"), box.text);
-}
-
-TEST_F(NameEngine, RestartedBracketLeavesLiteralsBehindTheFormat) {
-    EXPECT_EQ("X01R06X01", Compile(Cp932(u8"a[[乱数]b")));
-    random.Seed(1);
-    EXPECT_EQ("a41]", NameFor("C:\\a.txt"));
-}
-
-TEST_F(NameEngine, UnclosedBracketDropsTheRestSilently) {
-    EXPECT_EQ("X01X01", Compile(Cp932(u8"ab[連番-x.txt")));
-    EXPECT_EQ("ab", NameFor("C:\\a.txt"));
-    EXPECT_EQ("X01X01L06X01", Compile(Cp932(u8"ab[連番]-[乱数")));
-    EXPECT_EQ("ab0-", NameFor("C:\\a.txt"));
-    EXPECT_TRUE(host.boxes.empty());
-}
-
-TEST_F(NameEngine, EmptyFormatGivesEmptyNames) {
-    EXPECT_EQ("", Compile(""));
-    EXPECT_EQ("", NameFor("C:\\data\\report.txt"));
-}
-
 TEST_F(NameEngine, CompileErrorsShowTheirMessageAndKeepThePreviousProgram) {
     const ByteString caption = Cp932(u8"エラー");
     const ByteString badFormat = Cp932(u8"ファイル名フォーマットが不正です。");
@@ -158,6 +139,7 @@ TEST_F(NameEngine, CompileErrorsShowTheirMessageAndKeepThePreviousProgram) {
         {"abc]", badFormat},
         {"]", badFormat},
         {Cp932(u8"ab[連番]c]"), badFormat},
+        {"a\x81\x5D" "b", badFormat},  // the second byte of ‐ closes a bracket
         {Cp932(u8"[ファイル]"), unknownToken},
         {Cp932(u8"[乱数 ]"), unknownToken},
         {"[]", unknownToken},

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fs/fs.h"
@@ -34,53 +35,27 @@ protected:
 };
 
 DropSettings SampleSettings() {
-    DropSettings s;
-    s.m_sWhere = Cp932(u8"D:\\書類\\表=整理\\");
-    s.m_sFileNameFormat = Cp932(u8"[ファイルタイトル]=表[連番].[拡張子]");
-    s.m_nMode = 0;
-    s.m_bChangeLog = 1;
-    s.m_bErrorLog = 1;
-    s.m_bFileDontMove = 1;
-    s.m_nKBytes = std::numeric_limits<int32_t>::min();
-    s.m_nDontMoveMode = 1;
-    s.m_bDeleteDerectory = 1;
-    return s;
+    return {Cp932(u8"D:\\書類\\表=整理\\"), Cp932(u8"[ファイルタイトル]=表[連番].[拡張子]"), 0, 1, 1, 1,
+            std::numeric_limits<int32_t>::min(), 1, 1};
 }
 
-void ExpectSameSettings(const DropSettings& expected, const DropSettings& actual) {
-    EXPECT_EQ(expected.m_sWhere, actual.m_sWhere);
-    EXPECT_EQ(expected.m_sFileNameFormat, actual.m_sFileNameFormat);
-    EXPECT_EQ(expected.m_nMode, actual.m_nMode);
-    EXPECT_EQ(expected.m_bChangeLog, actual.m_bChangeLog);
-    EXPECT_EQ(expected.m_bErrorLog, actual.m_bErrorLog);
-    EXPECT_EQ(expected.m_bFileDontMove, actual.m_bFileDontMove);
-    EXPECT_EQ(expected.m_nKBytes, actual.m_nKBytes);
-    EXPECT_EQ(expected.m_nDontMoveMode, actual.m_nDontMoveMode);
-    EXPECT_EQ(expected.m_bDeleteDerectory, actual.m_bDeleteDerectory);
+// The nine settings side by side, for comparisons that name every field.
+auto Fields(const DropSettings& s) {
+    return std::tie(s.m_sWhere, s.m_sFileNameFormat, s.m_nMode, s.m_bChangeLog, s.m_bErrorLog,
+                    s.m_bFileDontMove, s.m_nKBytes, s.m_nDontMoveMode, s.m_bDeleteDerectory);
 }
 
+TEST_F(SettingsFileTest, MissingOrUnreadableFileGivesEveryDefault) {
+    const DropSettings defaults{folder_ + "MovedFiles" + kPathSeparator,
+                                Cp932(u8"[ファイルタイトル]_[現在の日付].[拡張子]"), 1, 0, 0, 0, 10, 0, 0};
+    EXPECT_EQ(Fields(defaults), Fields(LoadSettings(folder_))) << "missing";
 
-TEST_F(SettingsFileTest, MissingFileGivesEveryDefault) {
-    const DropSettings s = LoadSettings(folder_);
-    EXPECT_EQ(folder_ + "MovedFiles" + kPathSeparator, s.m_sWhere);
-    EXPECT_EQ(Cp932(u8"[ファイルタイトル]_[現在の日付].[拡張子]"), s.m_sFileNameFormat);
-    EXPECT_EQ(1, s.m_nMode);
-    EXPECT_EQ(0, s.m_bChangeLog);
-    EXPECT_EQ(0, s.m_bErrorLog);
-    EXPECT_EQ(0, s.m_bFileDontMove);
-    EXPECT_EQ(10, s.m_nKBytes);
-    EXPECT_EQ(0, s.m_nDontMoveMode);
-    EXPECT_EQ(0, s.m_bDeleteDerectory);
-}
-
-TEST_F(SettingsFileTest, UnreadableSettingsFileGivesDefaults) {
     // A folder in the place of the file: opening or reading it fails, and the
     // settings must fall back to their defaults rather than end the program.
     MakeFolder(SettingsPath());
     DropSettings s;
     ASSERT_NO_THROW(s = LoadSettings(folder_));
-    EXPECT_EQ(folder_ + "MovedFiles" + kPathSeparator, s.m_sWhere);
-    EXPECT_EQ(10, s.m_nKBytes);
+    EXPECT_EQ(Fields(defaults), Fields(s)) << "unreadable";
 }
 
 TEST_F(SettingsFileTest, SavedFileHoldsExactlyTheNineLines) {
@@ -103,7 +78,7 @@ TEST_F(SettingsFileTest, SavedSettingsLoadBackUnchanged) {
     extremes.m_nDontMoveMode = -7;
     for (const DropSettings& saved : {SampleSettings(), empty, extremes}) {
         SaveSettings(saved, folder_);
-        ExpectSameSettings(saved, LoadSettings(folder_));
+        EXPECT_EQ(Fields(saved), Fields(LoadSettings(folder_)));
     }
 }
 
@@ -111,14 +86,9 @@ TEST_F(SettingsFileTest, LoadingReadsFlagsAsFlagsAndNumbersAsNumbers) {
     WriteSettings(
         "m_nMode=5\r\nm_bChangeLog=2\r\nm_bErrorLog=1\r\nm_bFileDontMove=01\r\n"
         "m_nKBytes=12abc\r\nm_nDontMoveMode=2\r\nm_bDeleteDerectory=1 \r\n");
-    const DropSettings s = LoadSettings(folder_);
-    EXPECT_EQ(5, s.m_nMode);
-    EXPECT_EQ(0, s.m_bChangeLog);
-    EXPECT_EQ(1, s.m_bErrorLog);
-    EXPECT_EQ(0, s.m_bFileDontMove);
-    EXPECT_EQ(12, s.m_nKBytes);
-    EXPECT_EQ(2, s.m_nDontMoveMode);
-    EXPECT_EQ(0, s.m_bDeleteDerectory);
+    const DropSettings expected{folder_ + "MovedFiles" + kPathSeparator,
+                                Cp932(u8"[ファイルタイトル]_[現在の日付].[拡張子]"), 5, 0, 1, 0, 12, 2, 0};
+    EXPECT_EQ(Fields(expected), Fields(LoadSettings(folder_)));
 }
 
 TEST_F(SettingsFileTest, LineLookupRules) {
@@ -211,17 +181,22 @@ TEST_F(SettingsFileTest, ReadOnlySettingsFileIsSavedAllTheSame) {
                         "settings_file_posix_test covers it as an unprivileged user";
     }
 
-    const DropSettings saved = SampleSettings();
-    SaveSettings(saved, folder_);
-    ExpectSameSettings(saved, LoadSettings(folder_));
+    SaveSettings(SampleSettings(), folder_);
+    EXPECT_EQ(Fields(SampleSettings()), Fields(LoadSettings(folder_)));
 }
 
 TEST_F(SettingsFileTest, SaveFailingPartWayKeepsOldFileAndReportsFullDisk) {
+    {
+        ShortWritesAfter seam(30);
+        EXPECT_THROW(SaveSettings(SampleSettings(), folder_), FileError);
+    }
+    // No half-written first file that would later load as half the settings.
+    EXPECT_TRUE(NamesIn(folder_).empty());
+
     DropSettings old = SampleSettings();
     old.m_nKBytes = 99;
     SaveSettings(old, folder_);
     const std::string oldBytes = ReadBytes(SettingsPath());
-
     for (int64_t storedBytes : {0, 20, 100}) {
         try {
             ShortWritesAfter seam(storedBytes);
@@ -235,16 +210,6 @@ TEST_F(SettingsFileTest, SaveFailingPartWayKeepsOldFileAndReportsFullDisk) {
         EXPECT_EQ(oldBytes, ReadBytes(SettingsPath()));
         EXPECT_EQ(std::vector<ByteString>{"Morvandel.sav"}, NamesIn(folder_)) << "nothing left behind";
     }
-    ExpectSameSettings(old, LoadSettings(folder_));
-}
-
-TEST_F(SettingsFileTest, FirstSaveFailingPartWayLeavesNoSettingsFile) {
-    {
-        ShortWritesAfter seam(30);
-        EXPECT_THROW(SaveSettings(SampleSettings(), folder_), FileError);
-    }
-    // No half-written file that would later load as half the settings.
-    EXPECT_TRUE(NamesIn(folder_).empty());
 }
 
 }  // namespace
