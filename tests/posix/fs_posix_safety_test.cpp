@@ -5,14 +5,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-#include <grp.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -29,7 +25,6 @@ namespace fsys = std::filesystem;
 
 namespace {
 
-
 std::string Native(const ByteString& path) { return NativePath(path).string(); }
 
 // Gives a test file to the user DropPrivileges switches to.
@@ -37,6 +32,17 @@ void GiveToRunner(const ByteString& path) {
     if (geteuid() == 0) {
         ASSERT_EQ(chown(Native(path).c_str(), kNobodyId, kNobodyId), 0);
     }
+}
+
+// Creates `folder` with one file in it that the unprivileged user owns but,
+// the folder being closed to it, can neither remove nor put anything beside.
+ByteString FileInClosedFolder(const ByteString& folder, const std::string& content) {
+    MakeFolder(folder);
+    const ByteString file = folder + "/file";
+    WriteBytes(file, content);
+    GiveToRunner(file);
+    EXPECT_EQ(chmod(Native(folder).c_str(), 0555), 0);
+    return file;
 }
 
 // Enters a mount namespace of its own (and a user namespace when not root),
@@ -79,13 +85,26 @@ std::function<std::string()> BindMountFile(const std::string& file, const std::s
     };
 }
 
+// For checks that only need a child to be killed when they hang.
+std::string NoSetUp() { return ""; }
+
 std::string Check(bool ok, const std::string& what) { return ok ? "" : what + "\n"; }
+
+void MakeFifo(const ByteString& path) { ASSERT_EQ(mkfifo(Native(path).c_str(), 0644), 0); }
+
+void SetModeAndTime(const ByteString& path, mode_t mode, struct timespec modified) {
+    ASSERT_EQ(chmod(Native(path).c_str(), mode), 0);
+    const struct timespec times[2] = {modified, modified};
+    ASSERT_EQ(utimensat(AT_FDCWD, Native(path).c_str(), times, 0), 0);
+}
 
 struct stat StatOf(const ByteString& path) {
     struct stat st {};
     stat(Native(path).c_str(), &st);
     return st;
 }
+
+mode_t ModeOf(const ByteString& path) { return StatOf(path).st_mode & 07777; }
 
 }  // namespace
 
@@ -119,13 +138,8 @@ TEST_P(FsPosixMove, ADestinationThatAppearsAfterTheCheckIsNotReplaced) {
 }
 
 TEST_P(FsPosixMove, ASourceThatCannotBeRemovedStays) {
-    const ByteString locked = temp.Join("locked");
-    MakeFolder(locked);
+    const ByteString source = FileInClosedFolder(temp.Join("closed"), "x");
     MakeFolder(temp.Join("open"));
-    const ByteString source = locked + "/source";
-    WriteBytes(source, "x");
-    GiveToRunner(source);
-    ASSERT_EQ(chmod(Native(locked).c_str(), 0555), 0);
     ASSERT_EQ(chmod(Native(temp.Join("open")).c_str(), 0777), 0);
     EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
         return Check(MoveNoOverwrite(source, temp.Join("open") + "/target") == 0, "the move reported success");
@@ -142,7 +156,10 @@ protected:
         if (!shm.OnAnotherFileSystemThan(temp.Path())) GTEST_SKIP() << "/dev/shm is not another file system here";
         fs_posix_steps::SetUnnamedTempFilesForTesting(GetParam());
     }
-    void TearDown() override { fs_posix_steps::SetUnnamedTempFilesForTesting(true); }
+    void TearDown() override {
+        fs_posix_steps::SetUnnamedTempFilesForTesting(true);
+        fs_posix_steps::SetBeforePublishHookForTesting(nullptr);
+    }
 
     TempFolder temp;
     ShmFolder shm;
@@ -155,42 +172,44 @@ TEST_P(FsPosixCrossDeviceMove, KeepsContentTimeAndPermissions) {
     const ByteString source = temp.Join("report.txt");
     const std::string content(300000, 'r');
     WriteBytes(source, content);
-    ASSERT_EQ(chmod(Native(source).c_str(), 0640), 0);
-    const struct timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
-    ASSERT_EQ(utimensat(AT_FDCWD, Native(source).c_str(), times, 0), 0);
+    SetModeAndTime(source, 0640, {1200000000, 500});
 
     const ByteString destination = shm.Join("moved.txt");
     ASSERT_EQ(MoveNoOverwrite(source, destination), 1);
     EXPECT_FALSE(Exists(source));
     EXPECT_EQ(ReadBytes(destination), content);
-    const struct stat st = StatOf(destination);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+    EXPECT_EQ(ModeOf(destination), 0640u);
+    EXPECT_EQ(StatOf(destination).st_mtim.tv_sec, 1200000000);
+    EXPECT_EQ(StatOf(destination).st_mtim.tv_nsec, 500);
     EXPECT_EQ(NamesIn(shm.Path()), std::vector<ByteString>{"moved.txt"});
 }
 
-TEST_P(FsPosixCrossDeviceMove, ADestinationThatAppearsDuringTheCopyWins) {
+TEST_P(FsPosixCrossDeviceMove, AMoveThatCannotFinishLeavesTheSourceAndNoCopy) {
     const ByteString source = temp.Join("source");
     const ByteString destination = shm.Join("target");
-    WriteBytes(source, "mine");
-    fs_posix_steps::SetBeforePublishHookForTesting([&] { WriteBytes(destination, "theirs"); });
-    const int moved = MoveNoOverwrite(source, destination);
-    fs_posix_steps::SetBeforePublishHookForTesting(nullptr);
+    const std::string content(100000, 's');
+    WriteBytes(source, content);
+    {
+        ShortWritesAfter diskFullAfter(5000);
+        EXPECT_EQ(MoveNoOverwrite(source, destination), 0);
+    }
+    EXPECT_TRUE(NamesIn(shm.Path()).empty());
 
-    EXPECT_EQ(moved, 0);
-    EXPECT_EQ(ReadBytes(source), "mine");
+    // A destination that appears while the copy is made wins.
+    fs_posix_steps::SetBeforePublishHookForTesting([&] { WriteBytes(destination, "theirs"); });
+    EXPECT_EQ(MoveNoOverwrite(source, destination), 0);
     EXPECT_EQ(ReadBytes(destination), "theirs");
     EXPECT_EQ(NamesIn(shm.Path()), std::vector<ByteString>{"target"}) << "the copy must not stay behind";
+    EXPECT_EQ(ReadBytes(source), content);
 }
 
 TEST_P(FsPosixCrossDeviceMove, OnlyPlainFilesAreCarried) {
     WriteBytes(temp.Join("file"), "x");
     fsys::create_symlink("file", Native(temp.Join("link")));
-    ASSERT_EQ(mkfifo(Native(temp.Join("fifo")).c_str(), 0644), 0);
+    MakeFifo(temp.Join("fifo"));
 
     EXPECT_EQ(MoveNoOverwrite(temp.Join("link"), shm.Join("link")), 0);
-    EXPECT_CHILD_PASSES(RunInChild([] { return ""; }, [&] {
+    EXPECT_CHILD_PASSES(RunInChild(NoSetUp, [&] {
         return Check(MoveNoOverwrite(temp.Join("fifo"), shm.Join("fifo")) == 0, "a FIFO was moved");
     }));
     EXPECT_EQ(KindOf(temp.Join("link")), EntryKind::File);
@@ -198,27 +217,9 @@ TEST_P(FsPosixCrossDeviceMove, OnlyPlainFilesAreCarried) {
     EXPECT_TRUE(NamesIn(shm.Path()).empty());
 }
 
-TEST_P(FsPosixCrossDeviceMove, AFailedCopyLeavesTheSourceAndNoRemains) {
-    const ByteString source = temp.Join("source");
-    WriteBytes(source, std::string(100000, 's'));
-    SetShortWriteAfterForTesting(5000);
-    const int moved = MoveNoOverwrite(source, shm.Join("target"));
-    SetShortWriteAfterForTesting(-1);
-
-    EXPECT_EQ(moved, 0);
-    EXPECT_EQ(ReadBytes(source), std::string(100000, 's'));
-    EXPECT_TRUE(NamesIn(shm.Path()).empty());
-}
-
 TEST_P(FsPosixCrossDeviceMove, ASourceThatCannotBeRemovedIsNotDuplicated) {
-    const ByteString locked = temp.Join("locked");
-    MakeFolder(locked);
-    const ByteString source = locked + "/source";
-    WriteBytes(source, "only once");
-    GiveToRunner(source);
-    ASSERT_EQ(chmod(Native(locked).c_str(), 0555), 0);
+    const ByteString source = FileInClosedFolder(temp.Join("closed"), "only once");
     ASSERT_EQ(chmod(shm.Path().c_str(), 0777), 0);
-
     EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
         return Check(MoveNoOverwrite(source, shm.Join("target")) == 0, "the move reported success");
     }));
@@ -236,35 +237,18 @@ TEST(FsPosixCopy, TheSameFileUnderAnotherNameIsRefused) {
     fsys::create_hard_link(Native(file), Native(temp.Join("hard")));
     fsys::create_symlink("file", Native(temp.Join("soft")));
 
-    EXPECT_EQ(CopyOverwrite(file, temp.Join("hard")), 0);
-    EXPECT_EQ(CopyOverwrite(temp.Join("hard"), file), 0);
-    EXPECT_EQ(CopyOverwrite(file, temp.Join("soft")), 0);
-    EXPECT_EQ(CopyOverwrite(temp.Join("soft"), file), 0);
+    for (const auto& [from, to] : {std::pair{"file", "hard"}, {"hard", "file"}, {"file", "soft"}, {"soft", "file"}})
+        EXPECT_EQ(CopyOverwrite(temp.Join(from), temp.Join(to)), 0) << from << " -> " << to;
     EXPECT_EQ(ReadBytes(file), "precious");
     EXPECT_EQ(KindOf(temp.Join("soft")), EntryKind::File);
     EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"file", "hard", "soft"}));
-}
-
-TEST(FsPosixCopy, SpecialSourcesAreNeverOpened) {
-    TempFolder temp;
-    ASSERT_EQ(mkfifo(Native(temp.Join("fifo")).c_str(), 0644), 0);
-    fsys::create_symlink(Native(temp.Join("fifo")), Native(temp.Join("to-fifo")));
-    EXPECT_CHILD_PASSES(RunInChild([] { return ""; }, [&] {
-        return Check(CopyOverwrite(temp.Join("fifo"), temp.Join("a")) == 0, "a FIFO was copied") +
-               Check(CopyOverwrite(temp.Join("to-fifo"), temp.Join("b")) == 0, "a link to a FIFO was copied") +
-               Check(CopyOverwrite("/dev/zero", temp.Join("c")) == 0, "a device was copied");
-    }, 5));
-    EXPECT_EQ(CopyOverwrite(temp.Path(), temp.Join("d")), 0);
-    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"fifo", "to-fifo"}));
 }
 
 TEST(FsPosixCopy, KeepsTimeAndPermissionsAndWritesThroughALinkedDestination) {
     TempFolder temp;
     const ByteString source = temp.Join("source");
     WriteBytes(source, "fresh");
-    ASSERT_EQ(chmod(Native(source).c_str(), 0604), 0);
-    const struct timespec times[2] = {{1100000000, 0}, {1100000000, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, Native(source).c_str(), times, 0), 0);
+    SetModeAndTime(source, 0604, {1100000000, 0});
     MakeFolder(temp.Join("real"));
     WriteBytes(temp.Join("real/target"), "stale");
     fsys::create_symlink("real/target", Native(temp.Join("link")));
@@ -273,45 +257,41 @@ TEST(FsPosixCopy, KeepsTimeAndPermissionsAndWritesThroughALinkedDestination) {
     ASSERT_EQ(CopyOverwrite(temp.Join("source-link"), temp.Join("link")), 1);
     EXPECT_EQ(ReadBytes(temp.Join("real/target")), "fresh");
     EXPECT_TRUE(fsys::is_symlink(Native(temp.Join("link"))));
-    const struct stat st = StatOf(temp.Join("real/target"));
-    EXPECT_EQ(st.st_mode & 07777, 0604u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1100000000);
+    EXPECT_EQ(ModeOf(temp.Join("real/target")), 0604u);
+    EXPECT_EQ(StatOf(temp.Join("real/target")).st_mtim.tv_sec, 1100000000);
     EXPECT_EQ(NamesIn(temp.Join("real")), std::vector<ByteString>{"target"});
 
     fsys::create_symlink("nowhere", Native(temp.Join("dangling")));
     EXPECT_EQ(CopyOverwrite(source, temp.Join("dangling")), 0) << "a dangling link leads nowhere chosen";
 }
 
-TEST(FsPosixCopy, AFullDiskLeavesTheOldDestinationIntact) {
-    TempFolder temp;
-    const ByteString small = temp.Join("small");
-    MakeFolder(small);
-    const ByteString source = temp.Join("big");
-    WriteBytes(source, std::string(256 * 1024, 'b'));
-    const ByteString destination = small + "/target";
+// ---------------------------------------------------------------------------
+// Special files: never opened, so never waited for
 
-    EXPECT_CHILD_PASSES(RunInChild(MountTinyFileSystem(Native(small), 16), [&] {
-        WriteBytes(destination, "old content");
-        std::string failures = Check(CopyOverwrite(source, destination) == 0, "the copy reported success");
-        failures += Check(ReadBytes(destination) == "old content", "the old destination was damaged");
-        failures += Check(NamesIn(small) == std::vector<ByteString>{"target"}, "the partial copy was left");
-        return failures;
-    }));
+TEST(FsPosixSpecialFiles, AreNeitherReadNorWrittenNorCopied) {
+    TempFolder temp;
+    const ByteString fifo = temp.Join("fifo");
+    MakeFifo(fifo);
+    fsys::create_symlink(Native(fifo), Native(temp.Join("to-fifo")));
+    fsys::create_symlink("/dev/zero", Native(temp.Join("endless")));
+    EXPECT_CHILD_PASSES(RunInChild(NoSetUp, [&] {
+        return Check(CopyOverwrite(fifo, temp.Join("a")) == 0, "a FIFO was copied") +
+               Check(CopyOverwrite(temp.Join("to-fifo"), temp.Join("b")) == 0, "a link to a FIFO was copied") +
+               Check(CopyOverwrite("/dev/zero", temp.Join("c")) == 0, "a device was copied") +
+               Check(ReadTextFile(fifo).empty(), "read a FIFO") +
+               Check(ReadTextFile(temp.Join("endless")).empty(), "read a device") +
+               Check(ReadTextFile(temp.Path()).empty(), "read a folder") +
+               Check(AppendTextToFile(fifo, "x") == 0, "appended to a FIFO") +
+               Check(WriteTextFile(fifo, "x") == 0, "wrote to a FIFO") +
+               Check(WriteTextFileSafely(fifo, "x") == 0, "safely wrote to a FIFO");
+    }, 5));
+    EXPECT_EQ(CopyOverwrite(temp.Path(), temp.Join("d")), 0) << "a folder was copied";
+    EXPECT_EQ(KindOf(fifo), EntryKind::Special);
+    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"endless", "fifo", "to-fifo"}));
 }
 
 // ---------------------------------------------------------------------------
-// Whole-file reads and writes
-
-TEST(FsPosixRead, OnlyPlainFilesAreRead) {
-    TempFolder temp;
-    ASSERT_EQ(mkfifo(Native(temp.Join("fifo")).c_str(), 0644), 0);
-    fsys::create_symlink("/dev/zero", Native(temp.Join("endless")));
-    EXPECT_CHILD_PASSES(RunInChild([] { return ""; }, [&] {
-        return Check(ReadTextFile(temp.Join("fifo")).empty(), "read a FIFO") +
-               Check(ReadTextFile(temp.Join("endless")).empty(), "read a device") +
-               Check(ReadTextFile(temp.Path()).empty(), "read a folder");
-    }, 5));
-}
+// Writes
 
 TEST(FsPosixWrite, PlainWriteOfAReadOnlyFileAsAnOrdinaryUser) {
     TempFolder temp;
@@ -323,7 +303,7 @@ TEST(FsPosixWrite, PlainWriteOfAReadOnlyFileAsAnOrdinaryUser) {
         return Check(WriteTextFile(path, "new") == 1, "the read-only file was not written");
     }));
     EXPECT_EQ(ReadBytes(path), "new");
-    EXPECT_EQ(StatOf(path).st_mode & 07777, 0644u) << "only the owner's read and write permission is added";
+    EXPECT_EQ(ModeOf(path), 0644u) << "only the owner's read and write permission is added";
 }
 
 TEST(FsPosixWrite, SafeWriteReplacesALinksTargetAndKeepsTheLink) {
@@ -336,24 +316,20 @@ TEST(FsPosixWrite, SafeWriteReplacesALinksTargetAndKeepsTheLink) {
     ASSERT_EQ(WriteTextFileSafely(temp.Join("link"), "new"), 1);
     EXPECT_TRUE(fsys::is_symlink(Native(temp.Join("link"))));
     EXPECT_EQ(ReadBytes(temp.Join("real/settings")), "new");
-    EXPECT_EQ(StatOf(temp.Join("real/settings")).st_mode & 07777, 0640u);
+    EXPECT_EQ(ModeOf(temp.Join("real/settings")), 0640u);
     EXPECT_EQ(NamesIn(temp.Join("real")), std::vector<ByteString>{"settings"});
 }
 
 TEST(FsPosixWrite, SafeWriteFallsBackWhereNoFileCanBeCreatedBeside) {
     TempFolder temp;
     const ByteString folder = temp.Join("closed");
-    MakeFolder(folder);
-    const ByteString path = folder + "/settings";
-    WriteBytes(path, "old");
-    GiveToRunner(path);
-    ASSERT_EQ(chmod(Native(folder).c_str(), 0555), 0);
+    const ByteString path = FileInClosedFolder(folder, "old");
     EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
         return Check(WriteTextFileSafely(path, "new") == 1, "the fallback write failed") +
                Check(WriteTextFileSafely(folder + "/absent", "x") == 0, "a file appeared in a closed folder");
     }));
     EXPECT_EQ(ReadBytes(path), "new");
-    EXPECT_EQ(NamesIn(folder), std::vector<ByteString>{"settings"});
+    EXPECT_EQ(NamesIn(folder), std::vector<ByteString>{"file"});
 }
 
 TEST(FsPosixWrite, SafeWriteOfAFileThatCannotBeReplacedWritesInPlace) {
@@ -370,28 +346,37 @@ TEST(FsPosixWrite, SafeWriteOfAFileThatCannotBeReplacedWritesInPlace) {
     EXPECT_EQ(ReadBytes(mounted), "new") << "the mounted file is the one written";
 }
 
-TEST(FsPosixWrite, SafeWriteOnAFullDiskThrowsAndKeepsTheOldFile) {
+// ---------------------------------------------------------------------------
+// Full disks
+
+TEST(FsPosixFullDisk, AFailedCopyOrSafeWriteKeepsTheOldFile) {
     TempFolder temp;
     const ByteString small = temp.Join("small");
     MakeFolder(small);
-    const ByteString path = small + "/settings";
+    const ByteString source = temp.Join("big");
+    WriteBytes(source, std::string(256 * 1024, 'b'));
+    const ByteString copy = small + "/copy";
+    const ByteString settings = small + "/settings";
+
     EXPECT_CHILD_PASSES(RunInChild(MountTinyFileSystem(Native(small), 16), [&] {
-        WriteBytes(path, "old settings");
-        std::string failures;
+        WriteBytes(copy, "old copy");
+        WriteBytes(settings, "old settings");
+        std::string failures = Check(CopyOverwrite(source, copy) == 0, "the copy reported success");
         try {
-            WriteTextFileSafely(path, std::string(64 * 1024, 'n'));
-            failures += "no error raised\n";
+            WriteTextFileSafely(settings, std::string(64 * 1024, 'n'));
+            failures += "the safe write raised no error\n";
         } catch (const FileError& error) {
             failures += Check(error.cause() == FileErrorCause::DiskFull, "not a full disk");
-            failures += Check(error.path() == path, "the message would name another file");
+            failures += Check(error.path() == settings, "the message would name another file");
         }
-        failures += Check(ReadBytes(path) == "old settings", "the old file was damaged");
-        failures += Check(NamesIn(small) == std::vector<ByteString>{"settings"}, "the temporary file was left");
+        failures += Check(ReadBytes(copy) == "old copy", "the copy damaged the old destination");
+        failures += Check(ReadBytes(settings) == "old settings", "the safe write damaged the old file");
+        failures += Check(NamesIn(small) == std::vector<ByteString>{"copy", "settings"}, "a partial file was left");
         return failures;
     }));
 }
 
-TEST(FsPosixAppend, AppendingToAFullDeviceRaisesDiskFull) {
+TEST(FsPosixFullDisk, AppendingToAFullDeviceRaisesDiskFull) {
     TempFolder temp;
     const ByteString link = temp.Join("change.log");
     fsys::create_symlink("/dev/full", Native(link));
@@ -403,15 +388,4 @@ TEST(FsPosixAppend, AppendingToAFullDeviceRaisesDiskFull) {
         EXPECT_EQ(error.step(), FileStep::Write);
         EXPECT_EQ(FileErrorMessage(error), link + Cp932(u8" へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。"));
     }
-}
-
-TEST(FsPosixAppend, AFifoIsNotWaitedFor) {
-    TempFolder temp;
-    ASSERT_EQ(mkfifo(Native(temp.Join("fifo")).c_str(), 0644), 0);
-    EXPECT_CHILD_PASSES(RunInChild([] { return ""; }, [&] {
-        return Check(AppendTextToFile(temp.Join("fifo"), "x") == 0, "appended to a FIFO") +
-               Check(WriteTextFile(temp.Join("fifo"), "x") == 0, "wrote to a FIFO") +
-               Check(WriteTextFileSafely(temp.Join("fifo"), "x") == 0, "safely wrote to a FIFO");
-    }, 5));
-    EXPECT_EQ(KindOf(temp.Join("fifo")), EntryKind::Special);
 }

@@ -1,10 +1,10 @@
 // What the file layer must do on every platform.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
 #include "fs/fs.h"
+#include "support/fs_helpers.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -15,6 +15,8 @@ const ByteString& Hyou() {  // 表: its second byte is 0x5C, a separator byte
     static const ByteString text = Cp932(u8"表");
     return text;
 }
+
+std::string U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
 bool OwnerCanWrite(const ByteString& path) {
     const auto perms = std::filesystem::status(NativePath(path)).permissions();
@@ -30,21 +32,19 @@ void MakeReadOnly(const ByteString& path) {
 
 }  // namespace
 
-TEST(FsConversion, RoundTripsAreExactAndBestFitIsRefused) {
-    EXPECT_EQ(Hyou(), ByteString("\x95\x5C"));
+TEST(FsConversion, RoundTripsAreExactBestFitIsRefusedAndTheShownFormMarksEachGap) {
+    ASSERT_EQ(Hyou(), ByteString("\x95\x5C"));
     std::string utf8;
     ASSERT_TRUE(Cp932ToUtf8(Hyou() + "\xB1" "a\\b", utf8));
-    EXPECT_EQ(utf8, std::string(reinterpret_cast<const char*>(u8"表ｱa\\b")));
-
-    ByteString back;
-    EXPECT_FALSE(Utf8ToCp932(reinterpret_cast<const char*>(u8"\u00A5"), back)) << "yen sign must not become 0x5C";
-    EXPECT_FALSE(Utf8ToCp932(reinterpret_cast<const char*>(u8"\u301C"), back)) << "wave dash has no exact form";
-    EXPECT_FALSE(Utf8ToCp932(reinterpret_cast<const char*>(u8"a\U0001F600"), back));
+    EXPECT_EQ(utf8, U8(u8"表ｱa\\b"));
     EXPECT_FALSE(Cp932ToUtf8("ab\x81", utf8)) << "a lone lead byte is no character";
-}
 
-TEST(FsConversion, ShownFormReplacesEachMissingCharacter) {
-    EXPECT_EQ(Utf8ToCp932Shown(reinterpret_cast<const char*>(u8"x\u00A5y\U0001F600表")), "x?y?" + Hyou());
+    // The yen sign must not become 0x5C; the wave dash and the emoji have no exact form.
+    ByteString back;
+    for (const char8_t* text : {u8"\u00A5", u8"\u301C", u8"a\U0001F600"})
+        EXPECT_FALSE(Utf8ToCp932(U8(text), back)) << U8(text);
+
+    EXPECT_EQ(Utf8ToCp932Shown(U8(u8"x\u00A5y\U0001F600表")), "x?y?" + Hyou());
     EXPECT_EQ(Utf8ToCp932Shown("a\xFF" "b"), "a?b");
 }
 
@@ -68,88 +68,68 @@ TEST(FsConversion, APathWithoutAnExactNativeFormTouchesNothing) {
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"a"});
 }
 
-TEST(FsMove, NeverReplacesAnExistingFileOrFolder) {
-    TempFolder temp;
-    const ByteString source = temp.Join("source.txt");
-    const ByteString taken = temp.Join("taken.txt");
-    const ByteString folder = temp.Join("folder");
-    WriteBytes(source, "new");
-    WriteBytes(taken, "old");
-    MakeFolder(folder);
-
-    EXPECT_EQ(MoveNoOverwrite(source, taken), 0);
-    EXPECT_EQ(MoveNoOverwrite(source, folder), 0);
-    EXPECT_EQ(ReadBytes(source), "new");
-    EXPECT_EQ(ReadBytes(taken), "old");
-    EXPECT_EQ(NamesIn(folder).size(), 0u);
-}
-
-TEST(FsMove, MovesToAFreeNameAndRefusesFoldersAndMissingSources) {
+TEST(FsMove, MovesOnlyAFileAndOnlyToAFreeName) {
     TempFolder temp;
     const ByteString source = temp.Join(Hyou() + ".txt");
-    const ByteString destination = temp.Join("moved " + Hyou());
-    WriteBytes(source, "content");
+    WriteBytes(source, "new");
+    WriteBytes(temp.Join("taken"), "old");
+    MakeFolder(temp.Join("folder"));
 
-    EXPECT_EQ(MoveNoOverwrite(source, destination), 1);
-    EXPECT_FALSE(Exists(source));
-    EXPECT_EQ(ReadBytes(destination), "content");
-
+    EXPECT_EQ(MoveNoOverwrite(source, temp.Join("taken")), 0);
+    EXPECT_EQ(MoveNoOverwrite(source, temp.Join("folder")), 0);
+    EXPECT_EQ(MoveNoOverwrite(temp.Join("folder"), temp.Join("folder2")), 0) << "folders are walked, not moved";
     EXPECT_EQ(MoveNoOverwrite(temp.Join("missing"), temp.Join("elsewhere")), 0);
-    MakeFolder(temp.Join("sub"));
-    EXPECT_EQ(MoveNoOverwrite(temp.Join("sub"), temp.Join("sub2")), 0) << "folders are walked, not moved";
-    EXPECT_TRUE(Exists(temp.Join("sub")));
+    EXPECT_EQ(ReadBytes(temp.Join("taken")), "old");
+    EXPECT_TRUE(NamesIn(temp.Join("folder")).empty());
+    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"folder", "taken", Hyou() + ".txt"}));
+
+    EXPECT_EQ(MoveNoOverwrite(source, temp.Join("moved " + Hyou())), 1);
+    EXPECT_EQ(ReadBytes(temp.Join("moved " + Hyou())), "new");
+    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"folder", "moved " + Hyou(), "taken"}));
 }
 
-TEST(FsCopy, ReplacesTheDestinationAndKeepsTheSource) {
+TEST(FsCopy, ReplacesTheDestinationUnlessItIsTheSourceOrReadOnly) {
     TempFolder temp;
     const ByteString source = temp.Join("a");
     const ByteString destination = temp.Join("b");
-    WriteBytes(source, std::string(5000, 'x') + '\0' + "tail");
-    WriteBytes(destination, "old and longer than nothing");
-
-    EXPECT_EQ(CopyOverwrite(source, destination), 1);
-    EXPECT_EQ(ReadBytes(destination), ReadBytes(source));
-    EXPECT_EQ(CopyOverwrite(temp.Join("missing"), destination), 0);
-    EXPECT_EQ(ReadBytes(destination), ReadBytes(source));
-    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"a", "b"})) << "no temporary file left behind";
-}
-
-TEST(FsCopy, RefusesToCopyAFileOntoItselfOrOverAReadOnlyFile) {
-    TempFolder temp;
-    const ByteString file = temp.Join("same");
-    WriteBytes(file, "keep me");
-    EXPECT_EQ(CopyOverwrite(file, file), 0);
-    EXPECT_EQ(ReadBytes(file), "keep me");
-
     const ByteString locked = temp.Join("locked");
+    const std::string content = std::string(5000, 'x') + '\0' + "tail";
+    WriteBytes(source, content);
+    WriteBytes(destination, "old and longer than nothing");
     WriteBytes(locked, "locked content");
     MakeReadOnly(locked);
-    EXPECT_EQ(CopyOverwrite(file, locked), 0);
+
+    EXPECT_EQ(CopyOverwrite(source, destination), 1);
+    EXPECT_EQ(CopyOverwrite(temp.Join("missing"), destination), 0);
+    EXPECT_EQ(CopyOverwrite(source, source), 0);
+    EXPECT_EQ(CopyOverwrite(source, locked), 0);
+    EXPECT_EQ(ReadBytes(source), content);
+    EXPECT_EQ(ReadBytes(destination), content);
     EXPECT_EQ(ReadBytes(locked), "locked content");
+    EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"a", "b", "locked"})) << "no temporary file left behind";
 }
 
-TEST(FsRemove, RemovesFilesAndOnlyEmptyFolders) {
+TEST(FsRemove, RemovesWritableFilesAndOnlyEmptyFolders) {
     TempFolder temp;
     const ByteString file = temp.Join("f");
     const ByteString folder = temp.Join("d");
+    const ByteString inside = folder + kPathSeparator + "inside";
+    const ByteString locked = temp.Join("locked");
     WriteBytes(file, "x");
     MakeFolder(folder);
+    WriteBytes(locked, "x");
+    MakeReadOnly(locked);
 
     EXPECT_EQ(RemoveFile(folder), 0);
-    EXPECT_TRUE(Exists(folder));
+    EXPECT_EQ(RemoveFile(locked), 0) << "a read-only file is not deleted";
+    EXPECT_EQ(ReadBytes(locked), "x");
     EXPECT_EQ(RemoveFile(file), 1);
     EXPECT_FALSE(Exists(file));
     EXPECT_EQ(RemoveFile(file), 0);
 
-    const ByteString locked = temp.Join("locked");
-    WriteBytes(locked, "x");
-    MakeReadOnly(locked);
-    EXPECT_EQ(RemoveFile(locked), 0) << "a read-only file is not deleted";
-    EXPECT_EQ(ReadBytes(locked), "x");
-
-    WriteBytes(folder + kPathSeparator + "inside", "x");
+    WriteBytes(inside, "x");
     EXPECT_EQ(RemoveFolder(folder), 0);
-    EXPECT_EQ(RemoveFile(folder + kPathSeparator + "inside"), 1);
+    EXPECT_EQ(RemoveFile(inside), 1);
     EXPECT_EQ(RemoveFolder(folder), 1);
     EXPECT_FALSE(Exists(folder));
 }
@@ -170,24 +150,27 @@ TEST(FsFolders, ChainCreatesEveryMissingFolderAndNothingElse) {
 TEST(FsQueries, KindsExistenceSizesAndIdentities) {
     TempFolder temp;
     const ByteString file = temp.Join("file");
-    const ByteString other = temp.Join("other");
+    const ByteString empty = temp.Join("empty");
     WriteBytes(file, std::string(1234, 'z'));
-    WriteBytes(other, "");
+    WriteBytes(empty, "");
 
-    EXPECT_EQ(KindOf(file), EntryKind::File);
-    EXPECT_EQ(KindOf(temp.Path()), EntryKind::Folder);
-    EXPECT_EQ(KindOf(temp.Join("missing")), EntryKind::Missing);
-    EXPECT_EQ(FileExists(file), 1);
-    EXPECT_EQ(FileExists(temp.Path()), 1);
-    EXPECT_EQ(FileExists(temp.Join("missing")), 0);
-
-    EXPECT_EQ(FileSizeOf(file), std::optional<int64_t>(1234));
-    EXPECT_EQ(FileSizeOf(other), std::optional<int64_t>(0));
-    EXPECT_EQ(FileSizeOf(temp.Join("missing")), std::nullopt);
+    struct Row {
+        ByteString path;
+        EntryKind kind;
+        int exists;
+        std::optional<int64_t> size;
+    };
+    for (const Row& row : {Row{file, EntryKind::File, 1, 1234}, Row{empty, EntryKind::File, 1, 0},
+                           Row{temp.Path(), EntryKind::Folder, 1, std::nullopt},
+                           Row{temp.Join("missing"), EntryKind::Missing, 0, std::nullopt}}) {
+        EXPECT_EQ(KindOf(row.path), row.kind) << row.path;
+        EXPECT_EQ(FileExists(row.path), row.exists) << row.path;
+        EXPECT_EQ(FileSizeOf(row.path), row.size) << row.path;
+    }
 
     ASSERT_TRUE(FileIdOf(file).has_value());
     EXPECT_EQ(FileIdOf(file), FileIdOf(temp.Path() + kPathSeparator + "." + kPathSeparator + "file"));
-    EXPECT_NE(FileIdOf(file), FileIdOf(other));
+    EXPECT_NE(FileIdOf(file), FileIdOf(empty));
     EXPECT_EQ(FileIdOf(temp.Join("missing")), std::nullopt);
 }
 
@@ -201,14 +184,8 @@ TEST(FsQueries, ListingGivesEveryEntryWithItsKind) {
 
     std::vector<FolderEntry> entries{FolderEntry{"stale", true, EntryKind::File}};
     ASSERT_TRUE(ListFolder(temp.Path(), entries));
-    std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.name < b.name; });
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].name, "sub");
-    EXPECT_EQ(entries[0].kind, EntryKind::Folder);
-    EXPECT_EQ(entries[1].name, Hyou() + ".txt");
-    EXPECT_EQ(entries[1].kind, EntryKind::File);
-    EXPECT_TRUE(entries[1].convertible);
-
+    EXPECT_EQ(entries.size(), 2u) << "the listing replaces what the vector held";
+    EXPECT_EQ(DescribedListing(temp.Path()), (std::vector<std::string>{"sub Folder", Hyou() + ".txt File"}));
     EXPECT_FALSE(ListFolder(temp.Join("missing"), entries));
 }
 
@@ -225,39 +202,37 @@ TEST(FsWholeFiles, WriteAndReadKeepEveryByte) {
     ASSERT_EQ(WriteTextFile(path, "a\r\nb\r\n"), 1);
     EXPECT_EQ(ReadTextFile(path), "a\r\nb\r\n");
     EXPECT_EQ(ReadTextFile(temp.Join("missing")), "");
-    EXPECT_EQ(WriteTextFile(temp.Join("missing") + kPathSeparator + "x", "t"), 0);
 }
 
-TEST(FsWholeFiles, WriteClearsTheReadOnlyMark) {
-    TempFolder temp;
-    const ByteString path = temp.Join("settings");
-    WriteBytes(path, "old content that is longer");
-    MakeReadOnly(path);
-    ASSERT_FALSE(OwnerCanWrite(path));
+TEST(FsWholeFiles, BothWritesCreateAndReplaceAReadOnlyFileAndLeaveNothingElse) {
+    struct Writer {
+        const char* name;
+        int (*write)(const ByteString&, const ByteString&);
+    };
+    for (const Writer& writer : {Writer{"plain", &WriteTextFile}, Writer{"safe", &WriteTextFileSafely}}) {
+        SCOPED_TRACE(writer.name);
+        TempFolder temp;
+        const ByteString path = temp.Join("settings");
+        ASSERT_EQ(writer.write(path, "first"), 1);
+        EXPECT_EQ(ReadBytes(path), "first");
 
-    EXPECT_EQ(WriteTextFile(path, "new"), 1);
-    EXPECT_EQ(ReadBytes(path), "new");
-    EXPECT_TRUE(OwnerCanWrite(path));
-}
+        WriteBytes(path, "old content that is longer");
+        MakeReadOnly(path);
+        ASSERT_FALSE(OwnerCanWrite(path));
+        EXPECT_EQ(writer.write(path, "new"), 1);
+        EXPECT_EQ(ReadBytes(path), "new");
+        EXPECT_TRUE(OwnerCanWrite(path)) << "the read-only mark is cleared";
 
-TEST(FsWholeFiles, SafeWriteReplacesContentAndLeavesNoTemporaryFile) {
-    TempFolder temp;
-    const ByteString path = temp.Join("settings");
-    ASSERT_EQ(WriteTextFileSafely(path, "first"), 1);
-    EXPECT_EQ(ReadBytes(path), "first");
-    WriteBytes(path, "old content");
-    MakeReadOnly(path);
-    ASSERT_EQ(WriteTextFileSafely(path, "second"), 1);
-    EXPECT_EQ(ReadBytes(path), "second");
-    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"settings"});
+        EXPECT_EQ(writer.write(temp.Join("missing") + kPathSeparator + "x", "t"), 0);
+        EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"settings"});
+    }
 }
 
 TEST(FsWholeFiles, AppendAddsAtTheEndAndRefusesReadOnlyFiles) {
     TempFolder temp;
     const ByteString log = temp.Join("change.log");
     EXPECT_EQ(AppendTextToFile(log, ""), 1);
-    EXPECT_TRUE(Exists(log));
-    EXPECT_EQ(ReadBytes(log), "");
+    EXPECT_EQ(ReadBytes(log), "") << "an empty append still creates the file";
 
     const std::string big(200000, 'b');
     EXPECT_EQ(AppendTextToFile(log, "a\r\n"), 1);
@@ -276,17 +251,15 @@ TEST(FsWholeFiles, AShortWriteIsAFullDisk) {
     TempFolder temp;
     const ByteString path = temp.Join("target");
     WriteBytes(path, "previous");
-    {
+    try {
         ShortWritesAfter seam(10);
-        try {
-            AppendTextToFile(path, std::string(100, 'x'));
-            FAIL() << "a short append must throw";
-        } catch (const FileError& error) {
-            EXPECT_EQ(error.cause(), FileErrorCause::DiskFull);
-            EXPECT_EQ(error.step(), FileStep::Write);
-            EXPECT_EQ(error.path(), path);
-            EXPECT_NE(FileErrorMessage(error).find(path), ByteString::npos);
-        }
+        AppendTextToFile(path, std::string(100, 'x'));
+        FAIL() << "a short append must throw";
+    } catch (const FileError& error) {
+        EXPECT_EQ(error.cause(), FileErrorCause::DiskFull);
+        EXPECT_EQ(error.step(), FileStep::Write);
+        EXPECT_EQ(error.path(), path);
+        EXPECT_NE(FileErrorMessage(error).find(path), ByteString::npos);
     }
     {
         ShortWritesAfter seam(1500);
@@ -324,9 +297,7 @@ TEST(FsLongPaths, PathsBeyond260BytesWorkAsGiven) {
     EXPECT_EQ(FileSizeOf(file), std::optional<int64_t>(5));
     EXPECT_EQ(MoveNoOverwrite(file, moved), 1);
     EXPECT_EQ(CopyOverwrite(moved, copied), 1);
-    std::vector<FolderEntry> entries;
-    ASSERT_TRUE(ListFolder(folder, entries));
-    EXPECT_EQ(entries.size(), 2u);
+    EXPECT_EQ(DescribedListing(folder), (std::vector<std::string>{"copied.sav File", "moved.sav File"}));
 
     // Cleaned up through the same layer, deepest first.
     EXPECT_EQ(RemoveFile(moved), 1);
