@@ -160,29 +160,29 @@ TEST_F(AppTest, TheChoosersOwnButtonsAreInJapanese) {
     EXPECT_TRUE(buttons.contains(Q(u8"キャンセル"))) << buttons.join(u',').toStdString();
 }
 
-TEST_F(AppTest, CancellingTheChooserKeepsTheDestinationButRefreshesTheControls) {
-    WriteSettings("m_sWhere=/old/\r\n");
-    Open();
-    TypeInto(Control(ctl::kWhere), QStringLiteral("/typed/"));
-    WhenShown<QFileDialog>([](QFileDialog& chooser) { chooser.reject(); });
-    Click(Control(ctl::kBrowse));
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/old/"));
-}
-
-TEST_F(AppTest, AFolderWithoutAShiftJisNameIsRefusedAsDestination) {
+// Cancelled, or a folder whose name has no code page 932 form (which the
+// window says): the destination stays, and the controls are refreshed.
+TEST_F(AppTest, TheChooserKeepsTheDestinationWhenCancelledOrGivenAFolderWithoutAShiftJisName) {
     WriteSettings("m_sWhere=/old/\r\n");
     Open();
     const std::filesystem::path foreign = testing_support::NativePath(folder().Path()) / u8"é€";
     std::filesystem::create_directory(foreign);
-    BoxAnswerer answerer({QStringLiteral("OK")});
-    WhenShown<QFileDialog>([&](QFileDialog& chooser) {
-        ChooseFolder(chooser, QString::fromStdU16String(foreign.u16string()));
-    });
-    Click(Control(ctl::kBrowse));
-    ASSERT_EQ(answerer.seen.size(), 1u);
-    EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
-    EXPECT_EQ(dlg().settings().m_sWhere, "/old/");
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/old/"));
+    for (const bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "foreign name");
+        TypeInto(Control(ctl::kWhere), QStringLiteral("/typed/"));
+        BoxAnswerer answerer(cancel ? QStringList() : QStringList{QStringLiteral("OK")});
+        WhenShown<QFileDialog>([&](QFileDialog& chooser) {
+            if (cancel) chooser.reject();
+            else ChooseFolder(chooser, QString::fromStdU16String(foreign.u16string()));
+        });
+        Click(Control(ctl::kBrowse));
+        ASSERT_EQ(answerer.seen.size(), cancel ? 0u : 1u);
+        if (!cancel) {
+            EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
+        }
+        EXPECT_EQ(dlg().settings().m_sWhere, "/old/");
+        EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/old/"));
+    }
 }
 
 TEST_F(AppTest, ClosingTheWindowWhileTheChooserIsOpenClosesBothAndSaves) {
@@ -223,16 +223,15 @@ std::pair<int, QString> StartProgram(const QStringList& displayVariables) {
 
 }  // namespace
 
-TEST(Startup, WithoutADisplayTheProgramSaysSoAndEndsWithOne) {
-    const auto [code, message] = StartProgram({});
-    EXPECT_EQ(code, 1);
-    EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
-}
-
-TEST(Startup, WithADisplayThatCannotBeReachedTheProgramSaysSoAndEndsWithOne) {
-    const auto [code, message] = StartProgram({QStringLiteral("QT_QPA_PLATFORM=xcb"), QStringLiteral("DISPLAY=:4711")});
-    EXPECT_EQ(code, 1) << "not a crash";
-    EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
+// With no display at all, and with one that cannot be reached.
+TEST(Startup, WithoutAUsableDisplayTheProgramSaysSoAndEndsWithOne) {
+    for (const QStringList& display : {QStringList{}, QStringList{QStringLiteral("QT_QPA_PLATFORM=xcb"),
+                                                                   QStringLiteral("DISPLAY=:4711")}}) {
+        SCOPED_TRACE(display.join(u' ').toStdString());
+        const auto [code, message] = StartProgram(display);
+        EXPECT_EQ(code, 1) << "not a crash";
+        EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
+    }
 }
 #endif
 

@@ -13,6 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/about_dialog_qt.h"
 #include "qt_test_support.h"
 #include "ui/dialog_units_qt.h"
@@ -67,59 +69,42 @@ TEST_F(LayoutTest, EveryControlSitsWhereTheTableSaysUnderTheConversion) {
     }
 }
 
+// The text a button, label or group box shows; nothing for a field.
+QString ShownText(QWidget* widget) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) return button->text();
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* group = qobject_cast<QGroupBox*>(widget)) return group->title();
+    return QString();
+}
+
 TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
     DropWindow& window = Open();
     EXPECT_EQ(window.windowTitle(), Q(u8"Tessarbolink Ver1.10    ドロップ＆ドラッグで処理を開始します。"));
+    const std::map<ControlKind, const char*> classes = {
+        {ControlKind::DefPushButton, "QPushButton"}, {ControlKind::PushButton, "QPushButton"},
+        {ControlKind::Edit, "QLineEdit"},            {ControlKind::NumberEdit, "QLineEdit"},
+        {ControlKind::Label, "QLabel"},              {ControlKind::LabelNoPrefix, "QLabel"},
+        {ControlKind::GroupBox, "QGroupBox"},        {ControlKind::Radio, "QRadioButton"},
+        {ControlKind::CheckBox, "QCheckBox"}};  // the main dialog has no icon
     for (const auto& placed : window.built().controls) {
         const ControlSpec& spec = *placed.spec;
-        const QString text = QtText(spec.text);
-        SCOPED_TRACE(text.toStdString());
-        switch (spec.kind) {
-        case ControlKind::DefPushButton:
-        case ControlKind::PushButton: {
-            auto* button = qobject_cast<QPushButton*>(placed.widget);
-            ASSERT_NE(button, nullptr);
-            EXPECT_EQ(button->text(), text);
+        QWidget* widget = placed.widget;
+        SCOPED_TRACE(QtText(spec.text).toStdString() + " id " + std::to_string(spec.id));
+        ASSERT_TRUE(widget->inherits(classes.at(spec.kind))) << widget->metaObject()->className();
+        EXPECT_EQ(ShownText(widget), QtText(spec.text));
+        EXPECT_TRUE(widget->isEnabled()) << "no control is ever disabled";
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
             EXPECT_EQ(button->isDefault(), spec.kind == ControlKind::DefPushButton);
-            break;
-        }
-        case ControlKind::Edit:
-        case ControlKind::NumberEdit: {
-            auto* edit = qobject_cast<QLineEdit*>(placed.widget);
-            ASSERT_NE(edit, nullptr);
+        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
             EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), spec.kind == ControlKind::NumberEdit);
             EXPECT_GT(edit->maxLength(), 1000000) << "no length limit";
-            break;
-        }
-        case ControlKind::Label:
-        case ControlKind::LabelNoPrefix: {
-            auto* label = qobject_cast<QLabel*>(placed.widget);
-            ASSERT_NE(label, nullptr);
-            EXPECT_EQ(label->text(), text);
+        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
-            break;
-        }
-        case ControlKind::GroupBox: {
-            auto* group = qobject_cast<QGroupBox*>(placed.widget);
-            ASSERT_NE(group, nullptr);
-            EXPECT_EQ(group->title(), text);
-            EXPECT_TRUE(group->testAttribute(Qt::WA_TransparentForMouseEvents));
-            break;
-        }
-        case ControlKind::Radio:
-            ASSERT_NE(qobject_cast<QRadioButton*>(placed.widget), nullptr);
-            EXPECT_EQ(qobject_cast<QAbstractButton*>(placed.widget)->text(), text);
-            break;
-        case ControlKind::CheckBox: {
-            auto* box = qobject_cast<QCheckBox*>(placed.widget);
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(box->text(), text);
+        } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
             EXPECT_FALSE(box->isTristate());
-            break;
+        } else if (spec.kind == ControlKind::GroupBox) {
+            EXPECT_TRUE(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
         }
-        case ControlKind::Icon: FAIL() << "the main dialog has no icon control";
-        }
-        EXPECT_TRUE(placed.widget->isEnabled()) << "no control is ever disabled";
     }
 }
 
@@ -166,32 +151,25 @@ TEST_F(LayoutTest, RadioButtonsFormTwoGroupsThatCanShowNoneSelected) {
     EXPECT_TRUE(move->group()->exclusive());
 
     // Mode 7 is no index: neither "移動" nor "コピー" is selected.
-    EXPECT_FALSE(CheckedOf(Control(ctl::kMove)));
-    EXPECT_FALSE(CheckedOf(Control(ctl::kCopy)));
-    EXPECT_TRUE(CheckedOf(Control(ctl::kDontMove)));
+    EXPECT_EQ(CheckStates(window()), "00000010");
 
     // Choosing one in a group leaves the other group alone.
     Click(Control(ctl::kMove));
     Click(Control(ctl::kDelete));
-    EXPECT_TRUE(CheckedOf(Control(ctl::kMove)));
-    EXPECT_FALSE(CheckedOf(Control(ctl::kCopy)));
-    EXPECT_TRUE(CheckedOf(Control(ctl::kDelete)));
-    EXPECT_FALSE(CheckedOf(Control(ctl::kDontMove)));
+    EXPECT_EQ(CheckStates(window()), "10000100");
 
     // Arrow keys move the choice within a group, never into the other one.
     Control(ctl::kMove)->setFocus();
     QTest::keyClick(Control(ctl::kMove), Qt::Key_Down);
-    EXPECT_TRUE(CheckedOf(Control(ctl::kCopy)));
     EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kCopy));
     QTest::keyClick(Control(ctl::kCopy), Qt::Key_Down);
-    EXPECT_TRUE(CheckedOf(Control(ctl::kDelete))) << "the other group is untouched";
+    EXPECT_EQ(CheckStates(window()), "01000100");
     Click(Control(ctl::kMove));
 
     // A push of a value that is no index clears a group that shows a choice.
     dlg().settings().m_nDontMoveMode = -1;
     Click(Control(ctl::kClear));
-    EXPECT_FALSE(CheckedOf(Control(ctl::kDelete)));
-    EXPECT_FALSE(CheckedOf(Control(ctl::kDontMove)));
+    EXPECT_EQ(CheckStates(window()), "01000000") << "m_nMode is the 1 that initialization set";
     EXPECT_TRUE(del->group()->exclusive()) << "and the group stays exclusive";
 }
 

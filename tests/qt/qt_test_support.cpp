@@ -86,6 +86,15 @@ QString TextOf(QWidget* control) { return qobject_cast<QLineEdit*>(control)->tex
 
 bool CheckedOf(QWidget* control) { return qobject_cast<QAbstractButton*>(control)->isChecked(); }
 
+std::string CheckStates(DropWindow& window) {
+    std::string states;
+    for (int id : {ctl::kMove, ctl::kCopy, ctl::kChangeLog, ctl::kErrorLog, ctl::kFileDontMove, ctl::kDelete,
+                   ctl::kDontMove, ctl::kDeleteDirectory}) {
+        states += CheckedOf(window.Control(id)) ? '1' : '0';
+    }
+    return states;
+}
+
 void TypeInto(QWidget* control, const QString& text) {
     auto* edit = qobject_cast<QLineEdit*>(control);
     edit->setFocus();

@@ -3,6 +3,7 @@
 // program folder, and an answerer for the modal boxes it raises.
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QMessageBox>
@@ -83,6 +84,10 @@ private:
 // Text of a line edit, check state of a button.
 QString TextOf(QWidget* control);
 bool CheckedOf(QWidget* control);
+// The check states of the main window's eight two-state buttons in binding
+// order (移動, コピー, 変換, エラー, the small-file box, 削除する,
+// 移動・コピーしない, 空のディレクトリは削除する), as "0" and "1".
+std::string CheckStates(DropWindow& window);
 // Replaces a field's text the way a user does: select all, then type.
 void TypeInto(QWidget* control, const QString& text);
 // Replaces a field's text by pasting from the clipboard (Ctrl+V).

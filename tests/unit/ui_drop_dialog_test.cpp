@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 #include "fs/fs.h"
 #include "settings/settings_file.h"
@@ -16,12 +17,19 @@
 using testing_support::Exists;
 using testing_support::NamesIn;
 using testing_support::ReadBytes;
+using testing_support::ShortWritesAfter;
 using testing_support::TempFolder;
 using testing_support::WriteBytes;
 
 namespace {
 
 constexpr int64_t kNow = 0x123456789;  // beyond 32 bits, for the seed's truncation
+
+// The nine members in one comparable, printable value.
+auto Members(const DropSettings& s) {
+    return std::tie(s.m_sWhere, s.m_sFileNameFormat, s.m_nMode, s.m_bChangeLog, s.m_bErrorLog, s.m_bFileDontMove,
+                    s.m_nKBytes, s.m_nDontMoveMode, s.m_bDeleteDerectory);
+}
 
 const ByteString& IntegerMessage() {
     static const ByteString text = Cp932(u8"整数を入力してください。");
@@ -30,8 +38,6 @@ const ByteString& IntegerMessage() {
 
 class DropDialogTest : public ::testing::Test {
 protected:
-    void TearDown() override { SetShortWriteAfterForTesting(-1); }
-
     // The program folder with its trailing separator, as the program passes it.
     ByteString ProgramDirPath() const { return programFolder.Path() + kPathSeparator; }
     ByteString SettingsPath() const { return programFolder.Join("Morvandel.sav"); }
@@ -135,39 +141,17 @@ TEST_F(DropDialogTest, SizeFieldRefusesAnythingElseWithTheMessage) {
 
 TEST_F(DropDialogTest, FailedPullKeepsTheSettingsAfterTheSizeField) {
     CDropDlg& dlg = Open();
-    DropSettings& s = dlg.settings();
-    s.m_nDontMoveMode = 0;
-    s.m_bDeleteDerectory = 0;
-    s.m_nKBytes = 10;
-
     FillControls("D", "F", "ten");
-    controls.checks[ctl::kMove] = true;
-    controls.checks[ctl::kCopy] = false;
-    controls.checks[ctl::kChangeLog] = true;
-    controls.checks[ctl::kErrorLog] = true;
-    controls.checks[ctl::kFileDontMove] = true;
-    controls.checks[ctl::kDelete] = false;
-    controls.checks[ctl::kDontMove] = true;
-    controls.checks[ctl::kDeleteDirectory] = true;
-
+    controls.SetCheckStates("10111011");
     EXPECT_EQ(dlg.PullFromControls(), 0);
-    // Items 1 to 6 were pulled...
-    EXPECT_EQ(s.m_sWhere, "D");
-    EXPECT_EQ(s.m_sFileNameFormat, "F");
-    EXPECT_EQ(s.m_nMode, 0);
-    EXPECT_EQ(s.m_bChangeLog, 1);
-    EXPECT_EQ(s.m_bErrorLog, 1);
-    EXPECT_EQ(s.m_bFileDontMove, 1);
-    // ...items 7 to 9 were not.
-    EXPECT_EQ(s.m_nKBytes, 10);
-    EXPECT_EQ(s.m_nDontMoveMode, 0);
-    EXPECT_EQ(s.m_bDeleteDerectory, 0);
+    // Items 1 to 6 were pulled, items 7 to 9 were not.
+    const DropSettings partly{"D", "F", 0, 1, 1, 1, 10, 0, 0};
+    EXPECT_EQ(Members(dlg.settings()), Members(partly));
 
     controls.texts[ctl::kKBytes] = "3";
     EXPECT_EQ(dlg.PullFromControls(), 1);
-    EXPECT_EQ(s.m_nKBytes, 3);
-    EXPECT_EQ(s.m_nDontMoveMode, 1);
-    EXPECT_EQ(s.m_bDeleteDerectory, 1);
+    const DropSettings fully{"D", "F", 0, 1, 1, 1, 3, 1, 1};
+    EXPECT_EQ(Members(dlg.settings()), Members(fully));
 }
 
 // ---------------------------------------------------------------------------
@@ -182,23 +166,13 @@ TEST_F(DropDialogTest, PushShowsEveryMemberAndRadioGroupsFollowTheirIndex) {
     EXPECT_EQ(controls.texts[ctl::kWhere], "W");
     EXPECT_EQ(controls.texts[ctl::kFormat], "F");
     EXPECT_EQ(controls.texts[ctl::kKBytes], "-12");
-    EXPECT_TRUE(controls.checks[ctl::kMove]);
-    EXPECT_FALSE(controls.checks[ctl::kCopy]);
-    EXPECT_TRUE(controls.checks[ctl::kChangeLog]);
-    EXPECT_FALSE(controls.checks[ctl::kErrorLog]);
-    EXPECT_TRUE(controls.checks[ctl::kFileDontMove]);
-    EXPECT_FALSE(controls.checks[ctl::kDelete]);
-    EXPECT_TRUE(controls.checks[ctl::kDontMove]);
-    EXPECT_TRUE(controls.checks[ctl::kDeleteDirectory]);
+    EXPECT_EQ(controls.CheckStates(), "10101011");
 
     // A value that is no index clears the whole group, and reads back as -1.
     s.m_nMode = 7;
     s.m_nDontMoveMode = -1;
     dlg.PushToControls();
-    EXPECT_FALSE(controls.checks[ctl::kMove]);
-    EXPECT_FALSE(controls.checks[ctl::kCopy]);
-    EXPECT_FALSE(controls.checks[ctl::kDelete]);
-    EXPECT_FALSE(controls.checks[ctl::kDontMove]);
+    EXPECT_EQ(controls.CheckStates(), "00101001");
     EXPECT_EQ(dlg.PullFromControls(), 1);
     EXPECT_EQ(s.m_nMode, -1);
     EXPECT_EQ(s.m_nDontMoveMode, -1);
@@ -237,13 +211,10 @@ TEST_F(DropDialogTest, InitializationShowsTheLoadedSettingsButSetsTheModeToCopy)
     EXPECT_TRUE(pushedBeforeSetUp);
 
     EXPECT_EQ(dlg.settings().m_nMode, 1);
-    EXPECT_TRUE(controls.checks[ctl::kMove]);
-    EXPECT_FALSE(controls.checks[ctl::kCopy]);
+    EXPECT_EQ(controls.CheckStates(), "10010010");  // the radio buttons still show the loaded move
     EXPECT_EQ(controls.texts[ctl::kWhere], "X");
     EXPECT_EQ(controls.texts[ctl::kFormat], "Y");
     EXPECT_EQ(controls.texts[ctl::kKBytes], "25");
-    EXPECT_TRUE(controls.checks[ctl::kDontMove]);
-    EXPECT_TRUE(controls.checks[ctl::kErrorLog]);
     EXPECT_EQ(dlg.state().m_nSuccess, 0);
     EXPECT_EQ(dlg.state().m_nFailure, 0);
 }
@@ -251,34 +222,29 @@ TEST_F(DropDialogTest, InitializationShowsTheLoadedSettingsButSetsTheModeToCopy)
 // ---------------------------------------------------------------------------
 // Closing and saving
 
-TEST_F(DropDialogTest, CloseBoxRightAfterStartSavesModeOneAndDropsEdits) {
-    WriteBytes(SettingsPath(), "m_sWhere=Old\r\nm_nMode=0\r\n");
-    CDropDlg& dlg = Open();
-    controls.texts[ctl::kWhere] = "Typed";
+// Esc and the close box end the dialog at once and save the members, with
+// the m_nMode of 1 that initialization set; "閉じる(&C)" pulls first.
+TEST_F(DropDialogTest, OnlyTheCloseButtonSavesWhatTheControlsShow) {
+    const struct {
+        int command;
+        int32_t savedMode;
+        ByteString savedWhere;
+    } cases[] = {{ctl::kCancel, 1, "Old"}, {ctl::kClose, 0, "Typed"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("command " + std::to_string(c.command));
+        WriteBytes(SettingsPath(), "m_sWhere=Old\r\nm_nMode=0\r\n");
+        controls = FakeControls();
+        CDropDlg& dlg = Open();
+        controls.texts[ctl::kWhere] = "Typed";
 
-    dlg.OnCommand(ctl::kCancel);
-    EXPECT_EQ(controls.endResults, std::vector<int>{ctl::kCancel});
-    EXPECT_EQ(controls.SetTextCount(ctl::kWhere), 1);  // only the initial push
-    dlg.OnDestroy();
-
-    const DropSettings saved = LoadSettings(ProgramDirPath());
-    EXPECT_EQ(saved.m_nMode, 1);
-    EXPECT_EQ(saved.m_sWhere, "Old");
-    EXPECT_TRUE(controls.boxes.empty());
-}
-
-TEST_F(DropDialogTest, CloseButtonSavesWhatTheControlsShow) {
-    WriteBytes(SettingsPath(), "m_sWhere=Old\r\nm_nMode=0\r\n");
-    CDropDlg& dlg = Open();
-    controls.texts[ctl::kWhere] = "Typed";
-
-    dlg.OnCommand(ctl::kClose);
-    EXPECT_EQ(controls.endResults, std::vector<int>{ctl::kClose});
-    dlg.OnDestroy();
-
-    const DropSettings saved = LoadSettings(ProgramDirPath());
-    EXPECT_EQ(saved.m_nMode, 0);
-    EXPECT_EQ(saved.m_sWhere, "Typed");
+        dlg.OnCommand(c.command);
+        EXPECT_EQ(controls.endResults, std::vector<int>{c.command});
+        dlg.OnDestroy();
+        const DropSettings saved = LoadSettings(ProgramDirPath());
+        EXPECT_EQ(saved.m_nMode, c.savedMode);
+        EXPECT_EQ(saved.m_sWhere, c.savedWhere);
+        EXPECT_TRUE(controls.boxes.empty());
+    }
 }
 
 TEST_F(DropDialogTest, CloseButtonStaysOpenOnABadSize) {
@@ -296,9 +262,10 @@ TEST_F(DropDialogTest, CloseButtonStaysOpenOnABadSize) {
 
 TEST_F(DropDialogTest, FailedSettingsWriteAtDestructionShowsTheFileError) {
     CDropDlg& dlg = Open();
-    SetShortWriteAfterForTesting(0);
-    EXPECT_NO_THROW(dlg.OnDestroy());
-    SetShortWriteAfterForTesting(-1);
+    {
+        ShortWritesAfter diskFull(0);
+        EXPECT_NO_THROW(dlg.OnDestroy());
+    }
 
     ASSERT_EQ(controls.boxes.size(), 1u);
     ExpectDiskFullBox(controls.boxes[0]);
@@ -337,39 +304,19 @@ TEST_F(DropDialogTest, FormatButtonsAppendTheirTokenAtTheEnd) {
 TEST_F(DropDialogTest, FormatButtonOnABadSizeAppendsAndRefillsFromTheLastPull) {
     CDropDlg& dlg = Open();
     controls.texts[ctl::kKBytes] = "8";
-    controls.checks[ctl::kDelete] = false;
-    controls.checks[ctl::kDontMove] = true;
+    controls.SetCheckStates("10000010");
     ASSERT_EQ(dlg.PullFromControls(), 1);
 
     controls.texts[ctl::kKBytes] = "oops";
     controls.texts[ctl::kFormat] = "a";
-    controls.checks[ctl::kDontMove] = false;
-    controls.checks[ctl::kDelete] = true;
-    controls.checks[ctl::kDeleteDirectory] = true;
+    controls.SetCheckStates("01000101");
     dlg.OnCommand(ctl::kHyphen);
 
     ASSERT_EQ(controls.boxes.size(), 1u);
     EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
     EXPECT_EQ(controls.texts[ctl::kFormat], "a-");
     EXPECT_EQ(controls.texts[ctl::kKBytes], "8");
-    EXPECT_TRUE(controls.checks[ctl::kDontMove]);
-    EXPECT_FALSE(controls.checks[ctl::kDelete]);
-    EXPECT_FALSE(controls.checks[ctl::kDeleteDirectory]);
-}
-
-TEST_F(DropDialogTest, ClearEmptiesTheFormatAndRefreshesWithoutPulling) {
-    CDropDlg& dlg = Open();
-    const ByteString where = dlg.settings().m_sWhere;
-    controls.texts[ctl::kFormat] = "typed";
-    controls.texts[ctl::kWhere] = "typed too";
-    controls.texts[ctl::kKBytes] = "bad";  // a pull would complain
-
-    dlg.OnCommand(ctl::kClear);
-    EXPECT_TRUE(controls.boxes.empty());
-    EXPECT_EQ(dlg.settings().m_sFileNameFormat, "");
-    EXPECT_EQ(controls.texts[ctl::kFormat], "");
-    EXPECT_EQ(controls.texts[ctl::kWhere], where);
-    EXPECT_EQ(controls.texts[ctl::kKBytes], "10");
+    EXPECT_EQ(controls.CheckStates(), "01000010");  // pulled before the size; the rest from the last pull
 }
 
 TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
@@ -394,19 +341,23 @@ TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
     EXPECT_EQ(controls.browseTitles[0], Cp932(u8"フォルダの参照"));
 }
 
-TEST_F(DropDialogTest, CancelledBrowseKeepsTheDestinationAndStillRefreshes) {
+// "クリア" and a cancelled browser refresh every control from the members
+// without reading them first (a pull would complain about the size).
+TEST_F(DropDialogTest, ClearAndACancelledBrowseRefreshWithoutPulling) {
     CDropDlg& dlg = Open();
-    dlg.settings().m_sWhere = "kept";
-    controls.texts[ctl::kWhere] = "typed";
-    controls.texts[ctl::kFormat] = "typed format";
-    controls.texts[ctl::kKBytes] = "bad";
-    controls.browseAnswer = std::nullopt;
-
-    dlg.OnCommand(ctl::kBrowse);
-    EXPECT_EQ(dlg.settings().m_sWhere, "kept");
-    EXPECT_EQ(controls.texts[ctl::kWhere], "kept");
-    EXPECT_EQ(controls.texts[ctl::kFormat], dlg.settings().m_sFileNameFormat);
-    EXPECT_TRUE(controls.boxes.empty());  // no pull
+    dlg.settings().m_sFileNameFormat = "kept format";
+    for (int command : {ctl::kBrowse, ctl::kClear}) {
+        SCOPED_TRACE("command " + std::to_string(command));
+        dlg.settings().m_sWhere = "kept";
+        FillControls("typed", "typed format", "bad");
+        dlg.OnCommand(command);
+        EXPECT_EQ(dlg.settings().m_sWhere, "kept");
+        EXPECT_EQ(controls.texts[ctl::kWhere], "kept");
+        EXPECT_EQ(controls.texts[ctl::kKBytes], "10");
+        EXPECT_EQ(controls.texts[ctl::kFormat], command == ctl::kClear ? "" : "kept format");
+        EXPECT_EQ(dlg.settings().m_sFileNameFormat, controls.texts[ctl::kFormat]);
+    }
+    EXPECT_TRUE(controls.boxes.empty());
 }
 
 TEST_F(DropDialogTest, AboutCommandIgnoresTheLowFourBits) {
@@ -494,9 +445,10 @@ TEST_F(DropDialogTest, LogWriteFailureDuringADropShowsTheFileErrorInsteadOfTheRe
     controls.checks[ctl::kChangeLog] = true;
     controls.checks[ctl::kErrorLog] = true;
 
-    SetShortWriteAfterForTesting(0);
-    EXPECT_NO_THROW(dlg.OnDropFiles([&] { return Dropped({source}); }));
-    SetShortWriteAfterForTesting(-1);
+    {
+        ShortWritesAfter diskFull(0);
+        EXPECT_NO_THROW(dlg.OnDropFiles([&] { return Dropped({source}); }));
+    }
 
     EXPECT_EQ(controls.titles, std::vector<ByteString>{"Tessarbolink  1 0 1"});
     ASSERT_EQ(controls.boxes.size(), 2u);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/dialog_controls.h"
+#include "ui/drop_dialog.h"
 
 class FakeControls : public DialogControls {
 public:
@@ -66,6 +67,20 @@ public:
 
     // Adds an entry of the caller's own (the drop callback, say) to the record.
     void Record(const std::string& entry) { calls.push_back(entry); }
+
+    // The main dialog's buttons with a check state, in binding order: 移動,
+    // コピー, 変換, エラー, the small-file box, 削除する, 移動・コピーしない, and
+    // 空のディレクトリは削除する.  Their states read and written as "0" and "1".
+    static constexpr int kButtons[] = {ctl::kMove,         ctl::kCopy,   ctl::kChangeLog, ctl::kErrorLog,
+                                       ctl::kFileDontMove, ctl::kDelete, ctl::kDontMove,  ctl::kDeleteDirectory};
+    std::string CheckStates() {
+        std::string states;
+        for (int id : kButtons) states += checks[id] ? '1' : '0';
+        return states;
+    }
+    void SetCheckStates(const std::string& states) {
+        for (size_t i = 0; i < states.size(); ++i) checks[kButtons[i]] = states[i] == '1';
+    }
 
     // How many times a control's text was replaced.
     int SetTextCount(int id) const {

@@ -33,12 +33,6 @@ constexpr int64_t kNow = 1700000000;
 
 std::wstring W(const char8_t* utf8) { return Wide(Cp932(utf8)); }
 
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
 class MainDialogGui : public ::testing::Test {
 protected:
     void TearDown() override { SetShortWriteAfterForTesting(-1); }
@@ -60,16 +54,14 @@ protected:
 };
 
 // The window built from template 102 is the layout table, control by control,
-// in tab order; it starts with the focus on "閉じる(&C)", the About item in the
-// system menu and the application icon.
+// in tab order, with the texts compiled right (where each control sits and of
+// which class is the resource script's test); it starts with the focus on
+// "閉じる(&C)", the About item in the system menu and the application icon.
 TEST_F(MainDialogGui, WindowIsBuiltAsTheLayoutTableSays) {
     const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
         EXPECT_EQ(DialogSession::TextOf(main), W(kMainDialogSpec.caption));
         EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDOK);
 
-        // The dialog's base units: the pixels of 4 horizontal and 8 vertical dialog units.
-        RECT units{0, 0, 4, 8};
-        MapDialogRect(main, &units);
         size_t index = 0;
         for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT), ++index) {
             ASSERT_LT(index, kMainDialogSpec.controls.size());
@@ -85,20 +77,6 @@ TEST_F(MainDialogGui, WindowIsBuiltAsTheLayoutTableSays) {
             EXPECT_TRUE(IsWindowEnabled(child) && IsWindowVisible(child));
             if (spec.text) {
                 EXPECT_EQ(DialogSession::TextOf(child), W(spec.text));
-            }
-
-            RECT actual;
-            GetWindowRect(child, &actual);
-            MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&actual), 2);
-            EXPECT_EQ(actual.left, MulDiv(spec.x, units.right, 4));
-            EXPECT_EQ(actual.top, MulDiv(spec.y, units.bottom, 8));
-            EXPECT_EQ(actual.right - actual.left, MulDiv(spec.width, units.right, 4));
-            EXPECT_EQ(actual.bottom - actual.top, MulDiv(spec.height, units.bottom, 8));
-
-            const bool isEdit = _wcsicmp(ClassOf(child).c_str(), L"Edit") == 0;
-            EXPECT_EQ(isEdit, spec.kind == ControlKind::Edit || spec.kind == ControlKind::NumberEdit);
-            if (spec.kind == ControlKind::NumberEdit) {
-                EXPECT_EQ(style & (ES_NUMBER | ES_RIGHT), ES_NUMBER | ES_RIGHT);
             }
         }
         EXPECT_EQ(index, kMainDialogSpec.controls.size());
@@ -177,17 +155,14 @@ TEST_F(MainDialogGui, DropMovesFilesUnderNewNamesAndCloseSavesTheControls) {
     EXPECT_EQ(saved.m_bErrorLog, 0);
 }
 
-// "No" touches nothing; the drop is released all the same.
+// "No" in the real box touches nothing.
 TEST_F(MainDialogGui, AnsweringNoLeavesTheFilesAlone) {
     const ByteString file = work.Join("keep.txt");
     WriteBytes(file, "k");
     session.answers = {IDNO};
-    HDROP drop = nullptr;
     session.Run(NewDialog(), [&](HWND main) {
         DialogSession::Type(main, ctl::kWhere, Wide(work.Join("dest") + "\\"));
-        drop = MakeDrop({Wide(file)});
-        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
-        EXPECT_EQ(GlobalFlags(drop), static_cast<UINT>(GMEM_INVALID_HANDLE));
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
         DialogSession::Click(main, IDOK);
     });
     ASSERT_EQ(session.boxes.size(), 1u);
