@@ -30,7 +30,9 @@ TEST(ControlTableTest, MainDialogTabsExactlyTheButtonsFieldsAndCheckBoxesInTempl
 TEST(ControlTableTest, MainDialogGroupsStartAtLabelsTwoGroupBoxesAndTheFirstRadios) {
     std::vector<ByteString> groupStarts;
     for (const ControlSpec& c : kMainDialogSpec.controls) {
-        if (c.group) groupStarts.push_back(c.text ? Cp932(c.text) : "#" + std::to_string(c.id));
+        if (!c.group) continue;
+        groupStarts.push_back(c.text ? Cp932(c.text) : ByteString("#"));
+        if (!c.text) groupStarts.back() += std::to_string(c.id);
     }
     const std::vector<ByteString> expected = {
         Cp932(u8"【ファイル名変換形式】"),
