@@ -10,7 +10,7 @@
 CAboutDlg::CAboutDlg(QWidget* owner, QString userGuide) : QDialog(owner), userGuide_(std::move(userGuide)) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    built_ = BuildDialog(*this, kAboutDialogSpec);
+    built_ = BuildDialog(*this, kAboutDialogLayout);
     setWindowIcon(ApplicationIcon());
     if (auto* ok = qobject_cast<QAbstractButton*>(Control(ctl::kClose)))
         connect(ok, &QAbstractButton::clicked, this, &QDialog::accept);

@@ -11,7 +11,7 @@ constexpr bool kGroup = true;
 constexpr bool kNoGroup = false;
 
 // Template 102, in template order (which is also the tab order).
-constexpr ControlSpec kMainControls[] = {
+constexpr ControlLayout kMainControls[] = {
     {1, K::DefPushButton, u8"閉じる(&C)", 281, 179, 50, 14, kTab, kNoGroup},
     {1000, K::Edit, nullptr, 48, 3, 229, 14, kTab, kNoGroup},
     {1001, K::PushButton, u8"開く", 279, 3, 50, 14, kTab, kNoGroup},
@@ -47,7 +47,7 @@ constexpr ControlSpec kMainControls[] = {
 };
 
 // Template 100.
-constexpr ControlSpec kAboutControls[] = {
+constexpr ControlLayout kAboutControls[] = {
     {kNoId, K::Icon, nullptr, 11, 17, 20, 20, kNoTab, kGroup},
     {kNoId, K::LabelNoPrefix, u8"Tessarbolink Version 1.10", 40, 10, 119, 8, kNoTab, kGroup},
     {kNoId, K::Label, u8"Copyright (C) 2001-2003 Tessarbolink", 40, 25, 119, 8, kNoTab, kGroup},
@@ -56,7 +56,7 @@ constexpr ControlSpec kAboutControls[] = {
 
 }  // namespace
 
-const DialogSpec kMainDialogSpec = {
+const DialogLayout kMainDialogLayout = {
     102,
     u8"Tessarbolink Ver1.10    ドロップ＆ドラッグで処理を開始します。",
     331,
@@ -66,7 +66,7 @@ const DialogSpec kMainDialogSpec = {
     kMainControls,
 };
 
-const DialogSpec kAboutDialogSpec = {
+const DialogLayout kAboutDialogLayout = {
     100,
     u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報",
     235,

@@ -17,7 +17,7 @@ enum class ControlKind {
     Icon,           // the application icon
 };
 
-struct ControlSpec {
+struct ControlLayout {
     int id;           // -1 for labels and group boxes
     ControlKind kind;
     const char8_t* text;  // UTF-8 (Cp932() gives the program's form); nullptr for edit boxes and the icon
@@ -26,14 +26,14 @@ struct ControlSpec {
     bool group;       // starts a group
 };
 
-struct DialogSpec {
+struct DialogLayout {
     int templateId;
     const char8_t* caption;   // UTF-8
     int width, height;     // dialog units
     const char8_t* fontName;  // UTF-8
     int fontPoints;
-    std::span<const ControlSpec> controls;
+    std::span<const ControlLayout> controls;
 };
 
-extern const DialogSpec kMainDialogSpec;   // template 102
-extern const DialogSpec kAboutDialogSpec;  // template 100
+extern const DialogLayout kMainDialogLayout;   // template 102
+extern const DialogLayout kAboutDialogLayout;  // template 100

@@ -44,7 +44,7 @@ QLabel* MakeLabel(const QString& text, QWidget* parent) {
     return label;
 }
 
-QWidget* MakeControl(const ControlSpec& control, QDialog& dialog) {
+QWidget* MakeControl(const ControlLayout& control, QDialog& dialog) {
     const QString text = QtText(control.text);
     switch (control.kind) {
     case ControlKind::DefPushButton: {
@@ -69,7 +69,7 @@ QWidget* MakeControl(const ControlSpec& control, QDialog& dialog) {
     return nullptr;
 }
 
-Qt::FocusPolicy FocusPolicyOf(const ControlSpec& control) {
+Qt::FocusPolicy FocusPolicyOf(const ControlLayout& control) {
     if (control.tabStop) return Qt::StrongFocus;
     switch (control.kind) {
     case ControlKind::Label:
@@ -85,7 +85,7 @@ bool LetsClicksThrough(ControlKind kind) {
            kind == ControlKind::Icon;
 }
 
-QRect GeometryOf(const ControlSpec& control, const DialogBaseUnits& units) {
+QRect GeometryOf(const ControlLayout& control, const DialogBaseUnits& units) {
     QRect rect = DialogUnitsToPixels(units, control.x, control.y, control.width, control.height);
     // An icon control takes the icon's own size, as a Windows icon static does.
     if (control.kind == ControlKind::Icon) rect.setSize(QSize(32, 32));
@@ -96,17 +96,17 @@ QRect GeometryOf(const ControlSpec& control, const DialogBaseUnits& units) {
 void GroupRadioButtons(QDialog& dialog, const std::vector<BuiltDialog::Placed>& controls) {
     QButtonGroup* group = nullptr;
     for (const auto& placed : controls) {
-        if (placed.spec->group) group = nullptr;
-        if (placed.spec->kind != ControlKind::Radio) continue;
+        if (placed.entry->group) group = nullptr;
+        if (placed.entry->kind != ControlKind::Radio) continue;
         if (!group) group = new QButtonGroup(&dialog);
-        group->addButton(static_cast<QAbstractButton*>(placed.widget), placed.spec->id);
+        group->addButton(static_cast<QAbstractButton*>(placed.widget), placed.entry->id);
     }
 }
 
 void ChainTabStops(const std::vector<BuiltDialog::Placed>& controls) {
     QWidget* previous = nullptr;
     for (const auto& placed : controls) {
-        if (!placed.spec->tabStop) continue;
+        if (!placed.entry->tabStop) continue;
         if (previous) QWidget::setTabOrder(previous, placed.widget);
         previous = placed.widget;
     }
@@ -124,15 +124,15 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
-BuiltDialog BuildDialog(QDialog& dialog, const DialogSpec& spec) {
+BuiltDialog BuildDialog(QDialog& dialog, const DialogLayout& table) {
     BuiltDialog built;
-    const QFont font = DialogFont(spec.fontName, spec.fontPoints);
+    const QFont font = DialogFont(table.fontName, table.fontPoints);
     dialog.setFont(font);
     built.units = BaseUnitsOf(font);
-    dialog.setWindowTitle(QtText(spec.caption));
-    dialog.setFixedSize(DialogUnitsToPixels(built.units, spec.width, spec.height));
+    dialog.setWindowTitle(QtText(table.caption));
+    dialog.setFixedSize(DialogUnitsToPixels(built.units, table.width, table.height));
 
-    for (const ControlSpec& control : spec.controls) {
+    for (const ControlLayout& control : table.controls) {
         QWidget* widget = MakeControl(control, dialog);
         widget->setGeometry(GeometryOf(control, built.units));
         widget->setFocusPolicy(FocusPolicyOf(control));

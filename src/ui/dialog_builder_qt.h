@@ -17,7 +17,7 @@ struct BuiltDialog {
     DialogBaseUnits units;
     std::map<int, QWidget*> byId;  // controls that have an ID
     struct Placed {
-        const ControlSpec* spec;
+        const ControlLayout* entry;
         QWidget* widget;
     };
     std::vector<Placed> controls;  // every control, in template order
@@ -32,10 +32,10 @@ struct BuiltDialog {
 // The application icon (the same picture as the Windows program's).
 QIcon ApplicationIcon();
 
-// Creates the controls of spec as children of dialog, sets its font, caption
+// Creates the controls of the table as children of dialog, sets its font, caption
 // and fixed size.  The group boxes and labels let clicks through to what lies
 // beneath them, as on Windows.
-BuiltDialog BuildDialog(QDialog& dialog, const DialogSpec& spec);
+BuiltDialog BuildDialog(QDialog& dialog, const DialogLayout& table);
 
 // Checks or clears a button; a radio button in an exclusive group can be
 // cleared too, leaving its group with none selected.

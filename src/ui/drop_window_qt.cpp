@@ -86,14 +86,14 @@ DropWindow::DropWindow(CDropDlg& dlg, QString userGuide) : dlg_(dlg), userGuide_
     // minimize or maximize box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
-    built_ = BuildDialog(*this, kMainDialogSpec);
+    built_ = BuildDialog(*this, kMainDialogLayout);
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
 
     for (const auto& placed : built_.controls) {
         auto* button = qobject_cast<QPushButton*>(placed.widget);
         if (!button) continue;
-        const int id = placed.spec->id;
+        const int id = placed.entry->id;
         connect(button, &QPushButton::clicked, this, [this, id] { dlg_.OnCommand(id); });
     }
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,

@@ -33,7 +33,7 @@ TEST(DialogUnits, MulDivRoundsHalfAwayFromZeroLikeWindows) {
 }
 
 TEST(DialogUnits, FontIsAJapaneseFaceThatIsInstalled) {
-    const QFont font = DialogFont(kMainDialogSpec.fontName, kMainDialogSpec.fontPoints);
+    const QFont font = DialogFont(kMainDialogLayout.fontName, kMainDialogLayout.fontPoints);
     const QStringList japanese = {Q(u8"ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
                                   QStringLiteral("Noto Sans CJK JP"), QStringLiteral("IPAPGothic"),
                                   Q(u8"IPA Pゴシック")};
@@ -54,16 +54,16 @@ TEST_F(LayoutTest, EveryControlSitsWhereTheTableSaysUnderTheConversion) {
     DropWindow& window = Open();
     const BuiltDialog& built = window.built();
     const DialogBaseUnits units = BaseUnitsOf(window.font());
-    ASSERT_EQ(built.controls.size(), kMainDialogSpec.controls.size());
+    ASSERT_EQ(built.controls.size(), kMainDialogLayout.controls.size());
     EXPECT_EQ(window.size(), QSize(MulDiv(331, units.width, 4), MulDiv(193, units.height, 8)));
     EXPECT_EQ(window.minimumSize(), window.maximumSize()) << "fixed size";
 
     for (size_t i = 0; i < built.controls.size(); ++i) {
-        const ControlSpec& spec = kMainDialogSpec.controls[i];
-        const QRect expected(MulDiv(spec.x, units.width, 4), MulDiv(spec.y, units.height, 8),
-                             MulDiv(spec.width, units.width, 4), MulDiv(spec.height, units.height, 8));
-        SCOPED_TRACE(QtText(spec.text).toStdString() + " id " + std::to_string(spec.id));
-        EXPECT_EQ(built.controls[i].spec, &spec);
+        const ControlLayout& entry = kMainDialogLayout.controls[i];
+        const QRect expected(MulDiv(entry.x, units.width, 4), MulDiv(entry.y, units.height, 8),
+                             MulDiv(entry.width, units.width, 4), MulDiv(entry.height, units.height, 8));
+        SCOPED_TRACE(QtText(entry.text).toStdString() + " id " + std::to_string(entry.id));
+        EXPECT_EQ(built.controls[i].entry, &entry);
         EXPECT_EQ(built.controls[i].widget->geometry(), expected);
         EXPECT_EQ(built.controls[i].widget->parentWidget(), &window) << "group boxes are not parents";
     }
@@ -87,22 +87,22 @@ TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
         {ControlKind::GroupBox, "QGroupBox"},        {ControlKind::Radio, "QRadioButton"},
         {ControlKind::CheckBox, "QCheckBox"}};  // the main dialog has no icon
     for (const auto& placed : window.built().controls) {
-        const ControlSpec& spec = *placed.spec;
+        const ControlLayout& entry = *placed.entry;
         QWidget* widget = placed.widget;
-        SCOPED_TRACE(QtText(spec.text).toStdString() + " id " + std::to_string(spec.id));
-        ASSERT_TRUE(widget->inherits(classes.at(spec.kind))) << widget->metaObject()->className();
-        EXPECT_EQ(ShownText(widget), QtText(spec.text));
+        SCOPED_TRACE(QtText(entry.text).toStdString() + " id " + std::to_string(entry.id));
+        ASSERT_TRUE(widget->inherits(classes.at(entry.kind))) << widget->metaObject()->className();
+        EXPECT_EQ(ShownText(widget), QtText(entry.text));
         EXPECT_TRUE(widget->isEnabled()) << "no control is ever disabled";
         if (auto* button = qobject_cast<QPushButton*>(widget)) {
-            EXPECT_EQ(button->isDefault(), spec.kind == ControlKind::DefPushButton);
+            EXPECT_EQ(button->isDefault(), entry.kind == ControlKind::DefPushButton);
         } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), spec.kind == ControlKind::NumberEdit);
+            EXPECT_EQ(bool(edit->alignment() & Qt::AlignRight), entry.kind == ControlKind::NumberEdit);
             EXPECT_GT(edit->maxLength(), 1000000) << "no length limit";
         } else if (auto* label = qobject_cast<QLabel*>(widget)) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
         } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
             EXPECT_FALSE(box->isTristate());
-        } else if (spec.kind == ControlKind::GroupBox) {
+        } else if (entry.kind == ControlKind::GroupBox) {
             EXPECT_TRUE(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
         }
     }
@@ -111,8 +111,8 @@ TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
 TEST_F(LayoutTest, EveryTextFitsItsBoxInTheChosenFont) {
     Open();
     for (const auto& placed : window().built().controls) {
-        if (!placed.spec->text || placed.spec->kind == ControlKind::GroupBox) continue;
-        SCOPED_TRACE(QtText(placed.spec->text).toStdString());
+        if (!placed.entry->text || placed.entry->kind == ControlKind::GroupBox) continue;
+        SCOPED_TRACE(QtText(placed.entry->text).toStdString());
         EXPECT_LE(placed.widget->sizeHint().width(), placed.widget->width()) << "the text is cut";
     }
 }

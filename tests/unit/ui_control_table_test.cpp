@@ -10,26 +10,26 @@
 
 namespace {
 
-std::vector<int> IdsWhere(const DialogSpec& dialog, bool (*test)(const ControlSpec&)) {
+std::vector<int> IdsWhere(const DialogLayout& dialog, bool (*test)(const ControlLayout&)) {
     std::vector<int> ids;
-    for (const ControlSpec& control : dialog.controls) {
+    for (const ControlLayout& control : dialog.controls) {
         if (test(control)) ids.push_back(control.id);
     }
     return ids;
 }
 
 TEST(ControlTableTest, MainDialogTabsExactlyTheButtonsFieldsAndCheckBoxesInTemplateOrder) {
-    EXPECT_EQ(IdsWhere(kMainDialogSpec, [](const ControlSpec& c) { return c.tabStop; }),
+    EXPECT_EQ(IdsWhere(kMainDialogLayout, [](const ControlLayout& c) { return c.tabStop; }),
               (std::vector<int>{1, 1000, 1001, 1008, 1009, 1010, 1011, 1012, 1015, 1016, 1017,
                                 1018, 1019, 1020, 1021, 1022, 1025, 1026}));
-    EXPECT_EQ(IdsWhere(kMainDialogSpec, [](const ControlSpec& c) { return c.id > 0; }),
+    EXPECT_EQ(IdsWhere(kMainDialogLayout, [](const ControlLayout& c) { return c.id > 0; }),
               (std::vector<int>{1, 1000, 1001, 1008, 1009, 1010, 1011, 1012, 1013, 1014, 1015,
                                 1016, 1017, 1018, 1019, 1020, 1021, 1022, 1023, 1024, 1025, 1026}));
 }
 
 TEST(ControlTableTest, MainDialogGroupsStartAtLabelsTwoGroupBoxesAndTheFirstRadios) {
     std::vector<ByteString> groupStarts;
-    for (const ControlSpec& c : kMainDialogSpec.controls) {
+    for (const ControlLayout& c : kMainDialogLayout.controls) {
         if (!c.group) continue;
         groupStarts.push_back(c.text ? Cp932(c.text) : ByteString("#"));
         if (!c.text) groupStarts.back() += std::to_string(c.id);
@@ -50,12 +50,12 @@ TEST(ControlTableTest, MainDialogGroupsStartAtLabelsTwoGroupBoxesAndTheFirstRadi
 }
 
 TEST(ControlTableTest, EveryControlFitsItsDialogAndEveryTextHasACodePage932Form) {
-    for (const DialogSpec* dialog : {&kMainDialogSpec, &kAboutDialogSpec}) {
+    for (const DialogLayout* dialog : {&kMainDialogLayout, &kAboutDialogLayout}) {
         SCOPED_TRACE("template " + std::to_string(dialog->templateId));
         EXPECT_NO_THROW(Cp932(dialog->caption));
         EXPECT_NO_THROW(Cp932(dialog->fontName));
         std::set<int> ids;
-        for (const ControlSpec& c : dialog->controls) {
+        for (const ControlLayout& c : dialog->controls) {
             SCOPED_TRACE("control at " + std::to_string(c.x) + "," + std::to_string(c.y));
             EXPECT_GE(c.x, 0);
             EXPECT_GE(c.y, 0);

@@ -183,21 +183,21 @@ std::optional<ControlKind> KindOf(const RcControl& c) {
 }
 
 // Every difference between a dialog of the script and its table, one line each.
-std::vector<std::string> Differences(const RcDialog& rc, const DialogSpec& spec) {
+std::vector<std::string> Differences(const RcDialog& rc, const DialogLayout& entry) {
     std::vector<std::string> found;
     const auto expect = [&](bool same, const std::string& what) {
         if (!same) found.push_back(what);
     };
-    expect(rc.caption == Utf8(spec.caption), "caption: " + rc.caption);
-    expect(rc.width == spec.width && rc.height == spec.height, "dialog size");
-    expect(rc.fontName == Utf8(spec.fontName) && rc.fontPoints == spec.fontPoints, "font: " + rc.fontName);
-    expect(rc.controls.size() == spec.controls.size(),
+    expect(rc.caption == Utf8(entry.caption), "caption: " + rc.caption);
+    expect(rc.width == entry.width && rc.height == entry.height, "dialog size");
+    expect(rc.fontName == Utf8(entry.fontName) && rc.fontPoints == entry.fontPoints, "font: " + rc.fontName);
+    expect(rc.controls.size() == entry.controls.size(),
            "control count " + std::to_string(rc.controls.size()) + " instead of " +
-               std::to_string(spec.controls.size()));
+               std::to_string(entry.controls.size()));
 
-    for (size_t i = 0; i < rc.controls.size() && i < spec.controls.size(); ++i) {
+    for (size_t i = 0; i < rc.controls.size() && i < entry.controls.size(); ++i) {
         const RcControl& c = rc.controls[i];
-        const ControlSpec& s = spec.controls[i];
+        const ControlLayout& s = entry.controls[i];
         const std::string at = "control " + std::to_string(i) + " (" + c.line + "): ";
         expect(c.id == s.id, at + "id");
         expect(KindOf(c) == s.kind, at + "kind");
@@ -216,11 +216,11 @@ std::vector<std::string> Differences(const RcDialog& rc, const DialogSpec& spec)
 
 TEST(ResourceScript, BothDialogsMatchTheLayoutTableAndAreFixedSizeModalPopups) {
     const RcScript script = ParseScript(ProgramScriptText());
-    for (const DialogSpec* spec : {&kMainDialogSpec, &kAboutDialogSpec}) {
-        SCOPED_TRACE("template " + std::to_string(spec->templateId));
-        ASSERT_EQ(script.dialogs.count(spec->templateId), 1u);
-        const RcDialog& dialog = script.dialogs.at(spec->templateId);
-        EXPECT_THAT(Differences(dialog, *spec), ::testing::IsEmpty());
+    for (const DialogLayout* entry : {&kMainDialogLayout, &kAboutDialogLayout}) {
+        SCOPED_TRACE("template " + std::to_string(entry->templateId));
+        ASSERT_EQ(script.dialogs.count(entry->templateId), 1u);
+        const RcDialog& dialog = script.dialogs.at(entry->templateId);
+        EXPECT_THAT(Differences(dialog, *entry), ::testing::IsEmpty());
         for (const char* required : {"DS_MODALFRAME", "WS_POPUP", "WS_CAPTION", "WS_SYSMENU", "DS_SETFONT"}) {
             EXPECT_EQ(dialog.styles.count(required), 1u) << required;
         }
@@ -229,7 +229,7 @@ TEST(ResourceScript, BothDialogsMatchTheLayoutTableAndAreFixedSizeModalPopups) {
         }
     }
     // The main window: centred in the work area, with its own taskbar button.
-    const RcDialog& main = script.dialogs.at(kMainDialogSpec.templateId);
+    const RcDialog& main = script.dialogs.at(kMainDialogLayout.templateId);
     EXPECT_EQ(main.styles.count("DS_CENTER"), 1u);
     EXPECT_EQ(main.exStyles.count("WS_EX_APPWINDOW"), 1u);
 }
@@ -271,7 +271,7 @@ TEST(ResourceScript, ComparisonNoticesADriftedScript) {
         const size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         if (at != std::string::npos) text.replace(at, from.size(), to);
-        return Differences(ParseScript(text).dialogs[102], kMainDialogSpec).size();
+        return Differences(ParseScript(text).dialogs[102], kMainDialogLayout).size();
     };
     EXPECT_EQ(differencesAfter("281, 179, 50, 14", "280, 179, 50, 14"), 1u);
     EXPECT_EQ(differencesAfter("BS_AUTOCHECKBOX | WS_TABSTOP, 285, 75", "BS_AUTOCHECKBOX, 285, 75"), 1u);

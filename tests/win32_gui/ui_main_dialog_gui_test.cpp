@@ -59,27 +59,27 @@ protected:
 // "閉じる(&C)", the About item in the system menu and the application icon.
 TEST_F(MainDialogGui, WindowIsBuiltAsTheLayoutTableSays) {
     const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
-        EXPECT_EQ(DialogSession::TextOf(main), W(kMainDialogSpec.caption));
+        EXPECT_EQ(DialogSession::TextOf(main), W(kMainDialogLayout.caption));
         EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDOK);
 
         size_t index = 0;
         for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT), ++index) {
-            ASSERT_LT(index, kMainDialogSpec.controls.size());
-            const ControlSpec& spec = kMainDialogSpec.controls[index];
-            SCOPED_TRACE("control " + std::to_string(index) + ", id " + std::to_string(spec.id));
+            ASSERT_LT(index, kMainDialogLayout.controls.size());
+            const ControlLayout& entry = kMainDialogLayout.controls[index];
+            SCOPED_TRACE("control " + std::to_string(index) + ", id " + std::to_string(entry.id));
             const LONG style = GetWindowLongW(child, GWL_STYLE);
-            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), spec.id);
+            EXPECT_EQ(static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), entry.id);
             // The button control itself moves the tab stop to the checked radio button.
-            if (spec.kind != ControlKind::Radio) {
-                EXPECT_EQ((style & WS_TABSTOP) != 0, spec.tabStop);
+            if (entry.kind != ControlKind::Radio) {
+                EXPECT_EQ((style & WS_TABSTOP) != 0, entry.tabStop);
             }
-            EXPECT_EQ((style & WS_GROUP) != 0, spec.group);
+            EXPECT_EQ((style & WS_GROUP) != 0, entry.group);
             EXPECT_TRUE(IsWindowEnabled(child) && IsWindowVisible(child));
-            if (spec.text) {
-                EXPECT_EQ(DialogSession::TextOf(child), W(spec.text));
+            if (entry.text) {
+                EXPECT_EQ(DialogSession::TextOf(child), W(entry.text));
             }
         }
-        EXPECT_EQ(index, kMainDialogSpec.controls.size());
+        EXPECT_EQ(index, kMainDialogLayout.controls.size());
 
         wchar_t item[128] = {};
         GetMenuStringW(GetSystemMenu(main, FALSE), ctl::kAboutCommand, item, 128, MF_BYCOMMAND);
