@@ -177,7 +177,7 @@ TEST_F(SettingsFileTest, ReadOnlySettingsFileIsSavedAllTheSame) {
     ASSERT_EQ(fsys::perms::none, fsys::status(native).permissions() & fsys::perms::owner_write)
         << "the file should carry the read-only mark before the save";
     if (std::ofstream(native, std::ios::app)) {
-        GTEST_SKIP() << "this user writes read-only files anyway (root); "
+        GTEST_SKIP() << "this user writes read-only files anyway (root, or Wine run as root); on Linux "
                         "settings_file_posix_test covers it as an unprivileged user";
     }
 
