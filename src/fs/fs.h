@@ -89,6 +89,9 @@ ByteString ProgramDir();
 // ProgramDir without one trailing platform separator.
 ByteString ProgramDirNoSlash();
 
+// A folder path without one trailing platform separator.
+ByteString WithoutTrailingSeparator(ByteString folder);
+
 // What a path names, without following a final link.
 enum class EntryKind {
     Missing,     // does not exist, or cannot be queried

@@ -69,8 +69,9 @@ ByteString ProgramDir() {
     return ByteString();
 }
 
-ByteString ProgramDirNoSlash() {
-    ByteString dir = ProgramDir();
-    if (!dir.empty() && dir.back() == kPathSeparator) dir.pop_back();
-    return dir;
+ByteString WithoutTrailingSeparator(ByteString folder) {
+    if (!folder.empty() && folder.back() == kPathSeparator) folder.pop_back();
+    return folder;
 }
+
+ByteString ProgramDirNoSlash() { return WithoutTrailingSeparator(ProgramDir()); }

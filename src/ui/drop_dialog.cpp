@@ -55,12 +55,6 @@ std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
     return static_cast<int32_t>(std::min(magnitude, kSaturated - 1));
 }
 
-// The folder for the logs: the program's folder without its trailing separator.
-ByteString WithoutTrailingSeparator(ByteString folder) {
-    if (!folder.empty() && folder.back() == kPathSeparator) folder.pop_back();
-    return folder;
-}
-
 }  // namespace
 
 CDropDlg::CDropDlg(ByteString programDir, Clock clock)
