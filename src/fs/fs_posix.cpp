@@ -24,6 +24,7 @@
 
 #include "fs/fs.h"
 #include "fs/fs_posix_internal.h"
+#include "fs/local_time.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -620,24 +621,9 @@ bool ReadRawListing(const std::string& folder, std::vector<RawEntry>& raw) {
 // ---------------------------------------------------------------------------
 // Dates
 
-// Seconds in 400 Gregorian years: the calendar, and the weekday with it,
-// repeats after exactly this span.
-constexpr int64_t kSecondsPer400Years = 146097LL * 86400;
-
-LocalDateTime FromTm(const struct tm& tm, int64_t yearShift) {
-    LocalDateTime local;
-    local.year = static_cast<int64_t>(tm.tm_year) + 1900 + yearShift;
-    local.month = tm.tm_mon + 1;
-    local.day = tm.tm_mday;
-    local.hour = tm.tm_hour;
-    local.minute = tm.tm_min;
-    local.second = tm.tm_sec;
-    return local;
-}
-
-int64_t FloorDivide(int64_t a, int64_t b) {
-    const int64_t q = a / b;
-    return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
+bool LocalTimeOf(int64_t secondsSince1970, std::tm& local) {
+    const time_t time = static_cast<time_t>(secondsSince1970);
+    return localtime_r(&time, &local) != nullptr;
 }
 
 }  // namespace
@@ -910,18 +896,8 @@ ByteString ExecutablePath() {
 int64_t CurrentTimeSeconds() { return static_cast<int64_t>(time(nullptr)); }
 
 LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
-    struct tm tm {};
-    const time_t direct = static_cast<time_t>(secondsSince1970);
-    if (localtime_r(&direct, &tm)) return FromTm(tm, 0);
-
-    // The year does not fit the C library's int.  The calendar repeats every
-    // 400 years, so the same moment within the cycle that starts in 1970 has
-    // the same month, day and time (and the time-zone rule of far-off years
-    // is the zone's final, yearly rule): only the year is shifted back.
-    const int64_t cycles = FloorDivide(secondsSince1970, kSecondsPer400Years);
-    const time_t inCycle = static_cast<time_t>(secondsSince1970 - cycles * kSecondsPer400Years);
-    if (localtime_r(&inCycle, &tm)) return FromTm(tm, cycles * 400);
-    return LocalDateTime();
+    // localtime_r fails only where the year no longer fits its int.
+    return LocalDateTimeThrough(LocalTimeOf, secondsSince1970);
 }
 
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteBudget.store(bytes < 0 ? -1 : bytes); }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fs/fs.h"
+#include "fs/local_time.h"
 #include "fs/text_win32.h"
 
 const char kPathSeparator = '\\';
@@ -480,27 +481,13 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
 
 // ---------------------------------------------------------------- time
 
-// 400 Gregorian years hold a whole number of days and weeks, so moving a
-// moment by such cycles changes the year and nothing else of its date.
-constexpr int64_t kCycleSeconds = 146097LL * 86400;
 // The last moment the runtime converts: 3000-12-31 23:59:59 UTC.
 constexpr int64_t kLatestRuntimeTime = 32535215999LL;
 
-bool RuntimeLocalTime(int64_t seconds, std::tm& local) {
+bool LocalTimeOf(int64_t seconds, std::tm& local) {
     if (seconds < 0 || seconds > kLatestRuntimeTime) return false;
     const __time64_t time = seconds;
     return _localtime64_s(&local, &time) == 0;
-}
-
-LocalDateTime FromTm(const std::tm& local, int64_t extraYears) {
-    LocalDateTime moment;
-    moment.year = int64_t{local.tm_year} + 1900 + extraYears;
-    moment.month = local.tm_mon + 1;
-    moment.day = local.tm_mday;
-    moment.hour = local.tm_hour;
-    moment.minute = local.tm_min;
-    moment.second = local.tm_sec;
-    return moment;
 }
 
 }  // namespace
@@ -768,20 +755,8 @@ std::optional<FileId> FileIdOf(const ByteString& path) {
 int64_t CurrentTimeSeconds() { return _time64(nullptr); }
 
 LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
-    std::tm local{};
-    if (RuntimeLocalTime(secondsSince1970, local)) return FromTm(local, 0);
-    // Beyond the runtime's range (before 1970, after 3000): move the moment
-    // by whole 400-year cycles into 2370..2769, convert it there with that
-    // year's time-zone rules, and move the year back.  Floor division keeps
-    // every step inside 64 bits.
-    int64_t cycles = secondsSince1970 / kCycleSeconds;
-    int64_t rest = secondsSince1970 % kCycleSeconds;
-    if (rest < 0) {
-        rest += kCycleSeconds;
-        --cycles;
-    }
-    if (!RuntimeLocalTime(rest + kCycleSeconds, local)) return LocalDateTime();
-    return FromTm(local, (cycles - 1) * 400);
+    // The runtime covers 1970 to 3000 only.
+    return LocalDateTimeThrough(LocalTimeOf, secondsSince1970);
 }
 
 bool Cp932ToUtf8(const ByteString& text, std::string& utf8) {
