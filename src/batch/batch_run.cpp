@@ -1,6 +1,5 @@
 #include "batch/batch_run.h"
 
-#include <charconv>
 #include <utility>
 
 namespace {
@@ -16,23 +15,17 @@ const ByteString& AskCaption(int32_t mode) {
     return mode == 0 ? move : copy;
 }
 
-void AppendNumber(ByteString& text, int32_t number) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    text.append(digits, end);
-}
-
 // "成功：%d　失敗：%d　トータル：%d" with the three counts filled in.
 ByteString ResultText(const BatchState& state) {
     static const ByteString success = Cp932(u8"成功：");
     static const ByteString failure = Cp932(u8"　失敗：");
     static const ByteString total = Cp932(u8"　トータル：");
     ByteString text = success;
-    AppendNumber(text, state.m_nSuccess);
+    AppendDecimal(text, state.m_nSuccess);
     text += failure;
-    AppendNumber(text, state.m_nFailure);
+    AppendDecimal(text, state.m_nFailure);
     text += total;
-    AppendNumber(text, state.m_nTotal);
+    AppendDecimal(text, state.m_nTotal);
     return text;
 }
 
@@ -229,11 +222,11 @@ void BatchRun::AppendLogLine(ByteString& log, const ByteString& source, const By
 
 void BatchRun::ShowCountsInTitle() {
     title_.assign("Tessarbolink  ");
-    AppendNumber(title_, state_.m_nSuccess);
+    AppendDecimal(title_, state_.m_nSuccess);
     title_ += ' ';
-    AppendNumber(title_, state_.m_nFailure);
+    AppendDecimal(title_, state_.m_nFailure);
     title_ += ' ';
-    AppendNumber(title_, state_.m_nTotal);
+    AppendDecimal(title_, state_.m_nTotal);
     host_.SetTitle(title_);
 }
 

@@ -7,6 +7,8 @@
 // The program's own Japanese texts are written in the sources as UTF-8 (u8"")
 // literals and turned into code page 932 by Cp932(); plain ASCII literals are
 // the same in both encodings.
+#include <charconv>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,3 +18,10 @@ using ByteString = std::string;
 // such text has a code page 932 form; one without is a programming error and
 // throws std::logic_error.
 ByteString Cp932(std::u8string_view utf8);
+
+// Appends a number in decimal ("%d"), without allocating.
+inline void AppendDecimal(ByteString& text, int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+}

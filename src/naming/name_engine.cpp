@@ -1,6 +1,5 @@
 #include "naming/name_engine.h"
 
-#include <charconv>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -74,13 +73,6 @@ std::string_view ExtensionIn(std::string_view path) {
         if (path[i] == '.') return path.substr(i + 1);
     }
     return {};
-}
-
-template <typename Integer>
-void AppendDecimal(ByteString& name, Integer value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    name.append(digits, result.ptr);
 }
 
 void AppendLocalTimeStamp(ByteString& name, int64_t secondsSince1970) {
