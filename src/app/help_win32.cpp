@@ -1,5 +1,7 @@
 #include "app/help_win32.h"
 
+#include "fs/text_win32.h"
+
 namespace {
 
 // Topic numbers of dialogs in the help file start here.
@@ -20,7 +22,7 @@ size_t ExtensionDot(const std::wstring& path) {
 }
 
 std::wstring HelpFilePath() {
-    std::wstring path = ModuleFileNameWide();
+    std::wstring path = ExecutablePathWide();
     const size_t dot = ExtensionDot(path);
     if (dot != std::wstring::npos) path.erase(dot);
     return path + L".HLP";
@@ -28,22 +30,8 @@ std::wstring HelpFilePath() {
 
 }  // namespace
 
-std::wstring ModuleFileNameWide() {
-    // The path may exceed MAX_PATH; grow until it fits.
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return std::wstring();
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 std::wstring ProgramNameWide() {
-    const std::wstring path = ModuleFileNameWide();
+    const std::wstring path = ExecutablePathWide();
     const size_t start = FileNameStart(path);
     const size_t dot = ExtensionDot(path);
     return path.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);

@@ -4,9 +4,6 @@
 
 #include <string>
 
-// The running executable's full path (of any length).
-std::wstring ModuleFileNameWide();
-
 // The executable's file name without extension: the caption of the
 // framework's own message boxes.
 std::wstring ProgramNameWide();

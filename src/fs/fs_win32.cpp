@@ -696,20 +696,23 @@ int AppendTextToFile(const ByteString& path, const ByteString& text) {
     return 1;
 }
 
-ByteString ExecutablePath() {
+std::wstring ExecutablePathWide() {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return ByteString();
+        if (length == 0) return std::wstring();
         if (length < buffer.size()) {
             buffer.resize(length);
-            break;
+            return buffer;
         }
-        if (buffer.size() > 65536) return ByteString();
+        if (buffer.size() > 65536) return std::wstring();
         buffer.resize(buffer.size() * 2);
     }
+}
+
+ByteString ExecutablePath() {
     ByteString path;
-    return WideToCp932(buffer, path) ? path : ByteString();
+    return WideToCp932(ExecutablePathWide(), path) ? path : ByteString();
 }
 
 EntryKind KindOf(const ByteString& path) {

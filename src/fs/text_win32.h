@@ -28,3 +28,6 @@ std::wstring LongPathForm(const std::wstring& path);
 // Cp932ToWide followed by LongPathForm.  False when the path has no UTF-16
 // form or holds a NUL byte (which would cut it short and name another file).
 bool NativePathOf(const ByteString& path, std::wstring& native);
+
+// The running executable's full path in UTF-16, of any length.
+std::wstring ExecutablePathWide();
