@@ -3,6 +3,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "ui/text_qt.h"
+
 namespace {
 
 QMessageBox::Icon QtIcon(MessageIcon icon) {
@@ -13,8 +15,6 @@ QMessageBox::Icon QtIcon(MessageIcon icon) {
     }
     return QMessageBox::NoIcon;
 }
-
-QString Utf8(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
 
 }  // namespace
 
@@ -28,8 +28,8 @@ MessageResult RunMessageBox(QWidget* owner, const QString& text, const QString& 
         return MessageResult::Ok;
     }
     // Yes is the default; Esc and the close box answer No.
-    QPushButton* yes = box.addButton(Utf8(u8"はい(&Y)"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(Utf8(u8"いいえ(&N)"), QMessageBox::NoRole);
+    QPushButton* yes = box.addButton(QtText(u8"はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QtText(u8"いいえ(&N)"), QMessageBox::NoRole);
     box.setDefaultButton(yes);
     box.setEscapeButton(no);
     box.exec();
