@@ -535,9 +535,15 @@ std::wstring LongPathForm(const std::wstring& path) {
     return L"\\\\?\\" + full;
 }
 
+// The UTF-16 form of a path as written; false when it has none or holds a
+// NUL byte, which would cut it short and name another file.
+static bool WidePathOf(const ByteString& path, std::wstring& wide) {
+    return Cp932ToWide(path, wide) && wide.find(L'\0') == std::wstring::npos;
+}
+
 bool NativePathOf(const ByteString& path, std::wstring& native) {
     std::wstring wide;
-    if (!Cp932ToWide(path, wide) || wide.find(L'\0') != std::wstring::npos) return false;
+    if (!WidePathOf(path, wide)) return false;
     native = LongPathForm(wide);
     return true;
 }
@@ -724,7 +730,7 @@ EntryKind KindOf(const ByteString& path) {
 bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
     std::wstring wideFolder;
-    if (!Cp932ToWide(folder, wideFolder) || wideFolder.find(L'\0') != std::wstring::npos) return false;
+    if (!WidePathOf(folder, wideFolder)) return false;
     FolderScan scan(wideFolder);
     if (!scan.started()) return false;
     const std::wstring prefix = (wideFolder.empty() || IsSlash(wideFolder.back())) ? wideFolder : wideFolder + L'\\';
@@ -743,7 +749,7 @@ bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
 
 int FolderIsEmpty(const ByteString& folder) {
     std::wstring wideFolder;
-    if (!Cp932ToWide(folder, wideFolder) || wideFolder.find(L'\0') != std::wstring::npos) return -1;
+    if (!WidePathOf(folder, wideFolder)) return -1;
     FolderScan scan(wideFolder);
     if (!scan.started()) return -1;
     return scan.Next() == nullptr ? 1 : 0;
