@@ -13,6 +13,7 @@
 
 #include "batch/batch_run.h"
 #include "fs/fs.h"
+#include "support/batch_fixture.h"
 #include "support/child_process.h"
 #include "support/test_support.h"
 
@@ -21,20 +22,17 @@ namespace fsys = std::filesystem;
 
 namespace {
 
-class BatchWalkTest : public ::testing::Test {
+class BatchWalkTest : public BatchFixture {
 protected:
+    BatchWalkTest() : BatchFixture(Cp932(u8"[連番]_[ファイルタイトル]")) {}
+
     void SetUp() override {
-        settings.m_sWhere = target.Join("out");
-        settings.m_sFileNameFormat = Cp932(u8"[連番]_[ファイルタイトル]");
-        settings.m_nMode = 0;
         // A walk that follows a link or opens a FIFO hangs or loops: fail
         // loudly instead of waiting for the test runner's timeout.
         alarm(60);
     }
     void TearDown() override { alarm(0); }
 
-    ByteString In(const ByteString& name) const { return source.Join(name); }
-    ByteString Out(const ByteString& name) const { return target.Join("out") + "/" + name; }
     fsys::path Native(const ByteString& path) const { return NativePath(path); }
 
     std::optional<FileError> RunCatching(const std::vector<DroppedPath>& paths) {
@@ -51,15 +49,6 @@ protected:
             if (box.caption == Cp932(u8"結果")) return true;
         return false;
     }
-
-    TempFolder source, target, logs;
-    DropSettings settings;
-    BatchState state;
-    NameProgram program;
-    NameRandom random;
-    ScriptedHost host;
-    BatchRun batch{settings, state, program, random, host, [] { return int64_t{1700000000}; },
-                   logs.Path()};
 };
 
 TEST_F(BatchWalkTest, LinksToFoldersAreWalkedOnlyWhenDroppedAndAreKept) {

@@ -6,6 +6,7 @@
 
 #include "batch/batch_run.h"
 #include "fs/fs.h"
+#include "support/batch_fixture.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -18,16 +19,10 @@ ByteString LogLine(const ByteString& source, const ByteString& destination) {
     return source + ">" + destination + "\r\n";
 }
 
-class BatchRunTest : public ::testing::Test {
+class BatchRunTest : public BatchFixture {
 protected:
-    void SetUp() override {
-        settings.m_sWhere = target.Join("out");
-        settings.m_sFileNameFormat = Cp932(u8"[ファイルタイトル].[拡張子]");
-        settings.m_nMode = 0;
-    }
+    BatchRunTest() : BatchFixture(Cp932(u8"[ファイルタイトル].[拡張子]")) {}
 
-    ByteString In(const ByteString& name) const { return source.Join(name); }
-    ByteString Out(const ByteString& name) const { return target.Join("out") + kSep + name; }
     ByteString Log(const ByteString& name) const { return logs.Join(name); }
 
     void Run(const std::vector<ByteString>& paths) { batch.RunBatch(paths); }
@@ -44,15 +39,6 @@ protected:
             if (box.kind == "show") shown.push_back(box);
         return shown;
     }
-
-    TempFolder source, target, logs;
-    DropSettings settings;
-    BatchState state;
-    NameProgram program;
-    NameRandom random;
-    ScriptedHost host;
-    int64_t now = 1700000000;
-    BatchRun batch{settings, state, program, random, host, [this] { return now; }, logs.Path()};
 };
 
 TEST_F(BatchRunTest, NoAnswerOrNoDestinationResetsTheStateAndTouchesNothing) {
