@@ -1,5 +1,5 @@
 #pragma once
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 // The services of the main window that the batch and the name engine call.
 class BatchHost {

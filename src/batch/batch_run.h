@@ -5,7 +5,7 @@
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 #include "fs/fs.h"
 #include "naming/name_engine.h"
 #include "settings/drop_settings.h"

@@ -1,6 +1,6 @@
 #pragma once
 #include <cstdint>
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 // The state of the current batch, owned by the main window.  Reset at the
 // start of each batch, never at its end.

@@ -4,7 +4,7 @@
 // catches it; the window's handler turns it into the file-error message.
 #include <stdexcept>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 enum class FileErrorCause {
     None,              // a failure reported without an error code

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 #include "fs/file_error.h"
 
 // The separator the program appends when it joins paths: "\" on Windows, "/"

@@ -3,7 +3,7 @@
 // windows between a check and the act that follows it.
 #include <functional>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 namespace fs_posix_steps {
 

@@ -13,7 +13,7 @@
 
 #include "fs/fs.h"
 #include "fs/local_time.h"
-#include "fs/text_win32.h"
+#include "text/text_win32.h"
 
 const char kPathSeparator = '\\';
 

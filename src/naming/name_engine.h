@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "batch/batch_host.h"
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 // The compiled format: three-byte codes, each a letter (T, E, N, X, R, L) and
 // the two-digit width of the format bytes its token stands for.

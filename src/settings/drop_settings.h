@@ -1,6 +1,6 @@
 #pragma once
 #include <cstdint>
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 // The nine persisted settings, named by their keys in the settings file.
 // Flags hold 0 or 1 and the rules test them for exactly 1; m_nMode is 0 for

@@ -2,7 +2,7 @@
 // The nine settings in "Morvandel.sav" beside the program.
 #include <cstdint>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 #include "settings/drop_settings.h"
 
 // Lookups in the file folder + section + ".sav".

@@ -5,7 +5,7 @@
 // with no code page 932 form reaches the dialog as "?").
 #include <optional>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 enum class MessageButtons { Ok, YesNo };          // YesNo: Yes is the default button
 enum class MessageIcon { None, Exclamation, Stop };

@@ -13,11 +13,11 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include "app/about_dialog_qt.h"
-#include "app/drop_app_qt.h"
-#include "app/help_qt.h"
+#include "qt/about_dialog_qt.h"
+#include "qt/drop_app_qt.h"
+#include "qt/help_qt.h"
 #include "qt_test_support.h"
-#include "ui/text_qt.h"
+#include "qt/text_qt.h"
 
 using namespace qt_testing;
 

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "qt_test_support.h"
-#include "ui/text_qt.h"
+#include "qt/text_qt.h"
 
 using namespace qt_testing;
 using testing_support::Exists;

@@ -15,10 +15,10 @@
 
 #include <map>
 
-#include "app/about_dialog_qt.h"
+#include "qt/about_dialog_qt.h"
 #include "qt_test_support.h"
-#include "ui/dialog_units_qt.h"
-#include "ui/text_qt.h"
+#include "qt/dialog_units_qt.h"
+#include "qt/text_qt.h"
 
 using namespace qt_testing;
 

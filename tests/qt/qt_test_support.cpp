@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/settings_file.h"
-#include "ui/text_qt.h"
+#include "qt/text_qt.h"
 
 namespace qt_testing {
 

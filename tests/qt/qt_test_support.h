@@ -14,7 +14,7 @@
 
 #include "support/test_support.h"
 #include "ui/drop_dialog.h"
-#include "ui/drop_window_qt.h"
+#include "qt/drop_window_qt.h"
 
 namespace qt_testing {
 

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 #include "support/test_support.h"
 
 namespace testing_support {

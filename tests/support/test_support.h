@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "batch/batch_host.h"
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 namespace testing_support {
 

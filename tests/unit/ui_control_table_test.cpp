@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 #include "ui/control_table.h"
 
 namespace {

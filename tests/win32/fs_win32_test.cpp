@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "fs/fs.h"
-#include "fs/text_win32.h"
+#include "text/text_win32.h"
 #include "support/fs_helpers.h"
 #include "support/test_support.h"
 

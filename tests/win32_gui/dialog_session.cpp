@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include "fs/text_win32.h"
-#include "ui/drop_dialog_win32.h"
+#include "text/text_win32.h"
+#include "win32/drop_dialog_win32.h"
 
 namespace gui_testing {
 

@@ -1,6 +1,6 @@
-#include "app/help_win32.h"
+#include "win32/help_win32.h"
 
-#include "fs/text_win32.h"
+#include "text/text_win32.h"
 
 namespace {
 

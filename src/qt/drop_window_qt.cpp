@@ -1,4 +1,4 @@
-#include "ui/drop_window_qt.h"
+#include "qt/drop_window_qt.h"
 
 #include <optional>
 
@@ -17,10 +17,10 @@
 #include <QSysInfo>
 #include <QTimer>
 
-#include "app/about_dialog_qt.h"
-#include "app/help_qt.h"
-#include "ui/message_box_qt.h"
-#include "ui/text_qt.h"
+#include "qt/about_dialog_qt.h"
+#include "qt/help_qt.h"
+#include "qt/message_box_qt.h"
+#include "qt/text_qt.h"
 
 namespace {
 

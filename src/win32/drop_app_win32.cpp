@@ -1,12 +1,12 @@
-#include "app/drop_app_win32.h"
+#include "win32/drop_app_win32.h"
 
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "app/help_win32.h"
+#include "win32/help_win32.h"
 #include "fs/fs.h"
 #include "ui/drop_dialog.h"
-#include "ui/drop_dialog_win32.h"
+#include "win32/drop_dialog_win32.h"
 
 // Loading the settings never fails: an unreadable file gives the defaults.
 // A file error while they are saved is shown by the window as it is destroyed.

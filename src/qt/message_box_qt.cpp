@@ -1,9 +1,9 @@
-#include "ui/message_box_qt.h"
+#include "qt/message_box_qt.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "ui/text_qt.h"
+#include "qt/text_qt.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/help_qt.h"
+#include "qt/help_qt.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -6,8 +6,8 @@
 #include <QUrl>
 
 #include "ui/drop_dialog.h"
-#include "ui/message_box_qt.h"
-#include "ui/text_qt.h"
+#include "qt/message_box_qt.h"
+#include "qt/text_qt.h"
 
 QString FindUserGuide(const QString& programDir) {
     const QDir dir(programDir);

@@ -1,4 +1,4 @@
-#include "app/drop_app_qt.h"
+#include "qt/drop_app_qt.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,12 +8,12 @@
 #include <QTranslator>
 #include <QtGlobal>
 
-#include "app/help_qt.h"
+#include "qt/help_qt.h"
 #include "fs/fs.h"
 #include "ui/drop_dialog.h"
-#include "ui/drop_window_qt.h"
-#include "ui/message_box_qt.h"
-#include "ui/text_qt.h"
+#include "qt/drop_window_qt.h"
+#include "qt/message_box_qt.h"
+#include "qt/text_qt.h"
 
 namespace {
 

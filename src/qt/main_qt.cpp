@@ -1,5 +1,5 @@
 // Tessarbolink on Linux.
-#include "app/drop_app_qt.h"
+#include "qt/drop_app_qt.h"
 
 int main(int argc, char** argv) {
     CDropApp app;

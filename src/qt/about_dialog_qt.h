@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "ui/dialog_builder_qt.h"
+#include "qt/dialog_builder_qt.h"
 
 class CAboutDlg : public QDialog {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "ui/drop_dialog_win32.h"
+#include "win32/drop_dialog_win32.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/about_dlg_win32.h"
-#include "app/help_win32.h"
-#include "fs/text_win32.h"
+#include "win32/about_dlg_win32.h"
+#include "win32/help_win32.h"
+#include "text/text_win32.h"
 
 namespace {
 

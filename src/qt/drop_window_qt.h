@@ -8,7 +8,7 @@
 #include <QString>
 
 #include "batch/batch_run.h"
-#include "ui/dialog_builder_qt.h"
+#include "qt/dialog_builder_qt.h"
 #include "ui/dialog_controls.h"
 #include "ui/drop_dialog.h"
 

@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 // One of the program's own texts (a UTF-8 literal of the control table).
 QString QtText(const char8_t* utf8);

@@ -1,4 +1,4 @@
-#include "ui/text_qt.h"
+#include "qt/text_qt.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
-#include "app/about_dlg_win32.h"
+#include "win32/about_dlg_win32.h"
 
 #include <algorithm>
 
-#include "app/help_win32.h"
+#include "win32/help_win32.h"
 #include "ui/drop_dialog.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <QIcon>
 
 #include "ui/control_table.h"
-#include "ui/dialog_units_qt.h"
+#include "qt/dialog_units_qt.h"
 
 class QAbstractButton;
 class QDialog;

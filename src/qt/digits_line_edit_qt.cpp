@@ -1,4 +1,4 @@
-#include "ui/digits_line_edit_qt.h"
+#include "qt/digits_line_edit_qt.h"
 
 #include <QApplication>
 #include <QInputMethodEvent>

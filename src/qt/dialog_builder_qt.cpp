@@ -1,4 +1,4 @@
-#include "ui/dialog_builder_qt.h"
+#include "qt/dialog_builder_qt.h"
 
 #include <limits>
 
@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "ui/digits_line_edit_qt.h"
-#include "ui/text_qt.h"
+#include "qt/digits_line_edit_qt.h"
+#include "qt/text_qt.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // process when it closes.
 #include <windows.h>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 class CDropApp {
 public:

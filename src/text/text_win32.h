@@ -4,7 +4,7 @@
 // file layer and by the Win32 front end (dropped paths, window texts).
 #include <string>
 
-#include "batch/byte_string.h"
+#include "text/byte_string.h"
 
 // Code page 932 to UTF-16.  False when the bytes are not valid code page 932
 // or would not come back as the same bytes; nothing is ever substituted.

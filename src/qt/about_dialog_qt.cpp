@@ -1,10 +1,10 @@
-#include "app/about_dialog_qt.h"
+#include "qt/about_dialog_qt.h"
 
 #include <QAbstractButton>
 #include <QScreen>
 #include <QShortcut>
 
-#include "app/help_qt.h"
+#include "qt/help_qt.h"
 #include "ui/drop_dialog.h"
 
 CAboutDlg::CAboutDlg(QWidget* owner, QString userGuide) : QDialog(owner), userGuide_(std::move(userGuide)) {

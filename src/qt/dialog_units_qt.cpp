@@ -1,4 +1,4 @@
-#include "ui/dialog_units_qt.h"
+#include "qt/dialog_units_qt.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <QFontMetrics>
 #include <QStringList>
 
-#include "ui/text_qt.h"
+#include "qt/text_qt.h"
 
 namespace {
 
