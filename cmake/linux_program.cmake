@@ -10,26 +10,25 @@ include(GNUInstallDirs)
 
 find_package(Qt6 COMPONENTS Widgets QUIET)
 find_package(Qt6 COMPONENTS Test QUIET)
-file(GLOB qt_ui_sources CONFIGURE_DEPENDS src/qt/*.cpp)
-list(FILTER qt_ui_sources EXCLUDE REGEX "main_qt\\.cpp$")
-if(NOT Qt6_FOUND OR NOT qt_ui_sources)
+tessarbolink_layer_rule(qt ui)
+if(NOT Qt6_FOUND)
     message(STATUS "Qt 6 Widgets not found: the Linux program is not built")
     return()
 endif()
 
 set(CMAKE_AUTOMOC ON)
-file(GLOB qt_ui_headers CONFIGURE_DEPENDS src/qt/*.h)
-add_library(tessarbolink_qtui STATIC ${qt_ui_sources} ${qt_ui_headers})
-tessarbolink_defaults(tessarbolink_qtui)
-target_link_libraries(tessarbolink_qtui PUBLIC tessarbolink_core Qt6::Widgets)
+file(GLOB qt_sources CONFIGURE_DEPENDS src/qt/*.cpp src/qt/*.h)
+list(FILTER qt_sources EXCLUDE REGEX "main_qt\\.cpp$")
+tessarbolink_layer(qt BELOW ui SOURCES ${qt_sources})
+target_link_libraries(tessarbolink_qt PUBLIC Qt6::Widgets)
 
 # The application icon, compiled into the program.
 set(app_icons src/res/tessarbolink-32.png src/res/tessarbolink-64.png)
-qt_add_resources(tessarbolink_qtui tessarbolink_icons PREFIX /icons BASE src/res FILES ${app_icons})
+qt_add_resources(tessarbolink_qt tessarbolink_icons PREFIX /icons BASE src/res FILES ${app_icons})
 
 add_executable(tessarbolink src/qt/main_qt.cpp)
 tessarbolink_defaults(tessarbolink)
-target_link_libraries(tessarbolink PRIVATE tessarbolink_qtui)
+target_link_libraries(tessarbolink PRIVATE tessarbolink_qt)
 
 install(TARGETS tessarbolink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES src/res/tessarbolink-32.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps

@@ -6,12 +6,12 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
-cmake --preset linux >/dev/null
-cmake --build --preset linux
-QT_QPA_PLATFORM=offscreen ctest --preset linux -j2
+cmake --preset ci-linux >/dev/null
+cmake --build --preset ci-linux
+QT_QPA_PLATFORM=offscreen ctest --preset ci-linux -j2
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --preset ci-windows >/dev/null
+cmake --build --preset ci-windows
 # Now and then a Wine process fails to start at all on a loaded machine (no
 # output, exit in 0 s); a test that fails again on its second run is real.
-scripts/wine-env.sh ctest --preset windows --repeat until-pass:2
+scripts/wine-env.sh ctest --preset ci-windows --repeat until-pass:2

@@ -148,7 +148,7 @@ bool BatchRun::IsDestination(const ByteString& folder) const {
 }
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
-    NameContext context{settings_.m_sFileNameFormat, state_.m_nSerial, random_, clock_, host_};
+    NameContext context{settings_.m_sFileNameFormat, state_.m_nSerial, random_, clock_, ToLocalDateTime, host_};
     const ByteString name = BuildTargetName(program_, source, context);
 
     ByteString& where = settings_.m_sWhere;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "text/byte_string.h"
+#include "text/date_time.h"
 #include "fs/file_error.h"
 
 // The separator the program appends when it joins paths: "\" on Windows, "/"
@@ -137,29 +138,5 @@ std::optional<FileId> FileIdOf(const ByteString& path);
 // Seconds since 1970 now, as a 64-bit count.
 int64_t CurrentTimeSeconds();
 
-// A moment in the local time zone.
-struct LocalDateTime {
-    int64_t year = 1970;
-    int month = 1;  // 1 to 12
-    int day = 1;    // 1 to 31
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-};
-
 // Local time of a count of seconds since 1970, for any 64-bit date.
 LocalDateTime ToLocalDateTime(int64_t secondsSince1970);
-
-// Strict conversion between code page 932 and UTF-8: false when some
-// character has no form on the other side (a round trip must give back the
-// same bytes; best-fit mappings are refused).
-bool Cp932ToUtf8(const ByteString& text, std::string& utf8);
-bool Utf8ToCp932(const std::string& utf8, ByteString& text);
-
-// Code page 932 form of a UTF-8 text for display, each character without a
-// code page 932 form shown as "?".
-ByteString Utf8ToCp932Shown(const std::string& utf8);
-
-// Test seam: after this many more bytes, every write of an open file stores
-// fewer bytes than asked (as on a full disk).  A negative value turns it off.
-void SetShortWriteAfterForTesting(int64_t bytes);

@@ -60,13 +60,6 @@ LocalDateTime LocalDateTimeThrough(RuntimeLocalTime convert, int64_t secondsSinc
     return FromTm(local, (cycles - 1) * 400);
 }
 
-ByteString Cp932(std::u8string_view utf8) {
-    ByteString text;
-    if (!Utf8ToCp932(std::string(utf8.begin(), utf8.end()), text))
-        throw std::logic_error("text without a code page 932 form");
-    return text;
-}
-
 ByteString FileErrorMessage(const FileError& error) {
     const ByteString name = error.step() == FileStep::Write ? error.path() : Cp932(u8"無題のﾌｧｲﾙ");
     ByteString text = Cp932(CauseText(error.cause()));

@@ -2,9 +2,8 @@
 
 #include <cstdio>
 #include <string_view>
-#include <vector>
 
-#include "fs/fs.h"
+#include "naming/format_pieces.h"
 
 // Every scan below works on single bytes of code page 932 text, so a "\",
 // "[" or "]" byte that is the second half of a double-byte character counts
@@ -17,32 +16,14 @@ constexpr char kCloseBracket = ']';
 
 bool IsSeparator(char b) { return b == '\\' || b == '/'; }
 
-// The name of each token (the text between its brackets) and the code that
-// stands for the whole bracketed token, in the order they are tried.
-struct Token {
-    ByteString name;
-    const char* code;
-};
-
-const std::vector<Token>& Tokens() {
-    static const std::vector<Token> tokens = {
-        {Cp932(u8"ファイルタイトル"), "T18"},
-        {Cp932(u8"拡張子"), "E08"},
-        {Cp932(u8"現在の日付"), "N12"},
-        {Cp932(u8"乱数"), "R06"},
-        {Cp932(u8"連番"), "L06"},
-    };
-    return tokens;
-}
-
 const char* CodeOfToken(std::string_view name) {
-    for (const Token& token : Tokens()) {
+    for (const FormatToken& token : FormatTokens()) {
         if (name == token.name) return token.code;
     }
     return nullptr;
 }
 
-void ShowError(BatchHost& host, std::u8string_view text) {
+void ShowError(NameMessages& host, std::u8string_view text) {
     static const ByteString caption = Cp932(u8"エラー");
     host.ShowMessage(Cp932(text), caption);
 }
@@ -75,8 +56,7 @@ std::string_view ExtensionIn(std::string_view path) {
     return {};
 }
 
-void AppendLocalTimeStamp(ByteString& name, int64_t secondsSince1970) {
-    const LocalDateTime t = ToLocalDateTime(secondsSince1970);
+void AppendLocalTimeStamp(ByteString& name, const LocalDateTime& t) {
     // A year past 9999 simply gets more digits.
     char stamp[48];
     const int length = std::snprintf(stamp, sizeof stamp, "%04lld%02d%02d%02d%02d%02d",
@@ -99,11 +79,9 @@ int32_t WrappingAdd(int32_t value, int32_t increment) {
     return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(increment));
 }
 
-int64_t ReadClock(const Clock& clock) { return clock ? clock() : CurrentTimeSeconds(); }
-
 }  // namespace
 
-int CompileNameFormat(const ByteString& format, NameProgram& program, BatchHost& host) {
+int CompileNameFormat(const ByteString& format, NameProgram& program, NameMessages& host) {
     NameProgram codes;
     codes.reserve(format.size() * 3);
     bool inside = false;
@@ -146,7 +124,7 @@ int RunNameCode(const char* code, int32_t& position, const ByteString& source, B
         break;
     case 'N':
         // Each date code reads the clock anew, so two in one format may differ.
-        AppendLocalTimeStamp(name, ReadClock(context.clock));
+        AppendLocalTimeStamp(name, context.localTime(context.clock()));
         break;
     case 'X':
         if (position >= 0 && static_cast<size_t>(position) < context.format.size())

@@ -5,8 +5,16 @@
 #include <cstdint>
 #include <functional>
 
-#include "batch/batch_host.h"
 #include "text/byte_string.h"
+#include "text/date_time.h"
+
+// The one service of the window that the engine calls: its messages.
+class NameMessages {
+public:
+    virtual ~NameMessages() = default;
+    // Modal message with an OK button and no icon.
+    virtual void ShowMessage(const ByteString& text, const ByteString& caption) = 0;
+};
 
 // The compiled format: three-byte codes, each a letter (T, E, N, X, R, L) and
 // the two-digit width of the format bytes its token stands for.
@@ -14,6 +22,9 @@ using NameProgram = ByteString;
 
 // Seconds since 1970; the date token reads it once per code.
 using Clock = std::function<int64_t()>;
+
+// The local time of a count of seconds since 1970 (the platform's time zone).
+using LocalTimeOf = LocalDateTime (*)(int64_t secondsSince1970);
 
 // The random numbers of the "[乱数]" token: a 32-bit linear congruential
 // generator yielding 0 to 32767.
@@ -35,12 +46,13 @@ struct NameContext {
     int32_t& serial;           // the batch's serial counter, for L codes
     NameRandom& random;
     const Clock& clock;
-    BatchHost& host;           // for the unknown-code message
+    LocalTimeOf localTime;     // for the date token
+    NameMessages& host;        // for the unknown-code message
 };
 
 // Compiles the format into program.  On failure shows the message through the
 // host, leaves program as it was, and returns 0.
-int CompileNameFormat(const ByteString& format, NameProgram& program, BatchHost& host);
+int CompileNameFormat(const ByteString& format, NameProgram& program, NameMessages& host);
 
 // Runs one three-byte code: appends to name and advances position.
 int RunNameCode(const char* code, int32_t& position, const ByteString& source, ByteString& name,

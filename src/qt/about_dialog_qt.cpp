@@ -12,7 +12,7 @@ CAboutDlg::CAboutDlg(QWidget* owner, QString userGuide) : QDialog(owner), userGu
                    Qt::WindowCloseButtonHint);
     built_ = BuildDialog(*this, kAboutDialogLayout);
     setWindowIcon(ApplicationIcon());
-    if (auto* ok = qobject_cast<QAbstractButton*>(Control(ctl::kClose)))
+    if (auto* ok = qobject_cast<QAbstractButton*>(Control(IDC_CLOSE)))
         connect(ok, &QAbstractButton::clicked, this, &QDialog::accept);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             [this] { ShowHelp(this, userGuide_); });

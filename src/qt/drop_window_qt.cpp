@@ -101,7 +101,7 @@ DropWindow::DropWindow(CDropDlg& dlg, QString userGuide) : dlg_(dlg), userGuide_
 
     dlg_.Attach(*this);
     dlg_.OnInitDialog();
-    Control(ctl::kClose)->setFocus(Qt::OtherFocusReason);
+    Control(IDC_CLOSE)->setFocus(Qt::OtherFocusReason);
     CentreInWorkArea();
 }
 
@@ -194,7 +194,7 @@ void DropWindow::RunAboutBox() {
 
 void DropWindow::reject() {
     if (batchRunning_) return;  // a batch finishes first
-    dlg_.OnCommand(ctl::kCancel);
+    dlg_.OnCommand(IDC_CANCEL);
 }
 
 void DropWindow::done(int result) {
@@ -255,5 +255,5 @@ void DropWindow::RunDroppedBatch(const std::vector<DroppedPath>& paths) {
 void DropWindow::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QtText(kAboutMenuText));
-    if (menu.exec(event->globalPos()) == about) dlg_.OnSysCommand(ctl::kAboutCommand);
+    if (menu.exec(event->globalPos()) == about) dlg_.OnSysCommand(IDM_ABOUTBOX);
 }

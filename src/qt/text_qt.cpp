@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "fs/fs.h"
+#include "text/encoding.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "fs/fs.h"
+#include "naming/format_pieces.h"
 
 namespace {
 
@@ -71,11 +72,6 @@ int32_t ParseInteger(std::string_view text) {
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         magnitude = magnitude * 10u + static_cast<uint32_t>(text[i] - '0');
     return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
-}
-
-const ByteString& DefaultFileNameFormat() {
-    static const ByteString format = Cp932(u8"[ファイルタイトル]_[現在の日付].[拡張子]");
-    return format;
 }
 
 void AppendLine(ByteString& text, std::string_view key, std::string_view value) {

@@ -2,7 +2,8 @@
 // All text inside the program is code page 932 bytes.  Lengths, positions and
 // comparisons are in bytes of that encoding.  Native text (UTF-8 file names on
 // Linux, UTF-16 on Windows, toolkit strings) is converted only at the platform
-// boundary, in fs/ and in the front ends.
+// boundary, by the strict conversions of text/encoding.h and text/text_win32.h,
+// which the file layer and the front ends call.
 //
 // The program's own Japanese texts are written in the sources as UTF-8 (u8"")
 // literals and turned into code page 932 by Cp932(); plain ASCII literals are

@@ -16,6 +16,19 @@ constexpr size_t kIntegerFieldBytes = 31;
 // A text this long is always written back, even when the control holds it already.
 constexpr size_t kAlwaysPushedTextBytes = 256;
 
+// The buttons that add a piece to the format.
+struct FormatButton {
+    int id;
+    FormatPiece piece;
+};
+
+constexpr FormatButton kFormatButtons[] = {
+    {IDC_TITLE, FormatPiece::Title},     {IDC_EXTENSION, FormatPiece::Extension},
+    {IDC_DATE, FormatPiece::Date},       {IDC_RANDOM, FormatPiece::Random},
+    {IDC_SERIAL, FormatPiece::Serial},   {IDC_UNDERBAR, FormatPiece::Underbar},
+    {IDC_HYPHEN, FormatPiece::Hyphen},   {IDC_SPACE, FormatPiece::Space},
+};
+
 bool IsBlankOrTab(char b) { return b == ' ' || b == '\t'; }
 bool IsDigit(char b) { return b >= '0' && b <= '9'; }
 
@@ -87,29 +100,29 @@ void CDropDlg::OnInitDialog(const std::function<void()>& setUpWindow) {
 // Data exchange
 
 int CDropDlg::PullFromControls() {
-    settings_.m_sWhere = controls_->GetText(ctl::kWhere);
-    settings_.m_sFileNameFormat = controls_->GetText(ctl::kFormat);
-    settings_.m_nMode = PullRadio(ctl::kMove, ctl::kCopy);
-    settings_.m_bChangeLog = controls_->IsChecked(ctl::kChangeLog) ? 1 : 0;
-    settings_.m_bErrorLog = controls_->IsChecked(ctl::kErrorLog) ? 1 : 0;
-    settings_.m_bFileDontMove = controls_->IsChecked(ctl::kFileDontMove) ? 1 : 0;
+    settings_.m_sWhere = controls_->GetText(IDC_WHERE);
+    settings_.m_sFileNameFormat = controls_->GetText(IDC_FORMAT);
+    settings_.m_nMode = PullRadio(IDC_MOVE, IDC_COPY);
+    settings_.m_bChangeLog = controls_->IsChecked(IDC_CHANGELOG) ? 1 : 0;
+    settings_.m_bErrorLog = controls_->IsChecked(IDC_ERRORLOG) ? 1 : 0;
+    settings_.m_bFileDontMove = controls_->IsChecked(IDC_FILEDONTMOVE) ? 1 : 0;
     // A bad size stops here: the settings after it keep their values.
-    if (!PullInteger(ctl::kKBytes, settings_.m_nKBytes)) return 0;
-    settings_.m_nDontMoveMode = PullRadio(ctl::kDelete, ctl::kDontMove);
-    settings_.m_bDeleteDerectory = controls_->IsChecked(ctl::kDeleteDirectory) ? 1 : 0;
+    if (!PullInteger(IDC_KBYTES, settings_.m_nKBytes)) return 0;
+    settings_.m_nDontMoveMode = PullRadio(IDC_DELETE, IDC_DONTMOVE);
+    settings_.m_bDeleteDerectory = controls_->IsChecked(IDC_DELETEDIRECTORY) ? 1 : 0;
     return 1;
 }
 
 void CDropDlg::PushToControls() {
-    PushText(ctl::kWhere, settings_.m_sWhere);
-    PushText(ctl::kFormat, settings_.m_sFileNameFormat);
-    PushRadio(ctl::kMove, ctl::kCopy, settings_.m_nMode);
-    PushCheck(ctl::kChangeLog, settings_.m_bChangeLog);
-    PushCheck(ctl::kErrorLog, settings_.m_bErrorLog);
-    PushCheck(ctl::kFileDontMove, settings_.m_bFileDontMove);
-    PushText(ctl::kKBytes, std::to_string(settings_.m_nKBytes));
-    PushRadio(ctl::kDelete, ctl::kDontMove, settings_.m_nDontMoveMode);
-    PushCheck(ctl::kDeleteDirectory, settings_.m_bDeleteDerectory);
+    PushText(IDC_WHERE, settings_.m_sWhere);
+    PushText(IDC_FORMAT, settings_.m_sFileNameFormat);
+    PushRadio(IDC_MOVE, IDC_COPY, settings_.m_nMode);
+    PushCheck(IDC_CHANGELOG, settings_.m_bChangeLog);
+    PushCheck(IDC_ERRORLOG, settings_.m_bErrorLog);
+    PushCheck(IDC_FILEDONTMOVE, settings_.m_bFileDontMove);
+    PushText(IDC_KBYTES, std::to_string(settings_.m_nKBytes));
+    PushRadio(IDC_DELETE, IDC_DONTMOVE, settings_.m_nDontMoveMode);
+    PushCheck(IDC_DELETEDIRECTORY, settings_.m_bDeleteDerectory);
 }
 
 // An unchanged text is left alone so that the field keeps its caret and selection.
@@ -165,26 +178,24 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
 }
 
 void CDropDlg::OnCommand(int id) {
+    for (const FormatButton& button : kFormatButtons) {
+        if (button.id == id) {
+            AppendToFormat(button.piece);
+            return;
+        }
+    }
     switch (id) {
-    case ctl::kBrowse: BrowseForDestination(); break;
-    case ctl::kTitle: AppendToFormat(Cp932(u8"[ファイルタイトル]")); break;
-    case ctl::kExtension: AppendToFormat(Cp932(u8".[拡張子]")); break;
-    case ctl::kDate: AppendToFormat(Cp932(u8"[現在の日付]")); break;
-    case ctl::kRandom: AppendToFormat(Cp932(u8"[乱数]")); break;
-    case ctl::kSerial: AppendToFormat(Cp932(u8"[連番]")); break;
-    case ctl::kUnderbar: AppendToFormat("_"); break;
-    case ctl::kHyphen: AppendToFormat("-"); break;
-    case ctl::kSpace: AppendToFormat(" "); break;
-    case ctl::kClear:
+    case IDC_BROWSE: BrowseForDestination(); break;
+    case IDC_CLEAR:
         // Refreshes every control from the members, without reading them first.
         settings_.m_sFileNameFormat.clear();
         PushToControls();
         break;
-    case ctl::kDeleteDirectory: break;  // the box toggles itself
-    case ctl::kClose:
-        if (PullFromControls() == 1) controls_->EndDialog(ctl::kClose);
+    case IDC_DELETEDIRECTORY: break;  // the box toggles itself
+    case IDC_CLOSE:
+        if (PullFromControls() == 1) controls_->EndDialog(IDC_CLOSE);
         break;
-    case ctl::kCancel: controls_->EndDialog(ctl::kCancel); break;
+    case IDC_CANCEL: controls_->EndDialog(IDC_CANCEL); break;
     default: break;
     }
 }
@@ -204,14 +215,14 @@ void CDropDlg::BrowseForDestination() {
 
 // Tokens always go to the end of the format, never to the caret.  The pull's
 // result is ignored: after a bad size the token is appended all the same.
-void CDropDlg::AppendToFormat(const ByteString& token) {
+void CDropDlg::AppendToFormat(FormatPiece piece) {
     PullFromControls();
-    settings_.m_sFileNameFormat += token;
+    settings_.m_sFileNameFormat += FormatPieceText(piece);
     PushToControls();
 }
 
 bool CDropDlg::OnSysCommand(unsigned id) {
-    if ((id & ~0xFu) != static_cast<unsigned>(ctl::kAboutCommand)) return false;  // low four bits cleared
+    if ((id & ~0xFu) != static_cast<unsigned>(IDM_ABOUTBOX)) return false;  // low four bits cleared
     controls_->RunAboutBox();
     return true;
 }

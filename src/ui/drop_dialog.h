@@ -10,41 +10,11 @@
 #include "batch/batch_run.h"
 #include "batch/batch_state.h"
 #include "fs/file_error.h"
+#include "naming/format_pieces.h"
 #include "naming/name_engine.h"
 #include "settings/drop_settings.h"
+#include "ui/control_ids.h"
 #include "ui/dialog_controls.h"
-
-// Control IDs of the main dialog (template 102) and the About box (template 100).
-namespace ctl {
-constexpr int kMainTemplate = 102;
-constexpr int kAboutTemplate = 100;
-constexpr int kAboutMenuString = 101;
-constexpr int kAppIcon = 128;
-constexpr int kAboutCommand = 16;  // system-menu command of the About item
-constexpr int kClose = 1;          // IDOK: "閉じる(&C)"
-constexpr int kCancel = 2;         // IDCANCEL: Esc and the close box
-constexpr int kWhere = 1000;
-constexpr int kBrowse = 1001;
-constexpr int kDate = 1008;
-constexpr int kTitle = 1009;
-constexpr int kExtension = 1010;
-constexpr int kFormat = 1011;
-constexpr int kUnderbar = 1012;
-constexpr int kMove = 1013;
-constexpr int kCopy = 1014;
-constexpr int kClear = 1015;
-constexpr int kChangeLog = 1016;
-constexpr int kErrorLog = 1017;
-constexpr int kHyphen = 1018;
-constexpr int kSpace = 1019;
-constexpr int kRandom = 1020;
-constexpr int kSerial = 1021;
-constexpr int kFileDontMove = 1022;
-constexpr int kDelete = 1023;
-constexpr int kDontMove = 1024;
-constexpr int kKBytes = 1025;
-constexpr int kDeleteDirectory = 1026;
-}  // namespace ctl
 
 class CDropDlg : public BatchHost {
 public:
@@ -106,7 +76,7 @@ private:
     bool PullInteger(int id, int32_t& value);
 
     void BrowseForDestination();
-    void AppendToFormat(const ByteString& token);
+    void AppendToFormat(FormatPiece piece);
 
     // The framework's own boxes: the program's name as caption, an OK button.
     void ShowFrameworkMessage(const ByteString& text, MessageIcon icon);

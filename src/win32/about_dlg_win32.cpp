@@ -37,7 +37,7 @@ void CentreOverOwner(HWND window, HWND owner) {
 }
 
 void CAboutDlg::Run(HINSTANCE instance, HWND owner) {
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(ctl::kAboutTemplate), owner, &CAboutDlg::Procedure, 0);
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_ABOUTBOX), owner, &CAboutDlg::Procedure, 0);
 }
 
 INT_PTR CALLBACK CAboutDlg::Procedure(HWND box, UINT message, WPARAM wParam, LPARAM) {
@@ -53,7 +53,7 @@ INT_PTR CALLBACK CAboutDlg::Procedure(HWND box, UINT message, WPARAM wParam, LPA
         }
         return FALSE;
     case WM_HELP:
-        ShowHelpFor(box, ctl::kAboutTemplate);
+        ShowHelpFor(box, IDD_ABOUTBOX);
         return TRUE;
     default:
         return FALSE;

@@ -89,7 +89,7 @@ public:
     DropDialogWindow(HINSTANCE instance, CDropDlg& dlg) : instance_(instance), dlg_(dlg) {}
 
     INT_PTR Run() {
-        return DialogBoxParamW(instance_, MAKEINTRESOURCEW(ctl::kMainTemplate), nullptr, &Procedure,
+        return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, &Procedure,
                                reinterpret_cast<LPARAM>(this));
     }
 
@@ -171,7 +171,7 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam) {
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(icon_);
     case WM_HELP:
-        ShowHelpFor(window_, ctl::kMainTemplate);
+        ShowHelpFor(window_, IDD_MAIN);
         return TRUE;
     case WM_DESTROY:
         dlg_.OnDestroy();
@@ -194,7 +194,7 @@ void DropDialogWindow::OnInitDialog() {
 
 void DropDialogWindow::SetIcons() {
     const auto load = [this](int widthMetric, int heightMetric) {
-        return static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(ctl::kAppIcon), IMAGE_ICON,
+        return static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                              GetSystemMetrics(widthMetric), GetSystemMetrics(heightMetric),
                                              LR_SHARED));
     };
@@ -207,11 +207,11 @@ void DropDialogWindow::AddAboutItemToSystemMenu() {
     const HMENU menu = GetSystemMenu(window_, FALSE);
     if (!menu) return;
     const wchar_t* text = nullptr;
-    const int length = LoadStringW(instance_, ctl::kAboutMenuString, reinterpret_cast<LPWSTR>(&text), 0);
+    const int length = LoadStringW(instance_, IDS_ABOUTBOX, reinterpret_cast<LPWSTR>(&text), 0);
     if (length <= 0) return;
     const std::wstring item(text, static_cast<size_t>(length));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, ctl::kAboutCommand, item.c_str());
+    AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, item.c_str());
 }
 
 // Draws the icon centred in the client area while the window is minimized;

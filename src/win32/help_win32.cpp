@@ -1,6 +1,6 @@
 #include "win32/help_win32.h"
 
-#include "text/text_win32.h"
+#include "fs/fs_win32.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fs/fs.h"
+#include "text/encoding.h"
 #include "support/fs_helpers.h"
 #include "support/test_support.h"
 

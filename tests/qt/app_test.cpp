@@ -65,7 +65,7 @@ TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
     WriteSettings("m_sWhere=/kept/\r\n");
     Open();
     const std::string settingsBefore = testing_support::ReadBytes(folder().Join("Morvandel.sav"));
-    TypeInto(Control(ctl::kFormat), QStringLiteral("edited"));
+    TypeInto(Control(IDC_FORMAT), QStringLiteral("edited"));
     QStringList items;
     QString aboutTitle;
     WhenShown<QMenu>([&](QMenu& menu) {
@@ -76,7 +76,7 @@ TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
     WhenShown<CAboutDlg>([&](CAboutDlg& about) {
         aboutTitle = about.windowTitle();
         EXPECT_TRUE(about.isModal());
-        QTest::keyClick(about.Control(ctl::kClose), Qt::Key_Return);
+        QTest::keyClick(about.Control(IDC_CLOSE), Qt::Key_Return);
     });
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), window().mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&window(), &rightClick);
@@ -84,8 +84,8 @@ TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
     EXPECT_EQ(items, QStringList{Q(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)...")});
     EXPECT_EQ(aboutTitle, Q(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
     EXPECT_TRUE(window().isVisible());
-    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QStringLiteral("edited"));
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/kept/"));
+    EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QStringLiteral("edited"));
+    EXPECT_EQ(TextOf(Control(IDC_WHERE)), QStringLiteral("/kept/"));
     EXPECT_EQ(testing_support::ReadBytes(folder().Join("Morvandel.sav")), settingsBefore);
 }
 
@@ -102,7 +102,7 @@ TEST_F(AppTest, HelpOpensTheInstalledUserGuide) {
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
     Open(guide);
     BoxAnswerer answerer({});
-    QTest::keyClick(Control(ctl::kWhere), Qt::Key_F1);
+    QTest::keyClick(Control(IDC_WHERE), Qt::Key_F1);
     QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
     EXPECT_EQ(recorder.opened, QList<QUrl>{QUrl::fromLocalFile(guide)});
     EXPECT_TRUE(answerer.seen.empty());
@@ -112,7 +112,7 @@ TEST_F(AppTest, HelpWithoutAGuideSaysItCouldNotStart) {
     EXPECT_EQ(FindUserGuide(QtText(folder().Path())), QString());
     Open(QString());
     BoxAnswerer answerer({QStringLiteral("OK")});
-    QTest::keyClick(Control(ctl::kClose), Qt::Key_F1);
+    QTest::keyClick(Control(IDC_CLOSE), Qt::Key_F1);
     ASSERT_EQ(answerer.seen.size(), 1u);
     EXPECT_EQ(answerer.seen[0].text, Q(u8"ﾍﾙﾌﾟの起動に失敗しました。"));
     EXPECT_EQ(answerer.seen[0].caption, QtText(CDropDlg::ProgramName()));
@@ -135,13 +135,13 @@ TEST_F(AppTest, TheFolderChooserLeavesTheWindowUsableAndSetsTheDestination) {
         EXPECT_EQ(chooser.parentWidget(), nullptr);
         // The main window still takes clicks meanwhile.
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-        Click(Control(ctl::kClear));
-        EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString());
+        Click(Control(IDC_CLEAR));
+        EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QString());
         ChooseFolder(chooser, chosen);
     });
-    Click(Control(ctl::kBrowse));
+    Click(Control(IDC_BROWSE));
     EXPECT_TRUE(seen);
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), chosen + u'/');
+    EXPECT_EQ(TextOf(Control(IDC_WHERE)), chosen + u'/');
     EXPECT_EQ(dlg().settings().m_sWhere, folder().Join(B(u8"格納")) + "/");
 }
 
@@ -156,7 +156,7 @@ TEST_F(AppTest, TheChoosersOwnButtonsAreInJapanese) {
         for (const QPushButton* button : chooser.findChildren<QPushButton*>()) buttons << button->text();
         chooser.reject();
     });
-    Click(Control(ctl::kBrowse));
+    Click(Control(IDC_BROWSE));
     EXPECT_TRUE(buttons.contains(Q(u8"キャンセル"))) << buttons.join(u',').toStdString();
 }
 
@@ -169,19 +169,19 @@ TEST_F(AppTest, TheChooserKeepsTheDestinationWhenCancelledOrGivenAFolderWithoutA
     std::filesystem::create_directory(foreign);
     for (const bool cancel : {true, false}) {
         SCOPED_TRACE(cancel ? "cancelled" : "foreign name");
-        TypeInto(Control(ctl::kWhere), QStringLiteral("/typed/"));
+        TypeInto(Control(IDC_WHERE), QStringLiteral("/typed/"));
         BoxAnswerer answerer(cancel ? QStringList() : QStringList{QStringLiteral("OK")});
         WhenShown<QFileDialog>([&](QFileDialog& chooser) {
             if (cancel) chooser.reject();
             else ChooseFolder(chooser, QString::fromStdU16String(foreign.u16string()));
         });
-        Click(Control(ctl::kBrowse));
+        Click(Control(IDC_BROWSE));
         ASSERT_EQ(answerer.seen.size(), cancel ? 0u : 1u);
         if (!cancel) {
             EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
         }
         EXPECT_EQ(dlg().settings().m_sWhere, "/old/");
-        EXPECT_EQ(TextOf(Control(ctl::kWhere)), QStringLiteral("/old/"));
+        EXPECT_EQ(TextOf(Control(IDC_WHERE)), QStringLiteral("/old/"));
     }
 }
 
@@ -191,9 +191,9 @@ TEST_F(AppTest, ClosingTheWindowWhileTheChooserIsOpenClosesBothAndSaves) {
     QPointer<QFileDialog> open;
     WhenShown<QFileDialog>([&](QFileDialog& chooser) {
         open = &chooser;
-        QTest::keyClick(Control(ctl::kWhere), Qt::Key_Escape);
+        QTest::keyClick(Control(IDC_WHERE), Qt::Key_Escape);
     });
-    Click(Control(ctl::kBrowse));
+    Click(Control(IDC_BROWSE));
     EXPECT_TRUE(open.isNull()) << "the chooser is gone";
     EXPECT_FALSE(window().isVisible());
     EXPECT_EQ(SavedSettings().m_sWhere, "/old/");

@@ -101,7 +101,7 @@ TEST_F(DropTest, FilesDroppedOnAFieldStartABatchAndLeaveTheFieldAloneAndNoLeaves
     BoxAnswerer answerer({Q(u8"いいえ(&N)"), Q(u8"いいえ(&N)"), Q(u8"いいえ(&N)")});
     std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
     data->setText(QtText(Source("alpha.txt")));
-    for (int field : {ctl::kWhere, ctl::kFormat, ctl::kKBytes}) {
+    for (int field : {IDC_WHERE, IDC_FORMAT, IDC_KBYTES}) {
         const QString before = TextOf(Control(field));
         EXPECT_EQ(Drops(*Control(field), *data), Qt::CopyAction) << field;
         EXPECT_TRUE(window().BatchRunning()) << "the batch runs once the drop has been released";
@@ -201,7 +201,7 @@ TEST_F(DropTest, AfterABatchTheCloseBoxSavesTheDestinationWithTheSeparatorTheBat
     Drops(window(), *data);
     ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
     EXPECT_EQ(NamesIn(Dest()), std::vector<ByteString>{"alpha.txt"});
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), QtText(Dest())) << "the field keeps its text";
+    EXPECT_EQ(TextOf(Control(IDC_WHERE)), QtText(Dest())) << "the field keeps its text";
     window().close();
     EXPECT_EQ(SavedSettings().m_sWhere, Dest() + kPathSeparator);
 }

@@ -22,19 +22,19 @@ TEST_F(FieldsTest, SettingsFillTheControlsAndTheCloseButtonSavesWhatWasTypedAndC
                   "\r\nm_nMode=1\r\nm_bChangeLog=1\r\nm_bErrorLog=0\r\nm_bFileDontMove=1\r\n"
                   "m_nKBytes=-25\r\nm_nDontMoveMode=1\r\nm_bDeleteDerectory=1\r\n");
     Open();
-    EXPECT_EQ(TextOf(Control(ctl::kWhere)), Q(u8"/tmp/格納先/"));
-    EXPECT_EQ(TextOf(Control(ctl::kFormat)), Q(u8"[連番]_表"));
-    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("-25"));
+    EXPECT_EQ(TextOf(Control(IDC_WHERE)), Q(u8"/tmp/格納先/"));
+    EXPECT_EQ(TextOf(Control(IDC_FORMAT)), Q(u8"[連番]_表"));
+    EXPECT_EQ(TextOf(Control(IDC_KBYTES)), QStringLiteral("-25"));
     EXPECT_EQ(CheckStates(window()), "01101011");
 
-    TypeInto(Control(ctl::kWhere), Q(u8"/srv/写真/"));
-    TypeInto(Control(ctl::kFormat), Q(u8"x[連番]"));
-    TypeInto(Control(ctl::kKBytes), QStringLiteral("250"));
-    for (int id : {ctl::kMove, ctl::kChangeLog, ctl::kErrorLog, ctl::kFileDontMove, ctl::kDelete,
-                   ctl::kDeleteDirectory}) {
+    TypeInto(Control(IDC_WHERE), Q(u8"/srv/写真/"));
+    TypeInto(Control(IDC_FORMAT), Q(u8"x[連番]"));
+    TypeInto(Control(IDC_KBYTES), QStringLiteral("250"));
+    for (int id : {IDC_MOVE, IDC_CHANGELOG, IDC_ERRORLOG, IDC_FILEDONTMOVE, IDC_DELETE,
+                   IDC_DELETEDIRECTORY}) {
         Click(Control(id));
     }
-    Click(Control(ctl::kClose));
+    Click(Control(IDC_CLOSE));
 
     EXPECT_FALSE(window().isVisible());
     const DropSettings saved = SavedSettings();
@@ -51,16 +51,16 @@ TEST_F(FieldsTest, SettingsFillTheControlsAndTheCloseButtonSavesWhatWasTypedAndC
 
 TEST_F(FieldsTest, EnterInAFieldPressesTheCloseButtonButEnterOnAnotherButtonPressesThatOne) {
     Open();
-    TypeInto(Control(ctl::kFormat), QStringLiteral("a"));
-    Control(ctl::kUnderbar)->setFocus();
-    QTest::keyClick(Control(ctl::kUnderbar), Qt::Key_Return);
-    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QStringLiteral("a_"));
+    TypeInto(Control(IDC_FORMAT), QStringLiteral("a"));
+    Control(IDC_UNDERBAR)->setFocus();
+    QTest::keyClick(Control(IDC_UNDERBAR), Qt::Key_Return);
+    EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QStringLiteral("a_"));
     EXPECT_TRUE(window().isVisible());
 
-    TypeInto(Control(ctl::kWhere), QStringLiteral("/dest/"));
-    QTest::keyClick(Control(ctl::kWhere), Qt::Key_Return);
+    TypeInto(Control(IDC_WHERE), QStringLiteral("/dest/"));
+    QTest::keyClick(Control(IDC_WHERE), Qt::Key_Return);
     EXPECT_FALSE(window().isVisible());
-    EXPECT_EQ(window().result(), ctl::kClose);
+    EXPECT_EQ(window().result(), IDC_CLOSE);
     EXPECT_EQ(SavedSettings().m_sWhere, "/dest/");
 }
 
@@ -71,17 +71,17 @@ TEST_F(FieldsTest, EscapeAndTheCloseBoxCloseWithoutPullingSoEditsAreLostAndTheMo
         Destroy();
         WriteSettings("m_sWhere=/old/\r\nm_nMode=0\r\n");
         Open();
-        ASSERT_TRUE(CheckedOf(Control(ctl::kMove)));
-        TypeInto(Control(ctl::kWhere), QStringLiteral("/typed/"));
-        Click(Control(ctl::kChangeLog));
+        ASSERT_TRUE(CheckedOf(Control(IDC_MOVE)));
+        TypeInto(Control(IDC_WHERE), QStringLiteral("/typed/"));
+        Click(Control(IDC_CHANGELOG));
         if (closeBox) {
             EXPECT_TRUE(window().close());
         } else {
-            QTest::keyClick(Control(ctl::kWhere), Qt::Key_Escape);
+            QTest::keyClick(Control(IDC_WHERE), Qt::Key_Escape);
         }
 
         EXPECT_FALSE(window().isVisible());
-        EXPECT_EQ(window().result(), ctl::kCancel);
+        EXPECT_EQ(window().result(), IDC_CANCEL);
         const DropSettings saved = SavedSettings();
         EXPECT_EQ(saved.m_sWhere, "/old/");
         EXPECT_EQ(saved.m_bChangeLog, 0);
@@ -91,9 +91,9 @@ TEST_F(FieldsTest, EscapeAndTheCloseBoxCloseWithoutPullingSoEditsAreLostAndTheMo
 
 TEST_F(FieldsTest, CloseButtonWithABadSizeSaysSoAndStaysOpen) {
     Open();
-    PasteInto(Control(ctl::kKBytes), QStringLiteral("12kB"));
+    PasteInto(Control(IDC_KBYTES), QStringLiteral("12kB"));
     BoxAnswerer answerer({QStringLiteral("OK")});
-    Click(Control(ctl::kClose));
+    Click(Control(IDC_CLOSE));
 
     ASSERT_EQ(answerer.seen.size(), 1u);
     EXPECT_EQ(answerer.seen[0].text, Q(u8"整数を入力してください。"));
@@ -102,20 +102,20 @@ TEST_F(FieldsTest, CloseButtonWithABadSizeSaysSoAndStaysOpen) {
     EXPECT_EQ(answerer.seen[0].buttons, QStringList{QStringLiteral("OK")});
     EXPECT_TRUE(window().isVisible());
     EXPECT_FALSE(SettingsFileExists());
-    EXPECT_EQ(window().focusWidget(), Control(ctl::kKBytes)) << "the field gets the focus back";
-    EXPECT_EQ(qobject_cast<QLineEdit*>(Control(ctl::kKBytes))->selectedText(), QStringLiteral("12kB"));
+    EXPECT_EQ(window().focusWidget(), Control(IDC_KBYTES)) << "the field gets the focus back";
+    EXPECT_EQ(qobject_cast<QLineEdit*>(Control(IDC_KBYTES))->selectedText(), QStringLiteral("12kB"));
 }
 
 TEST_F(FieldsTest, SizeFieldTakesOnlyDigitsFromTheKeyboard) {
     Open();
-    TypeInto(Control(ctl::kKBytes), QStringLiteral("1a2-3 .4"));
-    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("1234"));
-    TypeInto(Control(ctl::kKBytes), Q(u8"５6"));  // full-width digits from the input method too
-    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral("6"));
+    TypeInto(Control(IDC_KBYTES), QStringLiteral("1a2-3 .4"));
+    EXPECT_EQ(TextOf(Control(IDC_KBYTES)), QStringLiteral("1234"));
+    TypeInto(Control(IDC_KBYTES), Q(u8"５6"));  // full-width digits from the input method too
+    EXPECT_EQ(TextOf(Control(IDC_KBYTES)), QStringLiteral("6"));
     // Pasted text is not filtered; reading the field judges it.
-    PasteInto(Control(ctl::kKBytes), QStringLiteral(" -7"));
-    EXPECT_EQ(TextOf(Control(ctl::kKBytes)), QStringLiteral(" -7"));
-    Click(Control(ctl::kClose));
+    PasteInto(Control(IDC_KBYTES), QStringLiteral(" -7"));
+    EXPECT_EQ(TextOf(Control(IDC_KBYTES)), QStringLiteral(" -7"));
+    Click(Control(IDC_CLOSE));
     EXPECT_EQ(SavedSettings().m_nKBytes, -7);
 }
 
@@ -124,11 +124,11 @@ TEST_F(FieldsTest, FormatButtonsAppendTheirTokensAtTheEndNotAtTheCaret) {
     Open();
     // Every push button is wired alike; each token is checked by the dialog's own test.
     const std::vector<std::pair<int, const char8_t*>> buttons = {
-        {ctl::kExtension, u8".[拡張子]"}, {ctl::kUnderbar, u8"_"}, {ctl::kSerial, u8"[連番]"}};
+        {IDC_EXTENSION, u8".[拡張子]"}, {IDC_UNDERBAR, u8"_"}, {IDC_SERIAL, u8"[連番]"}};
     QString expected = QStringLiteral("ab");
-    TypeInto(Control(ctl::kFormat), expected);
+    TypeInto(Control(IDC_FORMAT), expected);
     for (const auto& [id, token] : buttons) {
-        auto* format = qobject_cast<QLineEdit*>(Control(ctl::kFormat));
+        auto* format = qobject_cast<QLineEdit*>(Control(IDC_FORMAT));
         format->setCursorPosition(1);
         Click(Control(id));
         expected += Q(token);
@@ -141,11 +141,11 @@ TEST_F(FieldsTest, APushKeepsTheCaretOfAnUnchangedFieldUnlessItsTextIsLong) {
     const ByteString longWhere = "/" + std::string(255, 'w') + "/";  // 257 bytes: always set
     WriteSettings("m_sWhere=" + longWhere + "\r\nm_sFileNameFormat=" + B(u8"[連番]") + "\r\n");
     Open();
-    auto* where = qobject_cast<QLineEdit*>(Control(ctl::kWhere));
-    auto* format = qobject_cast<QLineEdit*>(Control(ctl::kFormat));
+    auto* where = qobject_cast<QLineEdit*>(Control(IDC_WHERE));
+    auto* format = qobject_cast<QLineEdit*>(Control(IDC_FORMAT));
     where->setCursorPosition(3);
     format->setCursorPosition(1);
-    Click(Control(ctl::kHyphen));  // pulls, appends "-" to the format, pushes
+    Click(Control(IDC_HYPHEN));  // pulls, appends "-" to the format, pushes
     EXPECT_EQ(format->text(), Q(u8"[連番]-"));
     EXPECT_EQ(where->text(), QtText(longWhere));
     EXPECT_EQ(where->cursorPosition(), where->text().size()) << "a long text is set again";
@@ -153,21 +153,21 @@ TEST_F(FieldsTest, APushKeepsTheCaretOfAnUnchangedFieldUnlessItsTextIsLong) {
     Destroy();
     WriteSettings("m_sWhere=/short/\r\n");
     Open();
-    where = qobject_cast<QLineEdit*>(Control(ctl::kWhere));
+    where = qobject_cast<QLineEdit*>(Control(IDC_WHERE));
     where->setCursorPosition(3);
-    Click(Control(ctl::kHyphen));
+    Click(Control(IDC_HYPHEN));
     EXPECT_EQ(where->cursorPosition(), 3) << "an unchanged short text is left alone";
 }
 
 TEST_F(FieldsTest, CharactersWithoutAShiftJisFormReachTheSettingsAsQuestionMarks) {
     Open();
-    TypeInto(Control(ctl::kFormat), Q(u8"a€b😀c"));
-    Click(Control(ctl::kClose));
+    TypeInto(Control(IDC_FORMAT), Q(u8"a€b😀c"));
+    Click(Control(IDC_CLOSE));
     EXPECT_EQ(SavedSettings().m_sFileNameFormat, "a?b?c");
 }
 
 TEST_F(FieldsTest, BytesThatFormNoCharacterAreShownAsReplacementsNotDropped) {
     WriteSettings(std::string("m_sFileNameFormat=a\x81\x20") + B(u8"表") + "\r\n");
     Open();
-    EXPECT_EQ(TextOf(Control(ctl::kFormat)), QString(u8"a\uFFFD ") + Q(u8"表"));
+    EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QString(u8"a\uFFFD ") + Q(u8"表"));
 }

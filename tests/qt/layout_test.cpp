@@ -119,7 +119,7 @@ TEST_F(LayoutTest, EveryTextFitsItsBoxInTheChosenFont) {
 
 TEST_F(LayoutTest, TabVisitsExactlyTheTabStopsInTemplateOrder) {
     DropWindow& window = Open();
-    EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kClose)) << "focus starts on the first tab stop";
+    EXPECT_EQ(QApplication::focusWidget(), Control(IDC_CLOSE)) << "focus starts on the first tab stop";
 
     const std::vector<int> tabStops = {1,    1000, 1001, 1008, 1009, 1010, 1011, 1012, 1015,
                                        1016, 1017, 1018, 1019, 1020, 1021, 1022, 1025, 1026};
@@ -133,20 +133,20 @@ TEST_F(LayoutTest, TabVisitsExactlyTheTabStopsInTemplateOrder) {
         QTest::keyClick(focus, Qt::Key_Tab);
     }
     EXPECT_EQ(visited, tabStops);
-    EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kClose)) << "and wraps around";
+    EXPECT_EQ(QApplication::focusWidget(), Control(IDC_CLOSE)) << "and wraps around";
 
-    for (int radio : {ctl::kMove, ctl::kCopy, ctl::kDelete, ctl::kDontMove})
+    for (int radio : {IDC_MOVE, IDC_COPY, IDC_DELETE, IDC_DONTMOVE})
         EXPECT_FALSE(Control(radio)->focusPolicy() & Qt::TabFocus) << radio;
 }
 
 TEST_F(LayoutTest, RadioButtonsFormTwoGroupsThatCanShowNoneSelected) {
     WriteSettings("m_nMode=7\r\nm_nDontMoveMode=1\r\n");
     Open();
-    auto* move = qobject_cast<QAbstractButton*>(Control(ctl::kMove));
-    auto* del = qobject_cast<QAbstractButton*>(Control(ctl::kDelete));
+    auto* move = qobject_cast<QAbstractButton*>(Control(IDC_MOVE));
+    auto* del = qobject_cast<QAbstractButton*>(Control(IDC_DELETE));
     ASSERT_NE(move->group(), nullptr);
-    EXPECT_EQ(move->group(), qobject_cast<QAbstractButton*>(Control(ctl::kCopy))->group());
-    EXPECT_EQ(del->group(), qobject_cast<QAbstractButton*>(Control(ctl::kDontMove))->group());
+    EXPECT_EQ(move->group(), qobject_cast<QAbstractButton*>(Control(IDC_COPY))->group());
+    EXPECT_EQ(del->group(), qobject_cast<QAbstractButton*>(Control(IDC_DONTMOVE))->group());
     EXPECT_NE(move->group(), del->group());
     EXPECT_TRUE(move->group()->exclusive());
 
@@ -154,21 +154,21 @@ TEST_F(LayoutTest, RadioButtonsFormTwoGroupsThatCanShowNoneSelected) {
     EXPECT_EQ(CheckStates(window()), "00000010");
 
     // Choosing one in a group leaves the other group alone.
-    Click(Control(ctl::kMove));
-    Click(Control(ctl::kDelete));
+    Click(Control(IDC_MOVE));
+    Click(Control(IDC_DELETE));
     EXPECT_EQ(CheckStates(window()), "10000100");
 
     // Arrow keys move the choice within a group, never into the other one.
-    Control(ctl::kMove)->setFocus();
-    QTest::keyClick(Control(ctl::kMove), Qt::Key_Down);
-    EXPECT_EQ(QApplication::focusWidget(), Control(ctl::kCopy));
-    QTest::keyClick(Control(ctl::kCopy), Qt::Key_Down);
+    Control(IDC_MOVE)->setFocus();
+    QTest::keyClick(Control(IDC_MOVE), Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), Control(IDC_COPY));
+    QTest::keyClick(Control(IDC_COPY), Qt::Key_Down);
     EXPECT_EQ(CheckStates(window()), "01000100");
-    Click(Control(ctl::kMove));
+    Click(Control(IDC_MOVE));
 
     // A push of a value that is no index clears a group that shows a choice.
     dlg().settings().m_nDontMoveMode = -1;
-    Click(Control(ctl::kClear));
+    Click(Control(IDC_CLEAR));
     EXPECT_EQ(CheckStates(window()), "01000000") << "m_nMode is the 1 that initialization set";
     EXPECT_TRUE(del->group()->exclusive()) << "and the group stays exclusive";
 }
@@ -178,7 +178,7 @@ TEST_F(LayoutTest, ClicksReachControlsUnderGroupBoxes) {
     // "変換" lies inside the group box "ログを取る", which was created before it,
     // and "移動・コピーしない" inside "その他", created before it too; the
     // checks go through the real hit test of the window.
-    for (int id : {ctl::kChangeLog, ctl::kDontMove, ctl::kDeleteDirectory}) {
+    for (int id : {IDC_CHANGELOG, IDC_DONTMOVE, IDC_DELETEDIRECTORY}) {
         QWidget* control = Control(id);
         const QPoint centre = control->geometry().center();
         EXPECT_EQ(window().childAt(centre), control) << id;
@@ -191,7 +191,7 @@ TEST_F(LayoutTest, AboutBoxIsLaidOutFromItsTable) {
     const DialogBaseUnits units = BaseUnitsOf(about.font());
     EXPECT_EQ(about.windowTitle(), Q(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
     EXPECT_EQ(about.size(), QSize(MulDiv(235, units.width, 4), MulDiv(55, units.height, 8)));
-    auto* ok = qobject_cast<QPushButton*>(about.Control(ctl::kClose));
+    auto* ok = qobject_cast<QPushButton*>(about.Control(IDC_CLOSE));
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(ok->text(), QStringLiteral("OK"));
     EXPECT_TRUE(ok->isDefault());

@@ -88,8 +88,8 @@ bool CheckedOf(QWidget* control) { return qobject_cast<QAbstractButton*>(control
 
 std::string CheckStates(DropWindow& window) {
     std::string states;
-    for (int id : {ctl::kMove, ctl::kCopy, ctl::kChangeLog, ctl::kErrorLog, ctl::kFileDontMove, ctl::kDelete,
-                   ctl::kDontMove, ctl::kDeleteDirectory}) {
+    for (int id : {IDC_MOVE, IDC_COPY, IDC_CHANGELOG, IDC_ERRORLOG, IDC_FILEDONTMOVE, IDC_DELETE,
+                   IDC_DONTMOVE, IDC_DELETEDIRECTORY}) {
         states += CheckedOf(window.Control(id)) ? '1' : '0';
     }
     return states;

@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "fs/fs.h"
+#include "fs/fs_testing.h"
+#include "text/encoding.h"
 
 namespace testing_support {
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "fs/fs.h"
+#include "text/encoding.h"
 #include "support/fs_helpers.h"
 #include "support/test_support.h"
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <string>
 
+#include "fs/fs.h"
 #include "naming/name_engine.h"
 #include "support/test_support.h"
 
@@ -44,7 +45,7 @@ protected:
     }
 
     ByteString NameFor(const ByteString& source) {
-        NameContext context{format, serial, random, clock, host};
+        NameContext context{format, serial, random, clock, ToLocalDateTime, host};
         return BuildTargetName(program, source, context);
     }
 
@@ -159,7 +160,7 @@ TEST_F(NameEngine, UnknownCodeShowsAMessageAndDoesNotAdvance) {
     format = "abc";
     ByteString name = "x";
     int32_t position = 1;
-    NameContext context{format, serial, random, clock, host};
+    NameContext context{format, serial, random, clock, ToLocalDateTime, host};
     EXPECT_EQ(0, RunNameCode("Q05", position, "C:\\a.txt", name, context));
     EXPECT_EQ(1, position);
     EXPECT_EQ("x", name);
@@ -174,7 +175,7 @@ TEST_F(NameEngine, UnknownCodeShowsAMessageAndDoesNotAdvance) {
 
 TEST_F(NameEngine, LiteralCodesCopyOnlyFromInsideTheFormat) {
     format = "ab";
-    NameContext context{format, serial, random, clock, host};
+    NameContext context{format, serial, random, clock, ToLocalDateTime, host};
     ByteString name;
     for (int32_t start : {-1, 2, 3, INT32_MIN}) {
         int32_t position = start;

@@ -51,9 +51,9 @@ protected:
     }
 
     void FillControls(const ByteString& where, const ByteString& format, const ByteString& kbytes) {
-        controls.texts[ctl::kWhere] = where;
-        controls.texts[ctl::kFormat] = format;
-        controls.texts[ctl::kKBytes] = kbytes;
+        controls.texts[IDC_WHERE] = where;
+        controls.texts[IDC_FORMAT] = format;
+        controls.texts[IDC_KBYTES] = kbytes;
     }
 
     // The file-error box about a full disk: stop icon, the program's name.
@@ -105,7 +105,7 @@ TEST_F(DropDialogTest, SizeFieldAcceptsSignedDecimalsWithBlanksAndClamps) {
     };
     for (const auto& c : accepted) {
         SCOPED_TRACE("size field \"" + c.text + "\"");
-        controls.texts[ctl::kKBytes] = c.text;
+        controls.texts[IDC_KBYTES] = c.text;
         dlg.settings().m_nKBytes = 12345;
         EXPECT_EQ(dlg.PullFromControls(), 1);
         EXPECT_EQ(dlg.settings().m_nKBytes, c.value);
@@ -123,7 +123,7 @@ TEST_F(DropDialogTest, SizeFieldRefusesAnythingElseWithTheMessage) {
     };
     for (const auto& text : refused) {
         SCOPED_TRACE("size field \"" + text + "\"");
-        controls.texts[ctl::kKBytes] = text;
+        controls.texts[IDC_KBYTES] = text;
         controls.boxes.clear();
         controls.focused.clear();
         dlg.settings().m_nKBytes = 77;
@@ -135,7 +135,7 @@ TEST_F(DropDialogTest, SizeFieldRefusesAnythingElseWithTheMessage) {
         EXPECT_EQ(controls.boxes[0].caption, CDropDlg::ProgramName());
         EXPECT_EQ(controls.boxes[0].buttons, MessageButtons::Ok);
         EXPECT_EQ(controls.boxes[0].icon, MessageIcon::Exclamation);
-        EXPECT_EQ(controls.focused, std::vector<int>{ctl::kKBytes});
+        EXPECT_EQ(controls.focused, std::vector<int>{IDC_KBYTES});
     }
 }
 
@@ -148,7 +148,7 @@ TEST_F(DropDialogTest, FailedPullKeepsTheSettingsAfterTheSizeField) {
     const DropSettings partly{"D", "F", 0, 1, 1, 1, 10, 0, 0};
     EXPECT_EQ(Members(dlg.settings()), Members(partly));
 
-    controls.texts[ctl::kKBytes] = "3";
+    controls.texts[IDC_KBYTES] = "3";
     EXPECT_EQ(dlg.PullFromControls(), 1);
     const DropSettings fully{"D", "F", 0, 1, 1, 1, 3, 1, 1};
     EXPECT_EQ(Members(dlg.settings()), Members(fully));
@@ -163,9 +163,9 @@ TEST_F(DropDialogTest, PushShowsEveryMemberAndRadioGroupsFollowTheirIndex) {
     s = DropSettings{"W", "F", 0, 1, 0, 1, -12, 1, 1};
     dlg.PushToControls();
 
-    EXPECT_EQ(controls.texts[ctl::kWhere], "W");
-    EXPECT_EQ(controls.texts[ctl::kFormat], "F");
-    EXPECT_EQ(controls.texts[ctl::kKBytes], "-12");
+    EXPECT_EQ(controls.texts[IDC_WHERE], "W");
+    EXPECT_EQ(controls.texts[IDC_FORMAT], "F");
+    EXPECT_EQ(controls.texts[IDC_KBYTES], "-12");
     EXPECT_EQ(controls.CheckStates(), "10101011");
 
     // A value that is no index clears the whole group, and reads back as -1.
@@ -186,14 +186,14 @@ TEST_F(DropDialogTest, PushLeavesUnchangedTextsAloneUnlessTheyAreLong) {
     controls.calls.clear();
 
     dlg.PushToControls();
-    EXPECT_EQ(controls.SetTextCount(ctl::kWhere), 0);
-    EXPECT_EQ(controls.SetTextCount(ctl::kKBytes), 0);
-    EXPECT_EQ(controls.SetTextCount(ctl::kFormat), 1);
+    EXPECT_EQ(controls.SetTextCount(IDC_WHERE), 0);
+    EXPECT_EQ(controls.SetTextCount(IDC_KBYTES), 0);
+    EXPECT_EQ(controls.SetTextCount(IDC_FORMAT), 1);
 
-    controls.texts[ctl::kWhere] = "edited";
+    controls.texts[IDC_WHERE] = "edited";
     dlg.PushToControls();
-    EXPECT_EQ(controls.SetTextCount(ctl::kWhere), 1);
-    EXPECT_EQ(controls.texts[ctl::kWhere], ByteString(255, 'a'));
+    EXPECT_EQ(controls.SetTextCount(IDC_WHERE), 1);
+    EXPECT_EQ(controls.texts[IDC_WHERE], ByteString(255, 'a'));
 }
 
 TEST_F(DropDialogTest, InitializationShowsTheLoadedSettingsButSetsTheModeToCopy) {
@@ -205,16 +205,16 @@ TEST_F(DropDialogTest, InitializationShowsTheLoadedSettingsButSetsTheModeToCopy)
     bool pushedBeforeSetUp = false;
     CDropDlg& dlg = Open([&] {
         modeDuringSetUp = dialog->settings().m_nMode;
-        pushedBeforeSetUp = controls.SetTextCount(ctl::kKBytes) == 1;
+        pushedBeforeSetUp = controls.SetTextCount(IDC_KBYTES) == 1;
     });
     EXPECT_EQ(modeDuringSetUp, 0);
     EXPECT_TRUE(pushedBeforeSetUp);
 
     EXPECT_EQ(dlg.settings().m_nMode, 1);
     EXPECT_EQ(controls.CheckStates(), "10010010");  // the radio buttons still show the loaded move
-    EXPECT_EQ(controls.texts[ctl::kWhere], "X");
-    EXPECT_EQ(controls.texts[ctl::kFormat], "Y");
-    EXPECT_EQ(controls.texts[ctl::kKBytes], "25");
+    EXPECT_EQ(controls.texts[IDC_WHERE], "X");
+    EXPECT_EQ(controls.texts[IDC_FORMAT], "Y");
+    EXPECT_EQ(controls.texts[IDC_KBYTES], "25");
     EXPECT_EQ(dlg.state().m_nSuccess, 0);
     EXPECT_EQ(dlg.state().m_nFailure, 0);
 }
@@ -229,13 +229,13 @@ TEST_F(DropDialogTest, OnlyTheCloseButtonSavesWhatTheControlsShow) {
         int command;
         int32_t savedMode;
         ByteString savedWhere;
-    } cases[] = {{ctl::kCancel, 1, "Old"}, {ctl::kClose, 0, "Typed"}};
+    } cases[] = {{IDC_CANCEL, 1, "Old"}, {IDC_CLOSE, 0, "Typed"}};
     for (const auto& c : cases) {
         SCOPED_TRACE("command " + std::to_string(c.command));
         WriteBytes(SettingsPath(), "m_sWhere=Old\r\nm_nMode=0\r\n");
         controls = FakeControls();
         CDropDlg& dlg = Open();
-        controls.texts[ctl::kWhere] = "Typed";
+        controls.texts[IDC_WHERE] = "Typed";
 
         dlg.OnCommand(c.command);
         EXPECT_EQ(controls.endResults, std::vector<int>{c.command});
@@ -249,15 +249,15 @@ TEST_F(DropDialogTest, OnlyTheCloseButtonSavesWhatTheControlsShow) {
 
 TEST_F(DropDialogTest, CloseButtonStaysOpenOnABadSize) {
     CDropDlg& dlg = Open();
-    controls.texts[ctl::kKBytes] = "";
-    dlg.OnCommand(ctl::kClose);
+    controls.texts[IDC_KBYTES] = "";
+    dlg.OnCommand(IDC_CLOSE);
     EXPECT_TRUE(controls.endResults.empty());
     ASSERT_EQ(controls.boxes.size(), 1u);
     EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
 
-    controls.texts[ctl::kKBytes] = "0";
-    dlg.OnCommand(ctl::kClose);
-    EXPECT_EQ(controls.endResults, std::vector<int>{ctl::kClose});
+    controls.texts[IDC_KBYTES] = "0";
+    dlg.OnCommand(IDC_CLOSE);
+    EXPECT_EQ(controls.endResults, std::vector<int>{IDC_CLOSE});
 }
 
 TEST_F(DropDialogTest, FailedSettingsWriteAtDestructionShowsTheFileError) {
@@ -280,22 +280,22 @@ TEST_F(DropDialogTest, FormatButtonsAppendTheirTokenAtTheEnd) {
         int id;
         ByteString token;
     } buttons[] = {
-        {ctl::kTitle, Cp932(u8"[ファイルタイトル]")},
-        {ctl::kExtension, Cp932(u8".[拡張子]")},
-        {ctl::kDate, Cp932(u8"[現在の日付]")},
-        {ctl::kRandom, Cp932(u8"[乱数]")},
-        {ctl::kSerial, Cp932(u8"[連番]")},
-        {ctl::kUnderbar, "_"},
-        {ctl::kHyphen, "-"},
-        {ctl::kSpace, " "},
+        {IDC_TITLE, Cp932(u8"[ファイルタイトル]")},
+        {IDC_EXTENSION, Cp932(u8".[拡張子]")},
+        {IDC_DATE, Cp932(u8"[現在の日付]")},
+        {IDC_RANDOM, Cp932(u8"[乱数]")},
+        {IDC_SERIAL, Cp932(u8"[連番]")},
+        {IDC_UNDERBAR, "_"},
+        {IDC_HYPHEN, "-"},
+        {IDC_SPACE, " "},
     };
     for (const auto& button : buttons) {
         SCOPED_TRACE("button " + std::to_string(button.id));
-        controls.texts[ctl::kFormat] = "typed";
-        controls.texts[ctl::kWhere] = "where typed";
+        controls.texts[IDC_FORMAT] = "typed";
+        controls.texts[IDC_WHERE] = "where typed";
         dlg.OnCommand(button.id);
         EXPECT_EQ(dlg.settings().m_sFileNameFormat, "typed" + button.token);
-        EXPECT_EQ(controls.texts[ctl::kFormat], "typed" + button.token);
+        EXPECT_EQ(controls.texts[IDC_FORMAT], "typed" + button.token);
         EXPECT_EQ(dlg.settings().m_sWhere, "where typed");  // pulled first
     }
     EXPECT_TRUE(controls.boxes.empty());
@@ -303,19 +303,19 @@ TEST_F(DropDialogTest, FormatButtonsAppendTheirTokenAtTheEnd) {
 
 TEST_F(DropDialogTest, FormatButtonOnABadSizeAppendsAndRefillsFromTheLastPull) {
     CDropDlg& dlg = Open();
-    controls.texts[ctl::kKBytes] = "8";
+    controls.texts[IDC_KBYTES] = "8";
     controls.SetCheckStates("10000010");
     ASSERT_EQ(dlg.PullFromControls(), 1);
 
-    controls.texts[ctl::kKBytes] = "oops";
-    controls.texts[ctl::kFormat] = "a";
+    controls.texts[IDC_KBYTES] = "oops";
+    controls.texts[IDC_FORMAT] = "a";
     controls.SetCheckStates("01000101");
-    dlg.OnCommand(ctl::kHyphen);
+    dlg.OnCommand(IDC_HYPHEN);
 
     ASSERT_EQ(controls.boxes.size(), 1u);
     EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
-    EXPECT_EQ(controls.texts[ctl::kFormat], "a-");
-    EXPECT_EQ(controls.texts[ctl::kKBytes], "8");
+    EXPECT_EQ(controls.texts[IDC_FORMAT], "a-");
+    EXPECT_EQ(controls.texts[IDC_KBYTES], "8");
     EXPECT_EQ(controls.CheckStates(), "01000010");  // pulled before the size; the rest from the last pull
 }
 
@@ -333,9 +333,9 @@ TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
     for (const auto& c : cases) {
         SCOPED_TRACE("chosen \"" + *c.chosen + "\"");
         controls.browseAnswer = c.chosen;
-        dlg.OnCommand(ctl::kBrowse);
+        dlg.OnCommand(IDC_BROWSE);
         EXPECT_EQ(dlg.settings().m_sWhere, c.where);
-        EXPECT_EQ(controls.texts[ctl::kWhere], c.where);
+        EXPECT_EQ(controls.texts[IDC_WHERE], c.where);
     }
     ASSERT_EQ(controls.browseTitles.size(), 3u);
     EXPECT_EQ(controls.browseTitles[0], Cp932(u8"フォルダの参照"));
@@ -346,16 +346,16 @@ TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
 TEST_F(DropDialogTest, ClearAndACancelledBrowseRefreshWithoutPulling) {
     CDropDlg& dlg = Open();
     dlg.settings().m_sFileNameFormat = "kept format";
-    for (int command : {ctl::kBrowse, ctl::kClear}) {
+    for (int command : {IDC_BROWSE, IDC_CLEAR}) {
         SCOPED_TRACE("command " + std::to_string(command));
         dlg.settings().m_sWhere = "kept";
         FillControls("typed", "typed format", "bad");
         dlg.OnCommand(command);
         EXPECT_EQ(dlg.settings().m_sWhere, "kept");
-        EXPECT_EQ(controls.texts[ctl::kWhere], "kept");
-        EXPECT_EQ(controls.texts[ctl::kKBytes], "10");
-        EXPECT_EQ(controls.texts[ctl::kFormat], command == ctl::kClear ? "" : "kept format");
-        EXPECT_EQ(dlg.settings().m_sFileNameFormat, controls.texts[ctl::kFormat]);
+        EXPECT_EQ(controls.texts[IDC_WHERE], "kept");
+        EXPECT_EQ(controls.texts[IDC_KBYTES], "10");
+        EXPECT_EQ(controls.texts[IDC_FORMAT], command == IDC_CLEAR ? "" : "kept format");
+        EXPECT_EQ(dlg.settings().m_sFileNameFormat, controls.texts[IDC_FORMAT]);
     }
     EXPECT_TRUE(controls.boxes.empty());
 }
@@ -392,7 +392,7 @@ TEST_F(DropDialogTest, DropPullsThenReadsAndReleasesThenRunsTheBatch) {
     EXPECT_EQ(at("release"), at("read") + 1);
     EXPECT_LT(at("get 1000"), at("read"));
     EXPECT_LT(at("focus 1025"), at("read"));
-    EXPECT_EQ(controls.SetTextCount(ctl::kWhere) + controls.SetTextCount(ctl::kKBytes), 0);
+    EXPECT_EQ(controls.SetTextCount(IDC_WHERE) + controls.SetTextCount(IDC_KBYTES), 0);
 
     ASSERT_EQ(controls.boxes.size(), 2u);
     EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
@@ -411,8 +411,8 @@ TEST_F(DropDialogTest, DropRunsABatchWhoseMessagesReachTheWindow) {
     const ByteString destination = work.Join("out");
     WriteBytes(source, "hello");
     FillControls(destination, Cp932(u8"[乱数]"), "10");
-    controls.checks[ctl::kCopy] = true;
-    controls.checks[ctl::kChangeLog] = true;
+    controls.checks[IDC_COPY] = true;
+    controls.checks[IDC_CHANGELOG] = true;
 
     dlg.OnDropFiles([&] { return Dropped({source}); });
 
@@ -441,9 +441,9 @@ TEST_F(DropDialogTest, LogWriteFailureDuringADropShowsTheFileErrorInsteadOfTheRe
     const ByteString source = work.Join("a.txt");
     WriteBytes(source, "hello");
     FillControls(work.Join("out"), "b", "10");
-    controls.checks[ctl::kMove] = true;  // a move within one file system writes no bytes
-    controls.checks[ctl::kChangeLog] = true;
-    controls.checks[ctl::kErrorLog] = true;
+    controls.checks[IDC_MOVE] = true;  // a move within one file system writes no bytes
+    controls.checks[IDC_CHANGELOG] = true;
+    controls.checks[IDC_ERRORLOG] = true;
 
     {
         ShortWritesAfter diskFull(0);

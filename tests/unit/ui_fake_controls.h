@@ -71,8 +71,8 @@ public:
     // The main dialog's buttons with a check state, in binding order: 移動,
     // コピー, 変換, エラー, the small-file box, 削除する, 移動・コピーしない, and
     // 空のディレクトリは削除する.  Their states read and written as "0" and "1".
-    static constexpr int kButtons[] = {ctl::kMove,         ctl::kCopy,   ctl::kChangeLog, ctl::kErrorLog,
-                                       ctl::kFileDontMove, ctl::kDelete, ctl::kDontMove,  ctl::kDeleteDirectory};
+    static constexpr int kButtons[] = {IDC_MOVE,         IDC_COPY,   IDC_CHANGELOG, IDC_ERRORLOG,
+                                       IDC_FILEDONTMOVE, IDC_DELETE, IDC_DONTMOVE,  IDC_DELETEDIRECTORY};
     std::string CheckStates() {
         std::string states;
         for (int id : kButtons) states += checks[id] ? '1' : '0';

@@ -1,6 +1,7 @@
 // The Windows resource script against the dialog layout table: the two are
 // written separately (the .rc for the Windows program, the table for the Qt
 // window and for this test), so this test keeps them from drifting apart.
+// Both take their numbers from ui/control_ids.h.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/control_ids.h"
 #include "ui/control_table.h"
 
 namespace {
@@ -59,10 +61,32 @@ std::string Unquote(const std::string& token) {
     return std::regex_replace(token.substr(1, token.size() - 2), std::regex("\"\""), "\"");
 }
 
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::filesystem::path SourceFolder() { return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "src"; }
+
+// The names the script may use for numbers: the program's own, from the
+// header the script includes, and the two of windows.h it uses.
+const std::map<std::string, int>& IdNames() {
+    static const std::map<std::string, int> names = [] {
+        std::map<std::string, int> found = {{"IDOK", 1}, {"IDCANCEL", 2}};
+        const std::string header = ReadFile(SourceFolder() / "ui" / "control_ids.h");
+        const std::regex define(R"(#define (\w+) \(?(-?\d+)\)?)");
+        for (std::sregex_iterator it(header.begin(), header.end(), define), end; it != end; ++it)
+            found[(*it)[1]] = std::stoi((*it)[2]);
+        return found;
+    }();
+    return names;
+}
+
 int ParseId(const std::string& token) {
-    static const std::map<std::string, int> kNames = {{"IDOK", 1}, {"IDCANCEL", 2}, {"IDC_STATIC", -1}};
-    const auto named = kNames.find(token);
-    return named != kNames.end() ? named->second : std::stoi(token);
+    const auto named = IdNames().find(token);
+    return named != IdNames().end() ? named->second : std::stoi(token);
 }
 
 // "A | B | NOT C" -> {A, B}; a flag switched off with NOT is left out.
@@ -85,14 +109,14 @@ RcScript ParseScript(const std::string& text) {
     // The statements the program's .rc uses, one per line: Q is a string
     // literal, N a number (both captured), C a comma with any blanks around it.
     const std::string literal = R"("(?:[^"]|"")*")";
-    const std::string Q = "(" + literal + ")", N = R"((\d+))", C = R"(\s*,\s*)";
-    const std::regex kDialog(N + " DIALOGEX \\d+" + C + "\\d+" + C + N + C + N);
+    const std::string Q = "(" + literal + ")", N = R"((\d+))", C = R"(\s*,\s*)", ID = R"((\w+))";
+    const std::regex kDialog(ID + " DIALOGEX \\d+" + C + "\\d+" + C + N + C + N);
     const std::regex kStyle("(EX)?STYLE (.*)");
     const std::regex kCaption("CAPTION " + Q);
     const std::regex kFont("FONT " + N + C + Q + ".*");
-    const std::regex kControl("CONTROL (" + literal + "|\\d+)" + C + "(\\w+)" + C + "\"(\\w+)\"" + C + "([^,]+)" +
+    const std::regex kControl("CONTROL (" + literal + "|\\w+)" + C + "(\\w+)" + C + "\"(\\w+)\"" + C + "([^,]+)" +
                                      C + N + C + N + C + N + C + N);
-    const std::regex kString(N + "\\s+" + Q);
+    const std::regex kString(ID + "\\s+" + Q);
     const std::regex kValue("VALUE " + Q + C + Q);
 
     RcScript script;
@@ -105,7 +129,7 @@ RcScript ParseScript(const std::string& text) {
         std::smatch m;
         if (line.empty() || line.rfind("//", 0) == 0) continue;
         if (std::regex_match(line, m, kDialog)) {
-            dialog = &script.dialogs[std::stoi(m[1])];
+            dialog = &script.dialogs[ParseId(m[1])];
             dialog->width = std::stoi(m[2]);
             dialog->height = std::stoi(m[3]);
         } else if (line == "STRINGTABLE") {
@@ -116,7 +140,7 @@ RcScript ParseScript(const std::string& text) {
             dialog = nullptr;
             inControls = inStrings = false;
         } else if (inStrings && std::regex_match(line, m, kString)) {
-            script.strings[std::stoi(m[1])] = Unquote(m[2]);
+            script.strings[ParseId(m[1])] = Unquote(m[2]);
         } else if (inControls && std::regex_match(line, m, kControl)) {
             dialog->controls.push_back({Unquote(m[1]), ParseId(m[2]), m[3], ParseStyles(m[4]), std::stoi(m[5]),
                                         std::stoi(m[6]), std::stoi(m[7]), std::stoi(m[8]), line});
@@ -136,16 +160,7 @@ RcScript ParseScript(const std::string& text) {
     return script;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-std::filesystem::path ResourceFolder() {
-    return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "src" / "res";
-}
+std::filesystem::path ResourceFolder() { return SourceFolder() / "res"; }
 
 std::string ProgramScriptText() {
     const std::string text = ReadFile(ResourceFolder() / "tessarbolink.rc");
@@ -201,7 +216,7 @@ std::vector<std::string> Differences(const RcDialog& rc, const DialogLayout& ent
         const std::string at = "control " + std::to_string(i) + " (" + c.line + "): ";
         expect(c.id == s.id, at + "id");
         expect(KindOf(c) == s.kind, at + "kind");
-        const std::string text = s.kind == ControlKind::Icon ? "128" : Utf8(s.text);
+        const std::string text = s.kind == ControlKind::Icon ? "IDR_MAINFRAME" : Utf8(s.text);
         expect(c.text == text, at + "text");
         expect(c.x == s.x && c.y == s.y && c.width == s.width && c.height == s.height, at + "position");
         expect(c.styles.count("WS_TABSTOP") == (s.tabStop ? 1u : 0u), at + "tab stop");
@@ -236,11 +251,11 @@ TEST(ResourceScript, BothDialogsMatchTheLayoutTableAndAreFixedSizeModalPopups) {
 
 TEST(ResourceScript, MenuStringIconVersionRecordAndManifest) {
     const RcScript script = ParseScript(ProgramScriptText());
-    EXPECT_EQ(script.strings.at(101), Utf8(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    EXPECT_EQ(script.strings.at(IDS_ABOUTBOX), Utf8(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
 
     // Resources are only read back when the script is compiled; check they are
     // there.  The texts are UTF-8 and must be compiled as such.
-    for (const char* statement : {"128 ICON \"tessarbolink.ico\"", "RT_MANIFEST \"tessarbolink.manifest\"",
+    for (const char* statement : {"#include \"ui/control_ids.h\"", "IDR_MAINFRAME ICON \"tessarbolink.ico\"", "RT_MANIFEST \"tessarbolink.manifest\"",
                                   "#pragma code_page(65001)", "FILEVERSION 1,0,0,1", "PRODUCTVERSION 1,0,0,1",
                                   "BLOCK \"041104b0\"", "VALUE \"Translation\", 0x411, 1200"}) {
         EXPECT_NE(script.text.find(statement), std::string::npos) << statement;
@@ -271,12 +286,12 @@ TEST(ResourceScript, ComparisonNoticesADriftedScript) {
         const size_t at = text.find(from);
         EXPECT_NE(at, std::string::npos) << from;
         if (at != std::string::npos) text.replace(at, from.size(), to);
-        return Differences(ParseScript(text).dialogs[102], kMainDialogLayout).size();
+        return Differences(ParseScript(text).dialogs[IDD_MAIN], kMainDialogLayout).size();
     };
     EXPECT_EQ(differencesAfter("281, 179, 50, 14", "280, 179, 50, 14"), 1u);
     EXPECT_EQ(differencesAfter("BS_AUTOCHECKBOX | WS_TABSTOP, 285, 75", "BS_AUTOCHECKBOX, 285, 75"), 1u);
     EXPECT_EQ(differencesAfter("\"開く\"", "\"開け\""), 1u);
-    EXPECT_EQ(differencesAfter("1014, \"Button\", BS_AUTORADIOBUTTON,", "1014, \"Button\", BS_AUTOCHECKBOX,"), 1u);
+    EXPECT_EQ(differencesAfter("IDC_COPY, \"Button\", BS_AUTORADIOBUTTON,", "IDC_COPY, \"Button\", BS_AUTOCHECKBOX,"), 1u);
     EXPECT_EQ(differencesAfter("ES_RIGHT | ES_NUMBER | ", ""), 1u);
 }
 

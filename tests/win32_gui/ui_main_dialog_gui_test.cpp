@@ -11,6 +11,7 @@
 
 #include "dialog_session.h"
 #include "fs/fs.h"
+#include "fs/fs_testing.h"
 #include "settings/settings_file.h"
 #include "support/test_support.h"
 #include "ui/control_table.h"
@@ -82,7 +83,7 @@ TEST_F(MainDialogGui, WindowIsBuiltAsTheLayoutTableSays) {
         EXPECT_EQ(index, kMainDialogLayout.controls.size());
 
         wchar_t item[128] = {};
-        GetMenuStringW(GetSystemMenu(main, FALSE), ctl::kAboutCommand, item, 128, MF_BYCOMMAND);
+        GetMenuStringW(GetSystemMenu(main, FALSE), IDM_ABOUTBOX, item, 128, MF_BYCOMMAND);
         EXPECT_EQ(std::wstring(item), W(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)..."));
         EXPECT_NE(SendMessageW(main, WM_GETICON, ICON_BIG, 0), 0);
         EXPECT_NE(SendMessageW(main, WM_GETICON, ICON_SMALL, 0), 0);
@@ -114,10 +115,10 @@ TEST_F(MainDialogGui, DropMovesFilesUnderNewNamesAndCloseSavesTheControls) {
     };
 
     const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
-        DialogSession::Type(main, ctl::kWhere, Wide(destination));
-        DialogSession::Type(main, ctl::kFormat, Wide(format));
-        DialogSession::Click(main, ctl::kMove);
-        DialogSession::Click(main, ctl::kChangeLog);
+        DialogSession::Type(main, IDC_WHERE, Wide(destination));
+        DialogSession::Type(main, IDC_FORMAT, Wide(format));
+        DialogSession::Click(main, IDC_MOVE);
+        DialogSession::Click(main, IDC_CHANGELOG);
         drop = MakeDrop({Wide(fileA), Wide(folder)});
         SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
         EXPECT_EQ(DialogSession::TextOf(main), L"Tessarbolink  2 0 2");
@@ -161,7 +162,7 @@ TEST_F(MainDialogGui, AnsweringNoLeavesTheFilesAlone) {
     WriteBytes(file, "k");
     session.answers = {IDNO};
     session.Run(NewDialog(), [&](HWND main) {
-        DialogSession::Type(main, ctl::kWhere, Wide(work.Join("dest") + "\\"));
+        DialogSession::Type(main, IDC_WHERE, Wide(work.Join("dest") + "\\"));
         SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
         DialogSession::Click(main, IDOK);
     });
@@ -197,10 +198,10 @@ TEST_F(MainDialogGui, LongPathsAreReadWholeAndUnconvertibleOnesFail) {
     const ByteString destination = work.Join("dest") + "\\";
 
     session.Run(NewDialog(), [&](HWND main) {
-        DialogSession::Type(main, ctl::kWhere, Wide(destination));
-        DialogSession::Type(main, ctl::kFormat, W(u8"[ファイルタイトル].[拡張子]"));
-        DialogSession::Click(main, ctl::kMove);
-        DialogSession::Click(main, ctl::kErrorLog);
+        DialogSession::Type(main, IDC_WHERE, Wide(destination));
+        DialogSession::Type(main, IDC_FORMAT, W(u8"[ファイルタイトル].[拡張子]"));
+        DialogSession::Click(main, IDC_MOVE);
+        DialogSession::Click(main, IDC_ERRORLOG);
         const std::wstring droppedLong = longFile.substr(4);  // as the shell gives it, without "\\?\"
         ASSERT_GT(droppedLong.size(), 300u);
         SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({droppedLong, foreign})), 0);
@@ -225,9 +226,9 @@ TEST_F(MainDialogGui, CloseBoxSavesTheMembersNotTheControls) {
     SaveSettings(stored, ProgramDirPath());
 
     const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
-        EXPECT_EQ(IsDlgButtonChecked(main, ctl::kMove), BST_CHECKED);
-        EXPECT_EQ(DialogSession::TextOf(GetDlgItem(main, ctl::kWhere)), Wide(stored.m_sWhere));
-        DialogSession::Type(main, ctl::kWhere, L"C:\\elsewhere\\");
+        EXPECT_EQ(IsDlgButtonChecked(main, IDC_MOVE), BST_CHECKED);
+        EXPECT_EQ(DialogSession::TextOf(GetDlgItem(main, IDC_WHERE)), Wide(stored.m_sWhere));
+        DialogSession::Type(main, IDC_WHERE, L"C:\\elsewhere\\");
         SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     });
 
@@ -242,15 +243,15 @@ TEST_F(MainDialogGui, CloseBoxSavesTheMembersNotTheControls) {
 // the dialog open.
 TEST_F(MainDialogGui, BadSizeKeepsTheDialogOpenWithTheFieldSelected) {
     const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
-        DialogSession::Type(main, ctl::kKBytes, L"12a");
+        DialogSession::Type(main, IDC_KBYTES, L"12a");
         DialogSession::Click(main, IDOK);
-        EXPECT_EQ(GetFocus(), GetDlgItem(main, ctl::kKBytes));
+        EXPECT_EQ(GetFocus(), GetDlgItem(main, IDC_KBYTES));
         DWORD start = 99, end = 99;
-        SendDlgItemMessageW(main, ctl::kKBytes, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+        SendDlgItemMessageW(main, IDC_KBYTES, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                             reinterpret_cast<LPARAM>(&end));
         EXPECT_EQ(start, 0u);
         EXPECT_EQ(end, 3u);
-        DialogSession::Type(main, ctl::kKBytes, L"  -7 ");
+        DialogSession::Type(main, IDC_KBYTES, L"  -7 ");
         DialogSession::Click(main, IDOK);
     });
 
@@ -271,7 +272,7 @@ TEST_F(MainDialogGui, AboutBoxOpensCentredOverTheMainWindow) {
     session.Run(NewDialog(), [&](HWND main) {
         GetWindowRect(main, &mainRect);
         titleBefore = DialogSession::TextOf(main);
-        SendMessageW(main, WM_SYSCOMMAND, ctl::kAboutCommand, 0);
+        SendMessageW(main, WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
         titleAfter = DialogSession::TextOf(main);
         EXPECT_EQ(GetWindow(main, GW_ENABLEDPOPUP), nullptr);  // the box has gone
         SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
