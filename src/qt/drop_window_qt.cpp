@@ -125,7 +125,7 @@ void DropWindow::CentreInWorkArea() {
 
 // --- DialogControls ---------------------------------------------------------
 
-ByteString DropWindow::GetText(int id) { return Cp932Shown(Edit(id).text()); }
+std::optional<ByteString> DropWindow::GetText(int id) { return Cp932Strict(Edit(id).text()); }
 
 // Always sets: the dialog decides when a text is left alone.
 void DropWindow::SetText(int id, const ByteString& text) { Edit(id).setText(QtText(text)); }

@@ -30,7 +30,7 @@ public:
     bool BatchRunning() const { return batchRunning_; }
 
     // DialogControls
-    ByteString GetText(int id) override;
+    std::optional<ByteString> GetText(int id) override;
     void SetText(int id, const ByteString& text) override;
     bool IsChecked(int id) override;
     void SetChecked(int id, bool checked) override;

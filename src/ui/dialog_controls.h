@@ -1,8 +1,7 @@
 #pragma once
 // The small control interface through which the toolkit-neutral dialog talks
 // to a real window (Win32 or Qt) or to the tests' fake.  Every text crossing
-// it is code page 932; each adapter converts at its own boundary (a character
-// with no code page 932 form reaches the dialog as "?").
+// it is code page 932; each adapter converts at its own boundary, strictly.
 #include <optional>
 
 #include "text/byte_string.h"
@@ -15,8 +14,9 @@ class DialogControls {
 public:
     virtual ~DialogControls() = default;
 
-    // Whole text of an edit box.
-    virtual ByteString GetText(int id) = 0;
+    // Whole text of an edit box; nullopt when some character of it has no
+    // code page 932 form (nothing is ever guessed in its place).
+    virtual std::optional<ByteString> GetText(int id) = 0;
     virtual void SetText(int id, const ByteString& text) = 0;
 
     // Check state of a check box or radio button.

@@ -100,8 +100,9 @@ void CDropDlg::OnInitDialog(const std::function<void()>& setUpWindow) {
 // Data exchange
 
 int CDropDlg::PullFromControls() {
-    settings_.m_sWhere = controls_->GetText(IDC_WHERE);
-    settings_.m_sFileNameFormat = controls_->GetText(IDC_FORMAT);
+    // A refused text stops here like a bad size: the settings after it keep their values.
+    if (!PullText(IDC_WHERE, settings_.m_sWhere)) return 0;
+    if (!PullText(IDC_FORMAT, settings_.m_sFileNameFormat)) return 0;
     settings_.m_nMode = PullRadio(IDC_MOVE, IDC_COPY);
     settings_.m_bChangeLog = controls_->IsChecked(IDC_CHANGELOG) ? 1 : 0;
     settings_.m_bErrorLog = controls_->IsChecked(IDC_ERRORLOG) ? 1 : 0;
@@ -127,7 +128,7 @@ void CDropDlg::PushToControls() {
 
 // An unchanged text is left alone so that the field keeps its caret and selection.
 void CDropDlg::PushText(int id, const ByteString& text) {
-    if (text.size() >= kAlwaysPushedTextBytes || controls_->GetText(id) != text) {
+    if (text.size() >= kAlwaysPushedTextBytes || controls_->GetText(id) != std::optional<ByteString>(text)) {
         controls_->SetText(id, text);
     }
 }
@@ -150,23 +151,44 @@ void CDropDlg::PushRadio(int firstId, int lastId, int32_t value) {
 
 void CDropDlg::PushCheck(int id, int32_t value) { controls_->SetChecked(id, value == 1); }
 
+// A text with a character that has no code page 932 form would name another
+// folder or file ("?" is a valid name character on Linux): it is refused.
+bool CDropDlg::PullText(int id, ByteString& value) {
+    std::optional<ByteString> text = controls_->GetText(id);
+    if (!text) {
+        RefuseField(id, Cp932(u8"シフトJISで表せない文字が含まれています。"));
+        return false;
+    }
+    value = std::move(*text);
+    return true;
+}
+
 bool CDropDlg::PullInteger(int id, int32_t& value) {
-    const std::optional<int32_t> parsed = ParseFieldInteger(controls_->GetText(id));
+    const std::optional<ByteString> text = controls_->GetText(id);
+    const std::optional<int32_t> parsed = text ? ParseFieldInteger(*text) : std::nullopt;
     if (!parsed) {
-        ShowFrameworkMessage(Cp932(u8"整数を入力してください。"), MessageIcon::Exclamation);
-        controls_->FocusAndSelectAll(id);
+        RefuseField(id, Cp932(u8"整数を入力してください。"));
         return false;
     }
     value = *parsed;
     return true;
 }
 
+void CDropDlg::RefuseField(int id, const ByteString& message) {
+    ShowFrameworkMessage(message, MessageIcon::Exclamation);
+    controls_->FocusAndSelectAll(id);
+}
+
 // ---------------------------------------------------------------------------
 // Handlers
 
 void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& readAndRelease) {
-    PullFromControls();  // a failed pull has said so; the batch runs with what was pulled
+    // A failed pull has said so and left some settings behind what the
+    // controls show (a small-file rule just turned off, say): the drop is
+    // abandoned, with its data released, and nothing is touched.
+    const bool pulled = PullFromControls() == 1;
     const std::vector<DroppedPath> paths = readAndRelease();
+    if (!pulled) return;
     try {
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
                        WithoutTrailingSeparator(programDir_));

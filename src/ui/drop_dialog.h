@@ -33,15 +33,16 @@ public:
     // random numbers.
     void OnInitDialog(const std::function<void()>& setUpWindow = {});
 
-    // Data exchange in binding order; Pull returns 1 on success, 0 when the
-    // size field holds no integer (after the message and with items 7 to 9
-    // unchanged).
+    // Data exchange in binding order; Pull returns 1 on success, 0 when a
+    // text field holds a character without a code page 932 form or the size
+    // field holds no integer (after the message, with the settings from that
+    // field on unchanged).
     int PullFromControls();
     void PushToControls();
 
     // The drop: pulls, then readAndRelease reads the dropped paths in order and
-    // releases the drop data, then the batch runs.  A file error while a log is
-    // written is shown as the file-error message.
+    // releases the drop data, then the batch runs, unless the pull failed.  A
+    // file error while a log is written is shown as the file-error message.
     void OnDropFiles(const std::function<std::vector<DroppedPath>()>& readAndRelease);
 
     // A button, Enter (1) or Esc / the close box (2).
@@ -73,7 +74,10 @@ private:
     int32_t PullRadio(int firstId, int lastId);
     void PushRadio(int firstId, int lastId, int32_t value);
     void PushCheck(int id, int32_t value);
+    bool PullText(int id, ByteString& value);
     bool PullInteger(int id, int32_t& value);
+    // Says why a field's text is refused, then focuses it with its text selected.
+    void RefuseField(int id, const ByteString& message);
 
     void BrowseForDestination();
     void AppendToFormat(FormatPiece piece);

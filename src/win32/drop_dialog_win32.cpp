@@ -94,7 +94,11 @@ public:
     }
 
     // DialogControls
-    ByteString GetText(int id) override { return WideToCp932Shown(WindowTextOf(Item(id))); }
+    std::optional<ByteString> GetText(int id) override {
+        ByteString text;
+        if (!WideToCp932(WindowTextOf(Item(id)), text)) return std::nullopt;
+        return text;
+    }
     void SetText(int id, const ByteString& text) override { SetDlgItemTextW(window_, id, DisplayText(text).c_str()); }
     bool IsChecked(int id) override { return IsDlgButtonChecked(window_, id) == BST_CHECKED; }
     void SetChecked(int id, bool checked) override {

@@ -139,6 +139,30 @@ TEST_F(DropDialogTest, SizeFieldRefusesAnythingElseWithTheMessage) {
     }
 }
 
+TEST_F(DropDialogTest, TextWithoutACodePage932FormIsRefusedLikeABadSize) {
+    CDropDlg& dlg = Open();
+    FillControls("D", "F", "3");
+    controls.SetCheckStates("10111011");
+    const DropSettings before = dlg.settings();
+    controls.unconvertible = {IDC_WHERE};
+    EXPECT_EQ(dlg.PullFromControls(), 0);
+    EXPECT_EQ(Members(dlg.settings()), Members(before)) << "nothing from the refused field on";
+
+    controls.unconvertible = {IDC_FORMAT};
+    EXPECT_EQ(dlg.PullFromControls(), 0);
+    EXPECT_EQ(dlg.settings().m_sWhere, "D");
+    EXPECT_EQ(dlg.settings().m_sFileNameFormat, before.m_sFileNameFormat);
+    EXPECT_EQ(dlg.settings().m_nKBytes, before.m_nKBytes);
+    EXPECT_EQ(controls.focused, (std::vector<int>{IDC_WHERE, IDC_FORMAT}));
+    ASSERT_EQ(controls.boxes.size(), 2u);
+    for (const auto& box : controls.boxes) {
+        EXPECT_EQ(box.text, Cp932(u8"シフトJISで表せない文字が含まれています。"));
+        EXPECT_EQ(box.caption, CDropDlg::ProgramName());
+        EXPECT_EQ(box.buttons, MessageButtons::Ok);
+        EXPECT_EQ(box.icon, MessageIcon::Exclamation);
+    }
+}
+
 TEST_F(DropDialogTest, FailedPullKeepsTheSettingsAfterTheSizeField) {
     CDropDlg& dlg = Open();
     FillControls("D", "F", "ten");
@@ -373,7 +397,7 @@ TEST_F(DropDialogTest, AboutCommandIgnoresTheLowFourBits) {
 TEST_F(DropDialogTest, DropPullsThenReadsAndReleasesThenRunsTheBatch) {
     CDropDlg& dlg = Open();
     const ByteString destination = work.Join("dest");
-    FillControls(destination, "x", "");  // a bad size: the message, then the batch all the same
+    FillControls(destination, "x", "10");
     controls.calls.clear();
     controls.answers = {MessageResult::No};
 
@@ -390,19 +414,71 @@ TEST_F(DropDialogTest, DropPullsThenReadsAndReleasesThenRunsTheBatch) {
     ASSERT_EQ(calls.size(), at("release") + 2u) << "one box follows the release";
     EXPECT_EQ(calls.back(), "box");
     EXPECT_EQ(at("release"), at("read") + 1);
-    EXPECT_LT(at("get 1000"), at("read"));
-    EXPECT_LT(at("focus 1025"), at("read"));
+    EXPECT_LT(at("get 1025"), at("read"));
     EXPECT_EQ(controls.SetTextCount(IDC_WHERE) + controls.SetTextCount(IDC_KBYTES), 0);
 
-    ASSERT_EQ(controls.boxes.size(), 2u);
-    EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
-    EXPECT_EQ(controls.boxes[1].text, Cp932(u8"実行しますか？"));
-    EXPECT_EQ(controls.boxes[1].caption, Cp932(u8"コピー処理"));
-    EXPECT_EQ(controls.boxes[1].buttons, MessageButtons::YesNo);
-    EXPECT_EQ(controls.boxes[1].icon, MessageIcon::None);
+    ASSERT_EQ(controls.boxes.size(), 1u);
+    EXPECT_EQ(controls.boxes[0].text, Cp932(u8"実行しますか？"));
+    EXPECT_EQ(controls.boxes[0].caption, Cp932(u8"コピー処理"));
+    EXPECT_EQ(controls.boxes[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(controls.boxes[0].icon, MessageIcon::None);
     EXPECT_EQ(dlg.settings().m_sWhere, destination);
-    EXPECT_EQ(dlg.settings().m_nKBytes, 10);
     EXPECT_FALSE(Exists(destination));
+}
+
+// A field the pull refuses leaves the settings after it behind what the
+// controls show; a drop then must not run on the old ones.  Here the saved
+// rule deletes small files, while the controls already say to leave them.
+TEST_F(DropDialogTest, DropIsAbandonedWhenThePullFails) {
+    struct Case {
+        const char* what;
+        int refusedField;
+        const char* kbytes;
+        ByteString message;
+    };
+    const Case cases[] = {
+        {"a size that is no integer", IDC_KBYTES, "ten", IntegerMessage()},
+        {"a destination without a code page 932 form", IDC_WHERE, "10",
+         Cp932(u8"シフトJISで表せない文字が含まれています。")},
+        {"a format without a code page 932 form", IDC_FORMAT, "10",
+         Cp932(u8"シフトJISで表せない文字が含まれています。")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        const ByteString small = folder.Join("small.txt");
+        WriteBytes(small, "tiny");
+        CDropDlg& dlg = Open();
+        dlg.settings().m_bFileDontMove = 1;
+        dlg.settings().m_nDontMoveMode = 0;  // delete small files
+        dlg.settings().m_sWhere = folder.Join("out");
+        FillControls(folder.Join("out"), "[連番]", c.kbytes);
+        controls.SetCheckStates("01001010");  // copy, small-file rule on, leave them
+        controls.unconvertible.clear();
+        if (c.refusedField != IDC_KBYTES) controls.unconvertible.insert(c.refusedField);
+        controls.boxes.clear();
+        controls.focused.clear();
+        controls.titles.clear();
+        bool released = false;
+
+        dlg.OnDropFiles([&] {
+            released = true;
+            return Dropped({small});
+        });
+
+        EXPECT_TRUE(released);
+        ASSERT_EQ(controls.boxes.size(), 1u) << "no question, no result";
+        EXPECT_EQ(controls.boxes[0].text, c.message);
+        EXPECT_EQ(controls.boxes[0].caption, CDropDlg::ProgramName());
+        EXPECT_EQ(controls.boxes[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(controls.focused, std::vector<int>{c.refusedField});
+        EXPECT_EQ(ReadBytes(small), "tiny");
+        EXPECT_FALSE(Exists(folder.Join("out")));
+        EXPECT_TRUE(controls.titles.empty());
+        EXPECT_EQ(dlg.state().m_nTotal, 0);
+        EXPECT_EQ(dlg.settings().m_nDontMoveMode, 0) << "the settings from the refused field on stay";
+        controls.unconvertible.clear();
+    }
 }
 
 TEST_F(DropDialogTest, DropRunsABatchWhoseMessagesReachTheWindow) {

@@ -4,6 +4,7 @@
 // browser, and a record of every call in the order it was made.
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ public:
         MessageIcon icon;
     };
 
-    ByteString GetText(int id) override {
+    std::optional<ByteString> GetText(int id) override {
         Record("get " + std::to_string(id));
+        if (unconvertible.count(id)) return std::nullopt;
         return texts[id];
     }
     void SetText(int id, const ByteString& text) override {
@@ -90,6 +92,7 @@ public:
     }
 
     std::map<int, ByteString> texts;
+    std::set<int> unconvertible;  // fields holding a character without a code page 932 form
     std::map<int, bool> checks;
     std::vector<MessageResult> answers;  // for Yes/No boxes, in order; Yes when they run out
     std::optional<ByteString> browseAnswer;  // nullopt: the browser is cancelled
