@@ -82,13 +82,13 @@ void BatchRun::ProcessDroppedPath(const DroppedPath& dropped) {
     }
     switch (KindOf(dropped.path)) {
     case EntryKind::Folder:
-    case EntryKind::Missing:  // its listing fails: a vanished path contributes nothing
+    case EntryKind::Missing:  // cannot be opened: a vanished path contributes nothing
         ProcessDirectory(dropped.path);
         break;
     case EntryKind::FolderLink:
         // Dropped on purpose, so its folder is walked (links inside it are
         // not followed); the link itself is never removed.
-        WalkFolder(dropped.path);
+        WalkTree(dropped.path, false);
         break;
     case EntryKind::File:
         ProcessFile(dropped.path);
@@ -99,89 +99,141 @@ void BatchRun::ProcessDroppedPath(const DroppedPath& dropped) {
     }
 }
 
-void BatchRun::ProcessDirectory(const ByteString& folder) {
-    WalkFolder(folder);
-    if (settings_.m_bDeleteDerectory == 1 && FolderIsEmpty(folder) == 1) RemoveFolder(folder);
-}
+void BatchRun::ProcessDirectory(const ByteString& folder) { WalkTree(folder, true); }
 
-void BatchRun::WalkFolder(const ByteString& folder) {
-    // The whole listing first: some file systems list a name twice when the
-    // folder changes while it is being read, and our own moves change it.
+// One folder of a walk: held open while its entries are handled, so that
+// whatever happens to its path meanwhile, they are only ever its own.
+struct BatchRun::WalkFrame {
+    OpenFolder folder;
+    ByteString path;          // for the new names and the logs
+    ByteString nameInParent;  // empty for the dropped folder
+    // The whole listing, read before any entry is handled: some file systems
+    // list a name twice when the folder changes while it is being read, and
+    // our own moves change it.
     std::vector<FolderEntry> entries;
-    if (!ListFolder(folder, entries)) return;
-    ByteString child = folder;
-    child += kPathSeparator;
-    const size_t prefixLength = child.size();
-    for (const FolderEntry& entry : entries) {
-        child.resize(prefixLength);
-        child += entry.name;
-        ProcessEntry(child, entry);
-    }
-}
+    size_t next = 0;
+};
 
-void BatchRun::ProcessEntry(const ByteString& child, const FolderEntry& entry) {
-    if (!entry.convertible) {
-        // Only the "?" form of its name is known: nothing may be touched in its place.
-        ProcessFile(child, false);
+void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
+    std::vector<WalkFrame> stack;
+    OpenFolder rootFolder = OpenFolder::Open(root);
+    if (!rootFolder.IsOpen()) {
+        if (!rootFolder.Vanished()) CountUnlistedFolder(root);
         return;
     }
-    switch (entry.kind) {
-    case EntryKind::Folder:
-        if (!IsDestination(child)) ProcessDirectory(child);
-        break;
-    case EntryKind::FolderLink:
-        break;  // never followed: it may lead to an ancestor, or out of the drop
-    case EntryKind::Special:
-        ProcessFile(child, false);  // a FIFO or device is never opened
-        break;
-    case EntryKind::File:
-    case EntryKind::Missing:  // gone since the listing: its move fails and is logged
-        ProcessFile(child);
-        break;
+    EnterFolder(std::move(rootFolder), root, nullptr, stack);
+
+    ByteString child;
+    while (!stack.empty()) {
+        WalkFrame& top = stack.back();
+        if (top.next == top.entries.size()) {
+            LeaveFolder(stack, removeRoot);
+            continue;
+        }
+        const FolderEntry& entry = top.entries[top.next++];
+        child.assign(top.path);
+        child += kPathSeparator;
+        child += entry.name;
+        const FileAt file{&top.folder, entry.name};
+        if (!entry.convertible) {
+            // Only the "?" form of its name is known: nothing may be touched in its place.
+            ProcessFileAt(child, file, false);
+            continue;
+        }
+        switch (entry.kind) {
+        case EntryKind::Folder: {
+            OpenFolder folder = top.folder.OpenChild(entry);
+            if (!folder.IsOpen()) {
+                // Gone since the listing: nothing to do.  Replaced by a link,
+                // or not to be opened: it is left alone, and says so.
+                if (!folder.Vanished()) CountUnlistedFolder(child);
+            } else if (!destinationId_ || folder.Id() != *destinationId_) {
+                EnterFolder(std::move(folder), child, &entry, stack);  // top is no longer valid
+            }
+            break;
+        }
+        case EntryKind::FolderLink:
+            break;  // never followed: it may lead to an ancestor, or out of the drop
+        case EntryKind::Special:
+            ProcessFileAt(child, file, false);  // a FIFO or device is never opened
+            break;
+        case EntryKind::File:
+        case EntryKind::Missing:  // gone since the listing: its move fails and is logged
+            ProcessFileAt(child, file, true);
+            break;
+        }
     }
 }
 
-bool BatchRun::IsDestination(const ByteString& folder) const {
-    if (!destinationId_) return false;
-    const std::optional<FileId> id = FileIdOf(folder);
-    return id && *id == *destinationId_;
+void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry* entry,
+                           std::vector<WalkFrame>& stack) {
+    WalkFrame frame{std::move(folder), std::move(path), entry ? entry->name : ByteString(), {}, 0};
+    if (!frame.folder.List(frame.entries)) {
+        CountUnlistedFolder(frame.path);
+        return;
+    }
+    stack.push_back(std::move(frame));
+}
+
+// A folder whose entries are all handled: removed when the rule says so and
+// it ended up empty, before the walk goes on in its parent.
+void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
+    WalkFrame done = std::move(stack.back());
+    stack.pop_back();
+    const bool isRoot = stack.empty();
+    if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || done.folder.IsEmpty() != 1) return;
+    const FileId id = done.folder.Id();
+    done.folder = OpenFolder();  // an open folder cannot be removed on every system
+    if (isRoot) {
+        RemoveFolder(done.path);
+    } else {
+        stack.back().folder.RemoveFolder(done.nameInParent, id);
+    }
 }
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
+    ProcessFileAt(source, FileAt{nullptr, source}, convertible);
+}
+
+const ByteString& BatchRun::DestinationFolder() {
+    ByteString& where = settings_.m_sWhere;
+    if (!where.empty() && where.back() != kPathSeparator) where += kPathSeparator;
+    return where;
+}
+
+void BatchRun::ProcessFileAt(const ByteString& source, const FileAt& file, bool convertible) {
     NameContext context{settings_.m_sFileNameFormat, state_.m_nSerial, random_, clock_, ToLocalDateTime, host_};
     const ByteString name = BuildTargetName(program_, source, context);
 
-    ByteString& where = settings_.m_sWhere;
     // Without a destination (only possible when called outside RunBatch) the
     // separator would turn the name into one at the root: touch nothing.
-    const bool touchable = convertible && !where.empty();
-    if (!where.empty() && where.back() != kPathSeparator) where += kPathSeparator;
-    destination_.assign(where);
+    const bool touchable = convertible && !settings_.m_sWhere.empty();
+    destination_.assign(DestinationFolder());
     destination_ += name;
 
     state_.m_nTotal += 1;
     if (!touchable) {
         CountFailure(source);
-    } else if (IsSmall(source)) {
-        DisposeOfSmallFile(source);
+    } else if (IsSmall(file)) {
+        DisposeOfSmallFile(source, file);
     } else {
-        MoveOrCopy(source);
+        MoveOrCopy(source, file);
     }
     ShowCountsInTitle();
 }
 
-bool BatchRun::IsSmall(const ByteString& source) const {
+bool BatchRun::IsSmall(const FileAt& file) const {
     if (settings_.m_bFileDontMove != 1) return false;
     // A size that cannot be read is never small: the file is moved or copied
     // as usual, so it is never deleted unmeasured.
-    const std::optional<int64_t> size = FileSizeOf(source);
+    const std::optional<int64_t> size = file.folder ? file.folder->FileSizeOf(file.name) : FileSizeOf(file.name);
     return size && *size / 1000 < static_cast<int64_t>(settings_.m_nKBytes);
 }
 
-void BatchRun::DisposeOfSmallFile(const ByteString& source) {
+void BatchRun::DisposeOfSmallFile(const ByteString& source, const FileAt& file) {
     switch (settings_.m_nDontMoveMode) {
     case 0:
-        if (RemoveFile(source) == 1) {
+        if ((file.folder ? file.folder->RemoveFile(file.name) : RemoveFile(file.name)) == 1) {
             CountSuccess();
         } else {
             CountFailure(source);
@@ -195,9 +247,15 @@ void BatchRun::DisposeOfSmallFile(const ByteString& source) {
     }
 }
 
-void BatchRun::MoveOrCopy(const ByteString& source) {
-    const int result = settings_.m_nMode == 0 ? MoveNoOverwrite(source, destination_)
-                                              : CopyOverwrite(source, destination_);
+void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
+    int result;
+    if (settings_.m_nMode == 0) {
+        result = file.folder ? file.folder->MoveNoOverwrite(file.name, destination_)
+                             : MoveNoOverwrite(file.name, destination_);
+    } else {
+        result = file.folder ? file.folder->CopyOverwrite(file.name, destination_)
+                             : CopyOverwrite(file.name, destination_);
+    }
     if (result == 1) {
         CountSuccess();
         AppendLogLine(state_.m_sChangeLog, source, destination_);
@@ -211,6 +269,15 @@ void BatchRun::CountSuccess() { state_.m_nSuccess += 1; }
 void BatchRun::CountFailure(const ByteString& source) {
     state_.m_nFailure += 1;
     AppendLogLine(state_.m_sErrorLog, source, destination_);
+}
+
+// A folder that exists but cannot be walked (no permission, an I/O error,
+// replaced by a link since it was listed) counts once, as a failure.
+void BatchRun::CountUnlistedFolder(const ByteString& folder) {
+    state_.m_nTotal += 1;
+    state_.m_nFailure += 1;
+    AppendLogLine(state_.m_sErrorLog, folder, DestinationFolder());
+    ShowCountsInTitle();
 }
 
 void BatchRun::AppendLogLine(ByteString& log, const ByteString& source, const ByteString& destination) {

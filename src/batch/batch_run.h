@@ -29,28 +29,46 @@ public:
     void RunBatch(const std::vector<DroppedPath>& paths);
     void RunBatch(const std::vector<ByteString>& paths);
 
-    // Walks one folder: its whole listing is read before any entry is
-    // processed, links to folders are never followed, special files never
+    // Walks a dropped folder and, when the rule says so, removes it if it
+    // ends up empty.  Every folder's whole listing is read before any entry
+    // is processed, links to folders are never followed, special files never
     // opened, and the destination folder is skipped when met.
     void ProcessDirectory(const ByteString& folder);
-    // Disposes of one file.  convertible false: the path is only the "?" form
-    // of a name without a code page 932 form; it is counted and logged as a
-    // failure and nothing is touched.
+    // Disposes of one dropped file.  convertible false: the path is only the
+    // "?" form of a name without a code page 932 form; it is counted and
+    // logged as a failure and nothing is touched.
     void ProcessFile(const ByteString& source, bool convertible = true);
     // Appends the logs (a FileError from a failing write is not caught) and
     // shows the totals.
     void FinishBatch();
 
 private:
+    // Where a file is reached: by name through its open folder, or (a
+    // dropped file) by its path.
+    struct FileAt {
+        const OpenFolder* folder;
+        const ByteString& name;  // the name in folder, or the path
+    };
+    struct WalkFrame;
+
     void ProcessDroppedPath(const DroppedPath& dropped);
-    void WalkFolder(const ByteString& folder);
-    void ProcessEntry(const ByteString& child, const FolderEntry& entry);
-    bool IsDestination(const ByteString& folder) const;
-    bool IsSmall(const ByteString& source) const;
-    void DisposeOfSmallFile(const ByteString& source);
-    void MoveOrCopy(const ByteString& source);
+    // Walks a tree without recursion, every folder held open while its
+    // entries are handled, deepest folders first for the removal of emptied
+    // ones.  removeRoot: the dropped folder itself may be removed.
+    void WalkTree(const ByteString& root, bool removeRoot);
+    // Lists one opened folder of the walk and puts it on the stack; a folder
+    // that exists but cannot be opened or listed counts as one failure.
+    void EnterFolder(OpenFolder folder, ByteString path, const FolderEntry* entry, std::vector<WalkFrame>& stack);
+    void LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot);
+    void ProcessFileAt(const ByteString& source, const FileAt& file, bool convertible);
+    bool IsSmall(const FileAt& file) const;
+    void DisposeOfSmallFile(const ByteString& source, const FileAt& file);
+    void MoveOrCopy(const ByteString& source, const FileAt& file);
     void CountSuccess();
     void CountFailure(const ByteString& source);
+    void CountUnlistedFolder(const ByteString& folder);
+    // m_sWhere with one separator at its end (added to the setting itself).
+    const ByteString& DestinationFolder();
     static void AppendLogLine(ByteString& log, const ByteString& source, const ByteString& destination);
     void ShowCountsInTitle();
 

@@ -7,6 +7,7 @@
 // Operations report success as 1 and failure as 0.  A failure inside a file
 // that is already open (read, write, seek, truncate, close) throws FileError.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,16 +25,20 @@ int FileExists(const ByteString& path);
 
 // Moves a file.  Never replaces an existing destination, also when one
 // appears between the check and the move; a move to another file system or
-// volume copies, publishes the copy under the new name only while it is free,
-// and removes the source last.  On failure the source stays, and nothing the
+// volume copies, flushes the copy, publishes it under the new name only while
+// it is free, and removes the source last, only if it is still the very file
+// that was copied and unchanged.  On failure the source stays, and nothing the
 // move created is left behind.
 int MoveNoOverwrite(const ByteString& source, const ByteString& destination);
 
 // Copies a file, replacing an existing destination.  Fails, touching nothing,
-// when both name the same file, when the existing destination is read-only and
-// when the source is not a regular file.  Keeps the modification time and
-// permission bits.  A copy that fails part-way leaves the old destination as
-// it was.
+// when both name the same file, when the existing destination is read-only,
+// when the source is not a regular file, and when the destination is a link
+// that the system would not follow for this user (another user's link in a
+// shared sticky folder).  Keeps the modification time and permission bits.
+// The copy gets its name only when complete: one that fails part-way, or is
+// cut short by a crash, leaves the old destination as it was.  A copy that
+// replaces a file is flushed before it takes the old one's place.
 int CopyOverwrite(const ByteString& source, const ByteString& destination);
 
 // Deletes a file.  Refuses a folder, and a read-only file as the Windows
@@ -114,6 +119,8 @@ struct FolderEntry {
     // Nothing may then be done to the entry through that path.
     bool convertible = true;
     EntryKind kind = EntryKind::File;
+    // The entry's file index as the listing gave it (0: the listing gives none).
+    uint64_t index = 0;
 };
 
 // Reads a folder's whole listing, in the order the file system returns it.
@@ -134,6 +141,54 @@ struct FileId {
 };
 
 std::optional<FileId> FileIdOf(const ByteString& path);
+
+// A folder held open while a walk handles its entries.  Everything done to an
+// entry goes through the open folder, never again through the folder's path:
+// a folder that is renamed, or replaced by a link, once it is open still leads
+// only to its own entries, so nothing outside a walked tree is ever touched.
+// On Linux it holds a descriptor and reaches its entries relative to it; on
+// Windows it holds a handle that keeps the folder from being renamed or
+// deleted while it is open.
+class OpenFolder {
+public:
+    OpenFolder();
+    ~OpenFolder();
+    OpenFolder(OpenFolder&& other) noexcept;
+    OpenFolder& operator=(OpenFolder&& other) noexcept;
+
+    // A folder by its path (a dropped folder); a final link is followed.
+    static OpenFolder Open(const ByteString& path);
+    // A folder listed in this one: never through a link, and only while its
+    // name still holds the folder that was listed.
+    OpenFolder OpenChild(const FolderEntry& entry) const;
+
+    bool IsOpen() const;
+    // After a failed open: the folder was no longer there at all (a vanished
+    // folder contributes nothing; any other failure is worth reporting).
+    bool Vanished() const;
+    FileId Id() const;
+
+    // The whole listing, in the order the file system returns it; false
+    // when it cannot be read.
+    bool List(std::vector<FolderEntry>& entries) const;
+    // 1 when the folder lists no entry, 0 when it lists one, -1 when it
+    // cannot be listed.
+    int IsEmpty() const;
+
+    // The functions of the same names, for the file name of this folder.
+    std::optional<int64_t> FileSizeOf(const ByteString& name) const;
+    int MoveNoOverwrite(const ByteString& name, const ByteString& destination) const;
+    int CopyOverwrite(const ByteString& name, const ByteString& destination) const;
+    int RemoveFile(const ByteString& name) const;
+    // Removes the empty folder of this name, if it is still the folder id.
+    int RemoveFolder(const ByteString& name, const FileId& id) const;
+
+    struct State;  // each platform's own
+
+private:
+    explicit OpenFolder(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
 
 // Seconds since 1970 now, as a 64-bit count.
 int64_t CurrentTimeSeconds();

@@ -6,6 +6,7 @@
 // only when complete, so a failure never leaves a file half-written.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -70,7 +71,23 @@ std::string ResolvedTarget(const std::string& native) {
     return target;
 }
 
+// A file reached by name inside an open folder, or (dir AT_FDCWD) by a path.
+struct Place {
+    int dir;
+    std::string name;
+};
+
+Place PathPlace(std::string path) { return Place{AT_FDCWD, std::move(path)}; }
+
+bool StatOf(const Place& place, struct stat& st, bool followLink) {
+    return fstatat(place.dir, place.name.c_str(), &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 bool HasNoWriteBit(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
@@ -308,12 +325,13 @@ bool TakeOverAttributes(int out, const struct stat& source, mode_t modeMask) {
 // RENAME_NOREPLACE.
 std::atomic<bool> g_renameNoReplace{true};
 
-int RenameNoReplace(const std::string& from, const std::string& to) {
+int RenameNoReplace(const Place& from, const std::string& to) {
     if (!g_renameNoReplace) {
         errno = EINVAL;
         return -1;
     }
-    return static_cast<int>(syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+    return static_cast<int>(
+        syscall(SYS_renameat2, from.dir, from.name.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
 }
 
 void SyncFolder(const std::string& folder) {
@@ -335,12 +353,21 @@ void RunBeforePublishHook() {
 }
 
 // Opens a regular file (not a link) for reading; its status goes to st.
-Fd OpenPlainFileForReading(const std::string& native, struct stat& st) {
+Fd OpenPlainFileForReading(const Place& place, struct stat& st) {
     struct stat before;
-    if (lstat(native.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return Fd();
-    Fd fd(open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!StatOf(place, before, false) || !S_ISREG(before.st_mode)) return Fd();
+    Fd fd(openat(place.dir, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !SameFile(st, before)) return Fd();
     return fd;
+}
+
+// Whether the place still names the very file that was opened as in, and the
+// file is as it was when copying started (size and modification time): a file
+// saved over by an editor, or still growing, is not.
+bool StillTheCopiedFile(int in, const Place& place, const struct stat& copied) {
+    struct stat now, named;
+    return fstat(in, &now) == 0 && StatOf(place, named, false) && SameFile(named, copied) &&
+           SameFile(now, copied) && now.st_size == copied.st_size && SameTime(now.st_mtim, copied.st_mtim);
 }
 
 // Fills a new file in the destination folder with the source's content and
@@ -361,7 +388,7 @@ bool PublishUnnamed(int fd, const std::string& destination) {
 
 // Publishes a named temporary file under a name, only while it is free.
 bool PublishNamed(const std::string& temp, const std::string& destination) {
-    if (RenameNoReplace(temp, destination) == 0) return true;
+    if (RenameNoReplace(PathPlace(temp), destination) == 0) return true;
     if (errno == EEXIST || link(temp.c_str(), destination.c_str()) != 0) return false;
     unlink(temp.c_str());
     return true;
@@ -401,15 +428,46 @@ bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
            access(target.c_str(), W_OK) == 0;
 }
 
-// Copies into a new file beside the target, which replaces the target in one
-// rename only when complete.  Not flushed: a copy keeps its source, so a
-// crash loses nothing, and copies must run at the speed of a plain copy.
+// Fills a new copy: the content and the permission bits and times.
+bool FillCopy(int in, int out, const struct stat& source) {
+    return CopyContent(in, out, source.st_size) && TakeOverAttributes(out, source, 0777);
+}
+
+// Copies into a new file in the target's folder, which gets a name only when
+// it is complete, so that neither a failure nor a kill leaves a half-written
+// file under any name.  A copy to a free name is not flushed: its source
+// stays, so a crash loses nothing, and copies must run at the speed of a plain
+// copy.  A copy that replaces a file is flushed first, since the old file is
+// gone once the new one takes its place.
 bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target) {
+    const std::string folder = FolderOf(target);
+    struct stat old;
+    const bool replacing = lstat(target.c_str(), &old) == 0;
+    Fd unnamed(g_unnamedTempFiles ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+    if (unnamed.valid()) {
+        if (!FillCopy(in, unnamed.get(), source)) return false;
+        if (!replacing && PublishUnnamed(unnamed.get(), target)) return true;
+        if (fsync(unnamed.get()) != 0 && errno != EINVAL) return false;
+        // A name of its own for the moment of the rename: linkat() cannot
+        // replace a file.
+        std::string temp;
+        for (int attempt = 0; attempt < 100 && temp.empty(); ++attempt) {
+            temp = JoinNative(folder, ".tessarbolink-" + RandomSuffix() + ".tmp");
+            if (!PublishUnnamed(unnamed.get(), temp)) {
+                if (errno != EEXIST) return false;
+                temp.clear();
+            }
+        }
+        TempFileGuard guard(temp);
+        if (temp.empty() || rename(temp.c_str(), target.c_str()) != 0) return false;
+        guard.Keep();
+        return true;
+    }
     std::string temp;
-    Fd out = CreateTempIn(FolderOf(target), 0600, temp);
+    Fd out = CreateTempIn(folder, 0600, temp);
     if (!out.valid()) return false;
     TempFileGuard guard(temp);
-    if (!CopyContent(in, out.get(), source.st_size) || !TakeOverAttributes(out.get(), source, 0777) ||
+    if (!FillCopy(in, out.get(), source) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||
         out.Close() != 0 || rename(temp.c_str(), target.c_str()) != 0)
         return false;
     guard.Keep();
@@ -420,14 +478,20 @@ bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target)
 // not carried across: a link would have to be re-created pointing elsewhere
 // relative to its new folder, and a device or FIFO has no content to copy, so
 // such a move fails and the source stays.
-int MoveAcrossDevicesNative(const std::string& source, const std::string& destination) {
+//
+// The copy and its new name are on the disk before the source goes (the copy
+// is flushed before it is published, its folder after), so a power cut never
+// loses the file.  The source goes only if it is still the very file that was
+// copied, unchanged; otherwise (an editor saved over it, it is still growing)
+// the move fails and the copy is taken back.
+int MoveAcrossDevicesNative(const Place& source, const std::string& destination) {
     struct stat st;
     Fd in = OpenPlainFileForReading(source, st);
     if (!in.valid()) return 0;
     struct stat published;
     if (!CopyAndPublish(in.get(), st, destination, published)) return 0;
     SyncFolder(FolderOf(destination));
-    if (unlink(source.c_str()) == 0) return 1;
+    if (StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) return 1;
     // The source cannot go: take back the copy (only if it is still ours),
     // so that a failed move leaves things as they were.
     struct stat now;
@@ -437,19 +501,19 @@ int MoveAcrossDevicesNative(const std::string& source, const std::string& destin
 
 // Where the file system has no hard links (and no RENAME_NOREPLACE): claims
 // the name with an exclusive create, then renames over that claim.
-int MoveOverOwnClaim(const std::string& source, const std::string& destination) {
+int MoveOverOwnClaim(const Place& source, const std::string& destination) {
     Fd claim(open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!claim.valid()) return 0;
     claim.Close();
-    if (rename(source.c_str(), destination.c_str()) == 0) return 1;
+    if (renameat(source.dir, source.name.c_str(), AT_FDCWD, destination.c_str()) == 0) return 1;
     unlink(destination.c_str());
     return 0;
 }
 
 // A second name, then the first one dropped: link() never replaces.
-int MoveByLink(const std::string& source, const std::string& destination) {
-    if (link(source.c_str(), destination.c_str()) == 0) {
-        if (unlink(source.c_str()) == 0) return 1;
+int MoveByLink(const Place& source, const std::string& destination) {
+    if (linkat(source.dir, source.name.c_str(), AT_FDCWD, destination.c_str(), 0) == 0) {
+        if (unlinkat(source.dir, source.name.c_str(), 0) == 0) return 1;
         unlink(destination.c_str());
         return 0;
     }
@@ -461,9 +525,9 @@ int MoveByLink(const std::string& source, const std::string& destination) {
     }
 }
 
-int MoveNative(const std::string& source, const std::string& destination) {
+int MoveNative(const Place& source, const std::string& destination) {
     struct stat st;
-    if (lstat(source.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+    if (!StatOf(source, st, false) || S_ISDIR(st.st_mode)) return 0;
     if (RenameNoReplace(source, destination) == 0) return 1;
     switch (errno) {
     case EXDEV: return MoveAcrossDevicesNative(source, destination);
@@ -484,27 +548,27 @@ EntryKind KindOfMode(mode_t mode) {
 }
 
 // What a link leads to: a folder, a file, or nothing usable.
-EntryKind KindOfLinkTarget(const std::string& native) {
+EntryKind KindOfLinkTarget(const Place& place) {
     struct stat st;
-    if (stat(native.c_str(), &st) != 0) return EntryKind::Special;
+    if (!StatOf(place, st, true)) return EntryKind::Special;
     if (S_ISDIR(st.st_mode)) return EntryKind::FolderLink;
     if (S_ISREG(st.st_mode)) return EntryKind::File;
     return EntryKind::Special;
 }
 
-EntryKind KindOfNative(const std::string& native) {
+EntryKind KindOfPlace(const Place& place) {
     struct stat st;
-    if (lstat(native.c_str(), &st) != 0) return EntryKind::Missing;
-    if (S_ISLNK(st.st_mode)) return KindOfLinkTarget(native);
+    if (!StatOf(place, st, false)) return EntryKind::Missing;
+    if (S_ISLNK(st.st_mode)) return KindOfLinkTarget(place);
     return KindOfMode(st.st_mode);
 }
 
-EntryKind KindOfDirent(const std::string& native, unsigned char type) {
+EntryKind KindOfDirent(const Place& place, unsigned char type) {
     switch (type) {
     case DT_REG: return EntryKind::File;
     case DT_DIR: return EntryKind::Folder;
-    case DT_LNK: return KindOfLinkTarget(native);
-    case DT_UNKNOWN: return KindOfNative(native);
+    case DT_LNK: return KindOfLinkTarget(place);
+    case DT_UNKNOWN: return KindOfPlace(place);
     default: return EntryKind::Special;
     }
 }
@@ -513,21 +577,147 @@ bool IsDotOrDotDot(const char* name) {
     return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
 }
 
-struct RawEntry {
-    std::string name;
-    unsigned char type;
-};
-
-// The whole listing first, so that nothing done to the entries afterwards
-// changes what is read.
-bool ReadRawListing(const std::string& folder, std::vector<RawEntry>& raw) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return false;
-    while (const dirent* entry = readdir(dir)) {
-        if (!IsDotOrDotDot(entry->d_name)) raw.push_back({entry->d_name, entry->d_type});
+// Reads an open folder from its start, through a descriptor of its own (the
+// folder's own descriptor keeps its position and stays open); the reader
+// returns false to stop early.
+template <typename Reader>
+bool ReadFolder(int folder, Reader&& reader) {
+    const int own = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) return false;
+    DIR* dir = fdopendir(own);
+    if (!dir) {
+        close(own);
+        return false;
     }
+    errno = 0;
+    bool complete = true;
+    while (const dirent* entry = readdir(dir)) {
+        if (!IsDotOrDotDot(entry->d_name) && !reader(*entry)) break;
+        errno = 0;
+    }
+    if (errno != 0) complete = false;  // an I/O error part-way: the listing is not whole
     closedir(dir);
+    return complete;
+}
+
+bool ListOpenFolder(int folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    // The whole listing first, so that nothing done to the entries afterwards
+    // changes what is read.
+    struct RawEntry {
+        std::string name;
+        unsigned char type;
+        ino_t index;
+    };
+    std::vector<RawEntry> raw;
+    if (!ReadFolder(folder, [&](const dirent& entry) {
+            raw.push_back({entry.d_name, entry.d_type, entry.d_ino});
+            return true;
+        }))
+        return false;
+
+    entries.reserve(raw.size());
+    for (RawEntry& entry : raw) {
+        FolderEntry listed;
+        listed.convertible = Utf8ToCp932(entry.name, listed.name);
+        if (!listed.convertible) listed.name = Utf8ToCp932Shown(entry.name);
+        listed.index = static_cast<uint64_t>(entry.index);
+        listed.kind = KindOfDirent(Place{folder, std::move(entry.name)}, entry.type);
+        entries.push_back(std::move(listed));
+    }
     return true;
+}
+
+int OpenFolderIsEmpty(int folder) {
+    bool empty = true;
+    if (!ReadFolder(folder, [&](const dirent&) { return empty = false; }) && empty) return -1;
+    return empty ? 1 : 0;
+}
+
+// Opens a folder for a walk.  EMFILE on a deep tree: the soft limit of open
+// descriptors is raised to the hard one, once.
+int OpenFolderAt(int dir, const char* name, int extraFlags) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | extraFlags;
+    int fd = openat(dir, name, flags);
+    if (fd < 0 && errno == EMFILE) {
+        static std::atomic<bool> raised{false};
+        struct rlimit limit;
+        if (!raised.exchange(true) && getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+            limit.rlim_cur = limit.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &limit);
+            fd = openat(dir, name, flags);
+        } else {
+            errno = EMFILE;
+        }
+    }
+    return fd;
+}
+
+// ---------------------------------------------------------------------------
+// Copies through a link at the destination
+
+// Whether the system would refuse to follow this link for this user in a
+// shared folder: in a sticky, world-writable folder a link is followed only
+// for its owner, or when it belongs to the folder's owner.
+bool IsProtectedLink(const std::string& link, const struct stat& linkStatus) {
+    struct stat folder;
+    if (stat(FolderOf(link).c_str(), &folder) != 0) return true;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return shared && linkStatus.st_uid != geteuid() && linkStatus.st_uid != folder.st_uid;
+}
+
+// The file a copy to this path writes: the path itself, or what its chain of
+// links leads to.  Empty for a dangling link, a loop, and a link the system
+// would not follow for this user.
+std::string CopyTarget(const std::string& native) {
+    std::string path = native;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) return hop == 0 ? path : std::string();
+        if (!S_ISLNK(st.st_mode)) return path;
+        if (IsProtectedLink(path, st)) return std::string();
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::string();
+        target.resize(static_cast<size_t>(length));
+        path = target.front() == '/' ? target : JoinNative(FolderOf(path), target);
+    }
+    return std::string();
+}
+
+int CopyNative(const Place& source, const std::string& destination) {
+    struct stat src;
+    if (!StatOf(source, src, true) || !S_ISREG(src.st_mode)) return 0;
+
+    // A link as destination is written through: its target is replaced and
+    // the link stays.  A dangling link is refused rather than followed into a
+    // folder nobody chose.
+    const std::string target = CopyTarget(destination);
+    if (target.empty() || !MayBeReplacedBy(target, src)) return 0;
+
+    // The source is opened only now that it is known to be a regular file,
+    // and must still be the same one.
+    Fd in(openat(source.dir, source.name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened;
+    if (!in.valid() || fstat(in.get(), &opened) != 0 || !SameFile(opened, src)) return 0;
+    return CopyInPlaceOf(in.get(), src, target) ? 1 : 0;
+}
+
+int RemoveNative(const Place& place) {
+    struct stat st;
+    if (!StatOf(place, st, false) || S_ISDIR(st.st_mode)) return 0;
+    // A file without any write bit is read-only, and a read-only file is not
+    // deleted, as on Windows (also for root, whom unlink() lets through).
+    if (S_ISREG(st.st_mode) && HasNoWriteBit(st)) return 0;
+    return unlinkat(place.dir, place.name.c_str(), 0) == 0 ? 1 : 0;
+}
+
+std::optional<int64_t> SizeNative(const Place& place) {
+    struct stat st;
+    if (!StatOf(place, st, false)) return std::nullopt;
+    if (S_ISLNK(st.st_mode) && !StatOf(place, st, true)) return std::nullopt;
+    if (!S_ISREG(st.st_mode)) return std::nullopt;
+    return static_cast<int64_t>(st.st_size);
 }
 
 // ---------------------------------------------------------------------------
@@ -552,16 +742,13 @@ int FileExists(const ByteString& path) {
 EntryKind KindOf(const ByteString& path) {
     std::string native;
     if (!ToNative(path, native)) return EntryKind::Missing;
-    return KindOfNative(native);
+    return KindOfPlace(PathPlace(native));
 }
 
 std::optional<int64_t> FileSizeOf(const ByteString& path) {
     std::string native;
-    struct stat st;
-    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0) return std::nullopt;
-    if (S_ISLNK(st.st_mode) && stat(native.c_str(), &st) != 0) return std::nullopt;
-    if (!S_ISREG(st.st_mode)) return std::nullopt;
-    return static_cast<int64_t>(st.st_size);
+    if (!ToNative(path, native)) return std::nullopt;
+    return SizeNative(PathPlace(native));
 }
 
 std::optional<FileId> FileIdOf(const ByteString& path) {
@@ -573,35 +760,13 @@ std::optional<FileId> FileIdOf(const ByteString& path) {
 
 bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
-    std::string native;
-    std::vector<RawEntry> raw;
-    if (!ToNative(folder, native) || !ReadRawListing(native, raw)) return false;
-
-    entries.reserve(raw.size());
-    for (const RawEntry& entry : raw) {
-        FolderEntry listed;
-        listed.convertible = Utf8ToCp932(entry.name, listed.name);
-        if (!listed.convertible) listed.name = Utf8ToCp932Shown(entry.name);
-        listed.kind = KindOfDirent(JoinNative(native, entry.name), entry.type);
-        entries.push_back(std::move(listed));
-    }
-    return true;
+    const OpenFolder open = OpenFolder::Open(folder);
+    return open.IsOpen() && open.List(entries);
 }
 
 int FolderIsEmpty(const ByteString& folder) {
-    std::string native;
-    if (!ToNative(folder, native)) return -1;
-    DIR* dir = opendir(native.c_str());
-    if (!dir) return -1;
-    int empty = 1;
-    while (const dirent* entry = readdir(dir)) {
-        if (!IsDotOrDotDot(entry->d_name)) {
-            empty = 0;
-            break;
-        }
-    }
-    closedir(dir);
-    return empty;
+    const OpenFolder open = OpenFolder::Open(folder);
+    return open.IsOpen() ? open.IsEmpty() : -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -615,32 +780,13 @@ int MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
 int CopyOverwrite(const ByteString& source, const ByteString& destination) {
     std::string from, to;
     if (!ToNative(source, from) || !ToNative(destination, to)) return 0;
-
-    struct stat src;
-    if (stat(from.c_str(), &src) != 0 || !S_ISREG(src.st_mode)) return 0;
-
-    // A link as destination is written through: its target is replaced and
-    // the link stays.  A dangling link is refused rather than followed into a
-    // folder nobody chose.
-    const std::string target = ResolvedTarget(to);
-    if (target.empty() || !MayBeReplacedBy(target, src)) return 0;
-
-    // The source is opened only now that it is known to be a regular file,
-    // and must still be the same one.
-    Fd in(open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat opened;
-    if (!in.valid() || fstat(in.get(), &opened) != 0 || !SameFile(opened, src)) return 0;
-    return CopyInPlaceOf(in.get(), src, target) ? 1 : 0;
+    return CopyNative(PathPlace(from), to);
 }
 
 int RemoveFile(const ByteString& path) {
     std::string native;
-    struct stat st;
-    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
-    // A file without any write bit is read-only, and a read-only file is not
-    // deleted, as on Windows (also for root, whom unlink() lets through).
-    if (S_ISREG(st.st_mode) && HasNoWriteBit(st)) return 0;
-    return unlink(native.c_str()) == 0 ? 1 : 0;
+    if (!ToNative(path, native)) return 0;
+    return RemoveNative(PathPlace(native));
 }
 
 int CreateFolder(const ByteString& path) {
@@ -757,6 +903,130 @@ int AppendTextToFile(const ByteString& path, const ByteString& text) {
 }
 
 // ---------------------------------------------------------------------------
+// Open folders
+
+struct OpenFolder::State {
+    Fd fd;
+    FileId id;
+    int error = 0;  // why the open failed
+};
+
+OpenFolder::OpenFolder() = default;
+OpenFolder::OpenFolder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+OpenFolder::~OpenFolder() = default;
+OpenFolder::OpenFolder(OpenFolder&& other) noexcept = default;
+OpenFolder& OpenFolder::operator=(OpenFolder&& other) noexcept = default;
+
+namespace {
+
+// Takes over an open folder's descriptor; a failed open keeps its errno.
+std::unique_ptr<OpenFolder::State> FolderState(int fd) {
+    auto state = std::make_unique<OpenFolder::State>();
+    if (fd < 0) {
+        state->error = errno;
+        return state;
+    }
+    state->fd = Fd(fd);
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        state->error = ENOTDIR;
+        state->fd = Fd();
+        return state;
+    }
+    state->id = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return state;
+}
+
+}  // namespace
+
+OpenFolder OpenFolder::Open(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) {
+        errno = EINVAL;
+        return OpenFolder(FolderState(-1));
+    }
+    return OpenFolder(FolderState(OpenFolderAt(AT_FDCWD, native.c_str(), 0)));
+}
+
+OpenFolder OpenFolder::OpenChild(const FolderEntry& entry) const {
+    std::string name;
+    if (!IsOpen() || !entry.convertible || !ToNative(entry.name, name) || name.find('/') != std::string::npos) {
+        errno = EINVAL;
+        return OpenFolder(FolderState(-1));
+    }
+    auto child = FolderState(OpenFolderAt(state_->fd.get(), name.c_str(), O_NOFOLLOW));
+    // Still the folder that was listed?  A folder mounted there has another
+    // device, and the listing names the folder beneath it: only the same
+    // device can be compared.
+    if (child->fd.valid() && entry.index != 0 && child->id.volume == state_->id.volume &&
+        child->id.index != entry.index) {
+        child->fd = Fd();
+        child->error = ESTALE;
+    }
+    return OpenFolder(std::move(child));
+}
+
+bool OpenFolder::IsOpen() const { return state_ && state_->fd.valid(); }
+
+bool OpenFolder::Vanished() const { return state_ && !state_->fd.valid() && state_->error == ENOENT; }
+
+FileId OpenFolder::Id() const { return state_ ? state_->id : FileId{}; }
+
+bool OpenFolder::List(std::vector<FolderEntry>& entries) const {
+    entries.clear();
+    return IsOpen() && ListOpenFolder(state_->fd.get(), entries);
+}
+
+int OpenFolder::IsEmpty() const { return IsOpen() ? OpenFolderIsEmpty(state_->fd.get()) : -1; }
+
+namespace {
+
+// The place of a file name in an open folder; false for a name that is no
+// single name of this folder.
+bool PlaceIn(const OpenFolder::State* folder, const ByteString& name, Place& place) {
+    if (!folder || !folder->fd.valid() || !ToNative(name, place.name) || place.name.find('/') != std::string::npos)
+        return false;
+    place.dir = folder->fd.get();
+    return true;
+}
+
+}  // namespace
+
+std::optional<int64_t> OpenFolder::FileSizeOf(const ByteString& name) const {
+    Place place;
+    if (!PlaceIn(state_.get(), name, place)) return std::nullopt;
+    return SizeNative(place);
+}
+
+int OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
+    Place place;
+    std::string to;
+    if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to) || FileExists(destination)) return 0;
+    return MoveNative(place, to);
+}
+
+int OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
+    Place place;
+    std::string to;
+    if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to)) return 0;
+    return CopyNative(place, to);
+}
+
+int OpenFolder::RemoveFile(const ByteString& name) const {
+    Place place;
+    return PlaceIn(state_.get(), name, place) ? RemoveNative(place) : 0;
+}
+
+int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
+    Place place;
+    struct stat st;
+    if (!PlaceIn(state_.get(), name, place) || !StatOf(place, st, false) || !S_ISDIR(st.st_mode) ||
+        FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != id)
+        return 0;
+    return unlinkat(place.dir, place.name.c_str(), AT_REMOVEDIR) == 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
 // The program and the clock
 
 ByteString ExecutablePath() {
@@ -791,13 +1061,13 @@ namespace fs_posix_steps {
 int MoveWithoutPrecheck(const ByteString& source, const ByteString& destination) {
     std::string from, to;
     if (!ToNative(source, from) || !ToNative(destination, to)) return 0;
-    return MoveNative(from, to);
+    return MoveNative(PathPlace(from), to);
 }
 
 int MoveAcrossDevices(const ByteString& source, const ByteString& destination) {
     std::string from, to;
     if (!ToNative(source, from) || !ToNative(destination, to)) return 0;
-    return MoveAcrossDevicesNative(from, to);
+    return MoveAcrossDevicesNative(PathPlace(from), to);
 }
 
 void SetBeforePublishHookForTesting(std::function<void()> hook) { BeforePublishHook() = std::move(hook); }
