@@ -8,6 +8,8 @@ class BatchHost : public NameMessages {
 public:
     // Modal question with Yes and No, Yes the default, no icon.  True only for Yes.
     virtual bool AskYesNo(const ByteString& text, const ByteString& caption) = 0;
-    // Replaces the window title at once.
+    // Sets the window title.  The window may show titles that follow each
+    // other quickly at the display's pace, but shows the last one before any
+    // message box and when the batch ends.
     virtual void SetTitle(const ByteString& text) = 0;
 };

@@ -374,7 +374,9 @@ bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, st
         RemoveTemp(tempPath);
         return false;
     }
-    SetFileAttributesW(tempPath.c_str(), CopiedAttributes(info.dwFileAttributes));
+    // A new file is marked for backup already; only other marks need a call.
+    const DWORD marks = CopiedAttributes(info.dwFileAttributes);
+    if (marks != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesW(tempPath.c_str(), marks);
     return true;
 }
 
@@ -493,8 +495,11 @@ int FileExists(const ByteString& path) {
         FindClose(find);
         return 1;
     }
-    // A listing never finds a drive root, nor a folder named with a
-    // trailing separator; both exist all the same.
+    // "File not found": the folder was read and holds no such name, the
+    // answer of nearly every check before a move.  Only a path that ends in
+    // a separator (a drive root among them) is never found by a listing and
+    // may exist all the same; other failures are asked once more.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND && !IsSlash(native.back())) return 0;
     return AttributesOf(native) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
 }
 

@@ -144,10 +144,11 @@ MessageResult DropWindow::ShowMessageBox(const ByteString& text, const ByteStrin
     return RunMessageBox(this, QtText(text), QtText(caption), buttons, icon);
 }
 
-void DropWindow::SetWindowTitle(const ByteString& text) {
-    setWindowTitle(QtText(text));
-    // A batch runs inside one handler: let the new title and pending paints
-    // reach the screen, but hold back clicks and keys until it has finished.
+void DropWindow::SetWindowTitle(const ByteString& text) { setWindowTitle(QtText(text)); }
+
+void DropWindow::RefreshDuringBatch() {
+    // Paints and the system's requests; clicks, keys and the close request
+    // wait for the batch to end, and drags are refused while it runs.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 

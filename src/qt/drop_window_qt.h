@@ -38,6 +38,7 @@ public:
     MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption, MessageButtons buttons,
                                  MessageIcon icon) override;
     void SetWindowTitle(const ByteString& text) override;
+    void RefreshDuringBatch() override;
     void EndDialog(int result) override;
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override;

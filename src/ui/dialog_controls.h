@@ -30,8 +30,14 @@ public:
     virtual MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption,
                                          MessageButtons buttons, MessageIcon icon) = 0;
 
-    // Replaces the window title at once.
+    // Replaces the window title.
     virtual void SetWindowTitle(const ByteString& text) = 0;
+
+    // A batch runs inside the drop handler; from time to time it lets the
+    // window show what has changed (the title, pending paints) and answer
+    // the system, so that it is never taken for hung.  User input, further
+    // drops and closing stay held back until the handler has returned.
+    virtual void RefreshDuringBatch() = 0;
 
     // Closes the dialog (1 for "閉じる(&C)", 2 for Esc or the close box).
     virtual void EndDialog(int result) = 0;

@@ -1,6 +1,7 @@
 #include "ui/drop_dialog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -70,11 +71,21 @@ std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
 
 }  // namespace
 
-CDropDlg::CDropDlg(ByteString programDir, Clock clock)
-    : programDir_(std::move(programDir)), clock_(std::move(clock)), settings_(LoadSettings(programDir_)) {}
+CDropDlg::CDropDlg(ByteString programDir, Clock clock, SteadyClock refreshClock)
+    : programDir_(std::move(programDir)),
+      clock_(std::move(clock)),
+      refreshClock_(std::move(refreshClock)),
+      settings_(LoadSettings(programDir_)) {}
 
 Clock CDropDlg::CurrentTimeSecondsClock() {
     return [] { return CurrentTimeSeconds(); };
+}
+
+SteadyClock CDropDlg::SteadyMillisecondsClock() {
+    return [] {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    };
 }
 
 ByteString CDropDlg::ProgramName() {
@@ -189,6 +200,7 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
     const bool pulled = PullFromControls() == 1;
     const std::vector<DroppedPath> paths = readAndRelease();
     if (!pulled) return;
+    lastRefresh_.reset();  // the batch's first title is shown at once
     try {
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
                        WithoutTrailingSeparator(programDir_));
@@ -197,6 +209,7 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
         // A log file that failed while being written abandons the rest of the batch.
         ShowFileError(error);
     }
+    RefreshPendingTitle();
 }
 
 void CDropDlg::OnCommand(int id) {
@@ -261,6 +274,7 @@ void CDropDlg::OnDestroy() {
 // Message boxes
 
 void CDropDlg::ShowFrameworkMessage(const ByteString& text, MessageIcon icon) {
+    RefreshPendingTitle();
     controls_->ShowMessageBox(text, ProgramName(), MessageButtons::Ok, icon);
 }
 
@@ -269,12 +283,34 @@ void CDropDlg::ShowFileError(const FileError& error) {
 }
 
 bool CDropDlg::AskYesNo(const ByteString& text, const ByteString& caption) {
+    RefreshPendingTitle();
     return controls_->ShowMessageBox(text, caption, MessageButtons::YesNo, MessageIcon::None) ==
            MessageResult::Yes;
 }
 
 void CDropDlg::ShowMessage(const ByteString& text, const ByteString& caption) {
+    RefreshPendingTitle();
     controls_->ShowMessageBox(text, caption, MessageButtons::Ok, MessageIcon::None);
 }
 
-void CDropDlg::SetTitle(const ByteString& text) { controls_->SetWindowTitle(text); }
+// ---------------------------------------------------------------------------
+// The title during a batch
+
+void CDropDlg::SetTitle(const ByteString& text) {
+    title_ = text;
+    titlePending_ = true;
+    if (!lastRefresh_ || refreshClock_() - *lastRefresh_ >= kTitleRefreshMilliseconds) RefreshTitle();
+}
+
+void CDropDlg::RefreshTitle() {
+    titlePending_ = false;
+    controls_->SetWindowTitle(title_);
+    controls_->RefreshDuringBatch();
+    // Counted from the end of the refresh: however long the window took, the
+    // batch gets the time between two refreshes.
+    lastRefresh_ = refreshClock_();
+}
+
+void CDropDlg::RefreshPendingTitle() {
+    if (titlePending_) RefreshTitle();
+}

@@ -3,7 +3,9 @@
 // between the controls and the settings, the handlers and the command table.
 // The Win32 window and the Qt window are thin adapters that forward their
 // events here and implement DialogControls.
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "batch/batch_host.h"
@@ -16,13 +18,26 @@
 #include "ui/control_ids.h"
 #include "ui/dialog_controls.h"
 
+// Milliseconds on a clock that never goes back: the pace of the window's
+// refreshes during a batch.
+using SteadyClock = std::function<int64_t()>;
+
 class CDropDlg : public BatchHost {
 public:
     // Loads the settings from programDir (with its trailing separator).  The
     // clock gives seconds since 1970 for the date token and the random seed.
-    explicit CDropDlg(ByteString programDir, Clock clock = CurrentTimeSecondsClock());
+    explicit CDropDlg(ByteString programDir, Clock clock = CurrentTimeSecondsClock(),
+                      SteadyClock refreshClock = SteadyMillisecondsClock());
 
     static Clock CurrentTimeSecondsClock();
+    static SteadyClock SteadyMillisecondsClock();
+
+    // A batch sets the title after every file, many thousand times a second.
+    // The window is given the title, and a moment to repaint and answer the
+    // system, when this much time has passed since it last was (at the
+    // display's pace), and always before a message box and when the drop
+    // handler returns, so that it shows the final counts.
+    static constexpr int64_t kTitleRefreshMilliseconds = 25;
 
     // The window's controls; must be set before any handler runs.
     void Attach(DialogControls& controls) { controls_ = &controls; }
@@ -86,11 +101,21 @@ private:
     void ShowFrameworkMessage(const ByteString& text, MessageIcon icon);
     void ShowFileError(const FileError& error);
 
+    // Hands the last title set to the window and lets it refresh.
+    void RefreshTitle();
+    // The same, when a title set since the last refresh is still waiting.
+    void RefreshPendingTitle();
+
     ByteString programDir_;
     Clock clock_;
+    SteadyClock refreshClock_;
     DialogControls* controls_ = nullptr;
     DropSettings settings_;
     BatchState state_;
     NameProgram program_;
     NameRandom random_;
+
+    ByteString title_;       // the last title the batch set
+    bool titlePending_ = false;  // title_ has not reached the window yet
+    std::optional<int64_t> lastRefresh_;  // none yet in this drop
 };

@@ -111,13 +111,17 @@ public:
     MessageResult ShowMessageBox(const ByteString& text, const ByteString& caption, MessageButtons buttons,
                                  MessageIcon icon) override;
     void SetWindowTitle(const ByteString& text) override { SetWindowTextW(window_, DisplayText(text).c_str()); }
+    void RefreshDuringBatch() override;
     void EndDialog(int result) override { ::EndDialog(window_, result); }
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override { CAboutDlg::Run(instance_, window_); }
 
 private:
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR Handle(UINT message, WPARAM wParam);
+    INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void RunDroppedBatch(HDROP drop);
+    bool HoldsBackDuringBatch(UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
     void AddAboutItemToSystemMenu();
@@ -131,6 +135,12 @@ private:
     CDropDlg& dlg_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
+
+    // From a drop until its batch has finished.
+    bool batchRunning_ = false;
+    // Messages that reached the window during the batch and are handled
+    // after it, in the order they came.
+    std::vector<MSG> heldBack_;
 };
 
 INT_PTR CALLBACK DropDialogWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -144,7 +154,7 @@ INT_PTR CALLBACK DropDialogWindow::Procedure(HWND window, UINT message, WPARAM w
     // No exception may cross back into the system's code; the core turns the
     // file errors it expects into their message itself.
     try {
-        return self->Handle(message, wParam);
+        return self->Handle(message, wParam, lParam);
     } catch (const FileError& error) {
         self->ShowUnexpectedError(FileErrorMessage(error));
     } catch (const std::exception&) {
@@ -153,16 +163,15 @@ INT_PTR CALLBACK DropDialogWindow::Procedure(HWND window, UINT message, WPARAM w
     return TRUE;
 }
 
-INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam) {
+INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (batchRunning_ && HoldsBackDuringBatch(message, wParam, lParam)) return TRUE;
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog();
         return TRUE;  // the focus goes to the first tab stop, "閉じる(&C)"
-    case WM_DROPFILES: {
-        const HDROP drop = reinterpret_cast<HDROP>(wParam);
-        dlg_.OnDropFiles([drop] { return ReadAndReleaseDrop(drop); });
+    case WM_DROPFILES:
+        RunDroppedBatch(reinterpret_cast<HDROP>(wParam));
         return TRUE;
-    }
     case WM_COMMAND:
         // Buttons, and IDOK / IDCANCEL from Enter, Esc and the close box.
         if (HIWORD(wParam) != BN_CLICKED) return FALSE;
@@ -184,6 +193,67 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam) {
         return FALSE;
     }
 }
+
+// ---------------------------------------------------------------------------
+// The batch
+
+void DropDialogWindow::RunDroppedBatch(HDROP drop) {
+    // However the batch ends, what was held back then comes through the
+    // dialog's own loop, as if it had just arrived.
+    struct Running {
+        DropDialogWindow& window;
+        ~Running() {
+            window.batchRunning_ = false;
+            for (const MSG& held : window.heldBack_) PostMessageW(held.hwnd, held.message, held.wParam, held.lParam);
+            window.heldBack_.clear();
+        }
+    };
+    batchRunning_ = true;
+    const Running running{*this};
+    dlg_.OnDropFiles([drop] { return ReadAndReleaseDrop(drop); });
+}
+
+// The batch runs inside the drop handler, on the window's only thread.  Here
+// the window repaints and answers what the system and other programs send it
+// (their check whether it still responds among them); everything posted to
+// it, clicks and keys, timers and further drops, stays queued until the
+// handler returns.
+void DropDialogWindow::RefreshDuringBatch() {
+    // PeekMessage itself delivers the messages sent to this thread; it hands
+    // out only paint requests here.  A window that keeps asking to be painted
+    // cannot hold the batch up.
+    constexpr int kMostPaints = 64;
+    MSG message;
+    for (int i = 0; i < kMostPaints && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
+         ++i) {
+        DispatchMessageW(&message);
+    }
+}
+
+// While a batch runs, only its own message boxes take user input.  What
+// still reaches the window (sent by another program, or passed on by a
+// message box's loop) and would start a second batch, run a command or
+// close it waits for the batch to end; the end of the session is refused.
+bool DropDialogWindow::HoldsBackDuringBatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (HIWORD(wParam) != BN_CLICKED) return false;  // a control's notice: nothing to run
+        [[fallthrough]];
+    case WM_DROPFILES:
+    case WM_SYSCOMMAND:
+    case WM_CLOSE:
+        heldBack_.push_back(MSG{window_, message, wParam, lParam, 0, {}});
+        return true;
+    case WM_QUERYENDSESSION:
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, FALSE);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Initialization and painting
 
 // The settings are pushed first; the window's own set-up follows, before the
 // counts are reset and the random numbers seeded.

@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -90,6 +91,30 @@ TEST_F(DropTest, DroppedFilesAndFoldersAreMovedAfterYesAndTheCountsShown) {
     EXPECT_EQ(NamesIn(Dest()), (std::vector<ByteString>{"new_alpha.txt", B(u8"new_写真.txt")}));
     EXPECT_FALSE(Exists(Source("alpha.txt")));
     EXPECT_EQ(testing_support::ReadBytes(Dest() + kPathSeparator + "new_alpha.txt"), "alpha");
+}
+
+TEST_F(DropTest, WhileTheBatchRunsTheWindowRefreshesWithTheGrowingCounts) {
+    MoveIntoDest();
+    for (const char* name : {"a", "b", "c", "d"}) WriteBytes(Source(name), name);
+    // A clock on which every title is due.
+    int64_t now = 0;
+    Open(QString(), [&] { return now += CDropDlg::kTitleRefreshMilliseconds; });
+    BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+    // The counts the window showed between the question and the result.
+    QStringList seenMidBatch;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString title = window().windowTitle();
+        if (answerer.seen.size() != 1 || !title.startsWith(QStringLiteral("Tessarbolink  "))) return;
+        const QString counts = title.mid(14);
+        if (seenMidBatch.isEmpty() || seenMidBatch.back() != counts) seenMidBatch << counts;
+    });
+    watch.start(0);
+    std::unique_ptr<QMimeData> data(Urls({UrlOf(folder().Join("src"))}));
+    Drops(window(), *data);
+    ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning(); }));
+    EXPECT_EQ(seenMidBatch.join(u',').toStdString(), "1 0 1,2 0 2,3 0 3,4 0 4")
+        << "the window's own events ran after every title";
 }
 
 TEST_F(DropTest, FilesDroppedOnAFieldStartABatchAndLeaveTheFieldAloneAndNoLeavesTheFiles) {

@@ -65,8 +65,8 @@ void WindowFixture::WriteSettings(const std::string& content) {
     testing_support::WriteBytes(folder_.Join("Morvandel.sav"), content);
 }
 
-DropWindow& WindowFixture::Open(QString userGuide) {
-    dlg_ = std::make_unique<CDropDlg>(ProgramDir(), [] { return int64_t{1700000000}; });
+DropWindow& WindowFixture::Open(QString userGuide, SteadyClock refreshClock) {
+    dlg_ = std::make_unique<CDropDlg>(ProgramDir(), [] { return int64_t{1700000000}; }, std::move(refreshClock));
     window_ = std::make_unique<DropWindow>(*dlg_, std::move(userGuide));
     window_->show();
     QApplication::setActiveWindow(window_.get());

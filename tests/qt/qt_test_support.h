@@ -61,7 +61,8 @@ public:
     // Writes the settings file with these lines before the window opens.
     void WriteSettings(const std::string& content);
     // Constructs the dialog object (loading the settings) and shows the window.
-    DropWindow& Open(QString userGuide = QString());
+    DropWindow& Open(QString userGuide = QString(),
+                     SteadyClock refreshClock = CDropDlg::SteadyMillisecondsClock());
     // Destroys the window (saving its settings if it has not closed yet).
     void Destroy();
 

@@ -15,6 +15,7 @@
 #include "ui_fake_controls.h"
 
 using testing_support::Exists;
+using testing_support::MakeFolder;
 using testing_support::NamesIn;
 using testing_support::ReadBytes;
 using testing_support::ShortWritesAfter;
@@ -43,8 +44,9 @@ protected:
     ByteString SettingsPath() const { return programFolder.Join("Morvandel.sav"); }
 
     // A dialog over the program folder, attached and initialized.
-    CDropDlg& Open(const std::function<void()>& setUpWindow = {}) {
-        dialog = std::make_unique<CDropDlg>(ProgramDirPath(), [] { return kNow; });
+    CDropDlg& Open(const std::function<void()>& setUpWindow = {},
+                   SteadyClock refreshClock = CDropDlg::SteadyMillisecondsClock()) {
+        dialog = std::make_unique<CDropDlg>(ProgramDirPath(), [] { return kNow; }, std::move(refreshClock));
         dialog->Attach(controls);
         dialog->OnInitDialog(setUpWindow);
         return *dialog;
@@ -510,6 +512,41 @@ TEST_F(DropDialogTest, DropRunsABatchWhoseMessagesReachTheWindow) {
     // The change log lies beside the program.
     const ByteString logLine = source + ">" + destination + kPathSeparator + name + "\r\n";
     EXPECT_EQ(ReadBytes(programFolder.Join("change.log")), logLine);
+}
+
+// The batch sets the title after every file; the window gets it, with a
+// moment to repaint and answer the system, at the display's pace: the first
+// at once, then each time the interval has passed, and the last one before
+// the result box.
+TEST_F(DropDialogTest, TitlesReachTheWindowAtTheDisplaysPaceAndTheLastBeforeTheResult) {
+    constexpr int kFiles = 60;
+    constexpr int64_t kStep = 4;  // milliseconds that pass on every look at the clock
+    int64_t now = 0;
+    CDropDlg& dlg = Open({}, [&] { return now += kStep; });
+    const ByteString folder = work.Join("in");
+    MakeFolder(folder);
+    for (int i = 0; i < kFiles; ++i) WriteBytes(folder + kPathSeparator + std::to_string(i), "x");
+    FillControls(work.Join("out"), Cp932(u8"[ファイルタイトル]"), "0");
+    controls.checks[IDC_MOVE] = true;
+    std::vector<int64_t> refreshedAt;
+    controls.onRefresh = [&] { refreshedAt.push_back(now); };
+    controls.calls.clear();
+
+    dlg.OnDropFiles([&] { return Dropped({folder}); });
+
+    ASSERT_GE(controls.titles.size(), 3u);
+    ASSERT_EQ(refreshedAt.size(), controls.titles.size()) << "every title comes with a refresh";
+    EXPECT_EQ(controls.titles.front(), "Tessarbolink  1 0 1");
+    EXPECT_EQ(controls.titles.back(), "Tessarbolink  60 0 60");
+    const int64_t interval = CDropDlg::kTitleRefreshMilliseconds;
+    for (size_t i = 1; i + 1 < refreshedAt.size(); ++i) {
+        const int64_t gap = refreshedAt[i] - refreshedAt[i - 1];
+        EXPECT_GE(gap, interval) << i;
+        EXPECT_LE(gap, interval + 2 * kStep) << i << ": a due title waits for no further file";
+    }
+    const std::vector<std::string> end(controls.calls.end() - 3, controls.calls.end());
+    EXPECT_EQ(end, (std::vector<std::string>{"title", "refresh", "box"})) << "the final counts, then the result";
+    EXPECT_EQ(controls.boxes.back().text, Cp932(u8"成功：60　失敗：0　トータル：60"));
 }
 
 TEST_F(DropDialogTest, LogWriteFailureDuringADropShowsTheFileErrorInsteadOfTheResult) {

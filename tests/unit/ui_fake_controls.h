@@ -2,6 +2,7 @@
 // A window without a toolkit for driving CDropDlg: control texts and check
 // states in maps, scripted answers for the message boxes and the folder
 // browser, and a record of every call in the order it was made.
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -53,6 +54,10 @@ public:
         Record("title");
         titles.push_back(text);
     }
+    void RefreshDuringBatch() override {
+        Record("refresh");
+        if (onRefresh) onRefresh();
+    }
     void EndDialog(int result) override {
         Record("end " + std::to_string(result));
         endResults.push_back(result);
@@ -96,6 +101,7 @@ public:
     std::map<int, bool> checks;
     std::vector<MessageResult> answers;  // for Yes/No boxes, in order; Yes when they run out
     std::optional<ByteString> browseAnswer;  // nullopt: the browser is cancelled
+    std::function<void()> onRefresh;
 
     std::vector<std::string> calls;
     std::vector<Box> boxes;
