@@ -70,8 +70,8 @@ std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
 
 }  // namespace
 
-CDropDlg::CDropDlg(ByteString programDir, Clock clock)
-    : programDir_(std::move(programDir)), clock_(std::move(clock)), settings_(LoadSettings(programDir_)) {}
+CDropDlg::CDropDlg(ByteString dataFolder, Clock clock)
+    : dataFolder_(std::move(dataFolder)), clock_(std::move(clock)), settings_(LoadSettings(dataFolder_)) {}
 
 Clock CDropDlg::CurrentTimeSecondsClock() {
     return [] { return CurrentTimeSeconds(); };
@@ -169,7 +169,7 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
     const std::vector<DroppedPath> paths = readAndRelease();
     try {
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
-                       WithoutTrailingSeparator(programDir_));
+                       WithoutTrailingSeparator(dataFolder_));
         batch.RunBatch(paths);
     } catch (const FileError& error) {
         // A log file that failed while being written abandons the rest of the batch.
@@ -229,7 +229,7 @@ bool CDropDlg::OnSysCommand(unsigned id) {
 
 void CDropDlg::OnDestroy() {
     try {
-        SaveSettings(settings_, programDir_);
+        SaveSettings(settings_, dataFolder_);
     } catch (const FileError& error) {
         ShowFileError(error);
     }

@@ -18,9 +18,11 @@
 
 class CDropDlg : public BatchHost {
 public:
-    // Loads the settings from programDir (with its trailing separator).  The
-    // clock gives seconds since 1970 for the date token and the random seed.
-    explicit CDropDlg(ByteString programDir, Clock clock = CurrentTimeSecondsClock());
+    // Loads the settings from dataFolder (with its trailing separator), which
+    // also holds the logs and the default destination: the program's folder,
+    // or the user's data folder where that cannot be written (DataFolderFor).
+    // The clock gives seconds since 1970 for the date token and the random seed.
+    explicit CDropDlg(ByteString dataFolder, Clock clock = CurrentTimeSecondsClock());
 
     static Clock CurrentTimeSecondsClock();
 
@@ -82,7 +84,7 @@ private:
     void ShowFrameworkMessage(const ByteString& text, MessageIcon icon);
     void ShowFileError(const FileError& error);
 
-    ByteString programDir_;
+    ByteString dataFolder_;
     Clock clock_;
     DialogControls* controls_ = nullptr;
     DropSettings settings_;
