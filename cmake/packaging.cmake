@@ -1,5 +1,5 @@
-# The packages, made by cpack in the build folder of the program presets
-# (scripts/package.sh makes both):
+# The packages, made by cpack in the build folders of the linux-package and
+# windows-package presets (scripts/package.sh makes both):
 #   Windows: tessarbolink-<version>-windows-x64.zip, the portable program: one
 #            folder of that name with the stripped Tessarbolink.exe, README.md
 #            and LICENSE.txt.

@@ -19,3 +19,12 @@ target_link_libraries(Tessarbolink PRIVATE tessarbolink_win32)
 install(TARGETS Tessarbolink RUNTIME DESTINATION .)
 install(FILES README.md DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+
+# The GUI tests also start the program itself.  Deferred: the tests are added
+# after this file is read.
+cmake_language(DEFER CALL tessarbolink_link_win32_tests)
+function(tessarbolink_link_win32_tests)
+    if(TARGET gui_win32_tests)
+        add_dependencies(gui_win32_tests Tessarbolink)
+    endif()
+endfunction()
