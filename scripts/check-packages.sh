@@ -52,6 +52,16 @@ ole32.dll
 shell32.dll
 user32.dll" "$dlls"
 
+# The application icon (128) carries 16, 32, 48 and 256 pixel images (256 is
+# written as 0): the dialog shows the small ones, Explorer's large views the
+# large ones.
+sizes="$(x86_64-w64-mingw32-windres -i "$work/$top/Tessarbolink.exe" -O rc |
+    sed -n '/^128 14 /,/^END/s/^ *"\\\([0-7]*\)\\\([0-7]*\).*/\1 \2/p')"
+same "the sizes of the program's icon (octal)" "000 000
+020 020
+040 040
+060 060" "$sizes"
+
 # --- A per-user install: every file it makes, the link in bin/ too, is in the manifest.
 DESTDIR="$work/destdir" cmake --install build/linux-package --prefix /opt/tessarbolink-check >/dev/null
 manifest="$(sed 's|^/opt/tessarbolink-check/||' build/linux-package/install_manifest.txt)"
