@@ -1,8 +1,14 @@
 # The Linux program: a Qt 6 dialog over the toolkit-neutral core.
 #
-# The settings file and the logs live beside the program, so it must be
-# installed where the user can write: the default prefix is ~/.local
-# (bin/tessarbolink, share/applications, share/icons/hicolor).
+# Installed layout, under the prefix:
+#   lib/tessarbolink/tessarbolink     the program, in a folder of its own
+#   bin/tessarbolink                  a relative link to it
+#   share/applications/tessarbolink.desktop, share/icons/hicolor/<N>x<N>/apps,
+#   share/metainfo/app.tessarbolink.Tessarbolink.metainfo.xml,
+#   share/doc/tessarbolink/           README.md (the guide F1 opens), LICENSE
+# The program keeps its settings, logs and MovedFiles beside itself where it
+# can write (a per-user install: the default prefix is ~/.local), otherwise in
+# the user's data folder (a system install under /usr).
 if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT AND DEFINED ENV{HOME})
     set(CMAKE_INSTALL_PREFIX "$ENV{HOME}/.local" CACHE PATH "Install prefix" FORCE)
 endif()
@@ -30,24 +36,34 @@ add_executable(tessarbolink src/qt/main_qt.cpp)
 tessarbolink_defaults(tessarbolink)
 target_link_libraries(tessarbolink PRIVATE tessarbolink_qt)
 
-install(TARGETS tessarbolink RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES src/res/tessarbolink-32.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps
-        RENAME tessarbolink.png)
-install(FILES src/res/tessarbolink-64.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
-        RENAME tessarbolink.png)
-# The user guide that F1 opens.
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessarbolink)
-# The desktop entry names the program by its full path: ~/.local/bin is not
-# always on the desktop session's PATH.  Written at install time, so that
-# `cmake --install --prefix` is honoured too.
+set(program_folder lib/tessarbolink)
+install(TARGETS tessarbolink RUNTIME DESTINATION ${program_folder})
+# The link in bin/ is made in the build folder and installed as a link, so
+# that the install manifest lists it like every other file.
+file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin-link)
+file(CREATE_LINK ../${program_folder}/tessarbolink ${CMAKE_CURRENT_BINARY_DIR}/bin-link/tessarbolink SYMBOLIC)
+install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/bin-link/tessarbolink DESTINATION bin)
+foreach(size 32 48 64 128 256)
+    install(FILES src/res/tessarbolink-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME tessarbolink.png)
+endforeach()
+install(FILES src/res/tessarbolink.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+        RENAME app.tessarbolink.Tessarbolink.metainfo.xml)
+# The user guide that F1 opens, and the licence.
+install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessarbolink)
+# Outside /usr the desktop entry names the program by its full path:
+# ~/.local/bin is not always on the desktop session's PATH.  Written at
+# install time, so that `cmake --install --prefix` is honoured too, then
+# installed like the other files so that the manifest lists it.
 install(CODE "
     file(READ \"${PROJECT_SOURCE_DIR}/src/res/tessarbolink.desktop\" entry)
-    string(REPLACE \"Exec=tessarbolink\" \"Exec=\\\"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tessarbolink\\\"\" entry \"\${entry}\")
-    set(applications \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/applications\")
-    message(STATUS \"Installing: \${applications}/tessarbolink.desktop\")
-    file(MAKE_DIRECTORY \"\${applications}\")
-    file(WRITE \"\${applications}/tessarbolink.desktop\" \"\${entry}\")
+    if(NOT CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        string(REPLACE \"Exec=tessarbolink\" \"Exec=\\\"\${CMAKE_INSTALL_PREFIX}/bin/tessarbolink\\\"\" entry \"\${entry}\")
+    endif()
+    file(WRITE \"${CMAKE_CURRENT_BINARY_DIR}/desktop-entry/tessarbolink.desktop\" \"\${entry}\")
 ")
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/desktop-entry/tessarbolink.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
 # The GUI tests drive the widgets with Qt Test and start the program itself
 # (without a display), so they need it built.  Deferred: the tests are added

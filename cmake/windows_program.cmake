@@ -13,3 +13,18 @@ add_executable(Tessarbolink WIN32 src/win32/main_win32.cpp ${win32_resources})
 tessarbolink_defaults(Tessarbolink)
 target_link_options(Tessarbolink PRIVATE -municode)
 target_link_libraries(Tessarbolink PRIVATE tessarbolink_win32)
+
+# The portable package (cmake/packaging.cmake): the program, its guide and the
+# licence, side by side.
+install(TARGETS Tessarbolink RUNTIME DESTINATION .)
+install(FILES README.md DESTINATION .)
+install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
+
+# The GUI tests also start the program itself.  Deferred: the tests are added
+# after this file is read.
+cmake_language(DEFER CALL tessarbolink_link_win32_tests)
+function(tessarbolink_link_win32_tests)
+    if(TARGET gui_win32_tests)
+        add_dependencies(gui_win32_tests Tessarbolink)
+    endif()
+endfunction()

@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need on Debian or Ubuntu, only what is
-# missing, and generates the Japanese locale that Wine needs.
+# Installs what is missing on Debian or Ubuntu, only what is missing.
+#   scripts/setup.sh --program   what building and running the Linux program
+#                                needs (scripts/run.sh)
+#   scripts/setup.sh             that, and the tests, the Windows cross build,
+#                                Wine and the packages' checks (scripts/test.sh,
+#                                scripts/package.sh), with the Japanese locale
+#                                that Wine needs
 set -euo pipefail
 
-packages=(
+# Building and running the Linux program: the compiler, Qt 6 Widgets with
+# its Japanese texts, and the Japanese font the window is shown in.
+program_packages=(
     build-essential cmake ninja-build pkg-config
-    libgtest-dev libgmock-dev googletest
-    qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    wine wine64 xvfb xauth x11-utils locales fonts-ipafont-gothic fonts-noto-cjk imagemagick
+    qt6-base-dev qt6-translations-l10n libgl-dev fonts-ipafont-gothic
 )
+# The tests, the Windows program under Wine, and the packages.
+test_packages=(
+    libgtest-dev libgmock-dev googletest qt6-qpa-plugins
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick
+    appstream desktop-file-utils
+)
+
+packages=("${program_packages[@]}")
+case "${1:-}" in
+    --program) ;;
+    "") packages+=("${test_packages[@]}") ;;
+    *) echo "usage: scripts/setup.sh [--program]" >&2; exit 2 ;;
+esac
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -25,6 +43,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+[ "${1:-}" = --program ] && exit 0
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     as_root sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
     grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null

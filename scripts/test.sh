@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
-# Linux build, then the Windows build under Wine.
+# Linux build, the Windows build under Wine, then both packages, checked and
+# the .deb tried out on this machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +16,6 @@ cmake --build --preset ci-windows
 # Now and then a Wine process fails to start at all on a loaded machine (no
 # output, exit in 0 s); a test that fails again on its second run is real.
 scripts/wine-env.sh ctest --preset ci-windows --repeat until-pass:2
+
+scripts/package.sh
+scripts/check-packages.sh

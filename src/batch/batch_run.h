@@ -22,7 +22,7 @@ struct DroppedPath {
 class BatchRun {
 public:
     // logFolder is where "change.log" and "error.log" live, without a trailing
-    // separator (ProgramDirNoSlash() in the program).
+    // separator (the folder of the settings file, DataFolderFor, in the program).
     BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
              BatchHost& host, Clock clock, ByteString logFolder);
 

@@ -195,3 +195,26 @@ int64_t CurrentTimeSeconds();
 
 // Local time of a count of seconds since 1970, for any 64-bit date.
 LocalDateTime ToLocalDateTime(int64_t secondsSince1970);
+
+// ---------------------------------------------------------------------------
+// Where the program keeps its files
+
+// The folder of the settings file, both logs and the default destination,
+// with its trailing separator, decided once at start: programDir (ProgramDir(),
+// with its separator) when a file can be created and removed there, as in a
+// portable copy or a per-user install; otherwise, as for a program installed
+// for all users, the user's own data folder (UserDataFolder()).  programDir
+// again when that cannot be had either (nothing can be saved then).  Empty
+// only when neither folder has a code page 932 form.
+ByteString DataFolderFor(const ByteString& programDir);
+
+// 1 when a new file can be created in the folder (given with its trailing
+// separator) and removed again; nothing is left behind either way.
+int CanCreateFileIn(const ByteString& folder);
+
+// The user's own data folder for the program, with its trailing separator,
+// created with its missing parents: $XDG_DATA_HOME/tessarbolink/ (an absolute
+// $XDG_DATA_HOME only), by default ~/.local/share/tessarbolink/, on Linux;
+// %LOCALAPPDATA%\Tessarbolink\ on Windows.  Empty when it has no code page 932
+// form or cannot be created.
+ByteString UserDataFolder();

@@ -100,3 +100,9 @@ ByteString WithoutTrailingSeparator(ByteString folder) {
 }
 
 ByteString ProgramDirNoSlash() { return WithoutTrailingSeparator(ProgramDir()); }
+
+ByteString DataFolderFor(const ByteString& programDir) {
+    if (!programDir.empty() && CanCreateFileIn(programDir) == 1) return programDir;
+    const ByteString userFolder = UserDataFolder();
+    return userFolder.empty() ? programDir : userFolder;
+}

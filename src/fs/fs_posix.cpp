@@ -6,6 +6,7 @@
 // only when complete, so a failure never leaves a file half-written.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -1077,3 +1078,63 @@ void SetUnnamedTempFilesForTesting(bool allowed) { g_unnamedTempFiles = allowed;
 void SetRenameNoReplaceForTesting(bool allowed) { g_renameNoReplace = allowed; }
 
 }  // namespace fs_posix_steps
+
+// ---------------------------------------------------------------------------
+// Where the program keeps its files
+
+namespace {
+
+// The base of the user's data folders: an absolute $XDG_DATA_HOME, else
+// ~/.local/share (the home folder from $HOME, else from the user database);
+// without a trailing slash.  Empty when there is none.
+std::string UserDataBase() {
+    const auto absolute = [](const char* path) { return path && path[0] == '/'; };
+    std::string base;
+    if (const char* xdg = getenv("XDG_DATA_HOME"); absolute(xdg)) {
+        base = xdg;
+    } else {
+        const char* home = getenv("HOME");
+        if (!absolute(home)) {
+            const passwd* user = getpwuid(getuid());
+            home = user ? user->pw_dir : nullptr;
+        }
+        if (!absolute(home)) return std::string();
+        base = std::string(home) + "/.local/share";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
+}
+
+// Creates the folder and its missing parents, those it creates open to their
+// owner alone; true when it is a folder afterwards.
+bool MakeFolderChainNative(const std::string& folder) {
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) break;
+    }
+    struct stat st {};
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int CanCreateFileIn(const ByteString& folder) {
+    std::string probe;
+    if (folder.empty() || !ToNative(folder + ".tessarbolink-XXXXXX", probe)) return 0;
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) return 0;
+    close(fd);
+    return unlink(probe.c_str()) == 0 ? 1 : 0;
+}
+
+ByteString UserDataFolder() {
+    const std::string base = UserDataBase();
+    if (base.empty()) return ByteString();
+    const std::string folder = base + "/tessarbolink";
+    ByteString path;
+    // Named in code page 932 or not at all: nothing is created for a folder
+    // the program could not use.
+    if (!Utf8ToCp932(folder, path) || !MakeFolderChainNative(folder)) return ByteString();
+    return path + kPathSeparator;
+}

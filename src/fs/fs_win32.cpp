@@ -708,3 +708,36 @@ LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
 }
 
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteAfter = bytes < 0 ? -1 : bytes; }
+
+// ---------------------------------------------------------------- where the program keeps its files
+
+int CanCreateFileIn(const ByteString& folder) {
+    if (folder.empty()) return 0;
+    // A name of this process and moment; the file goes when it is closed, so
+    // it is never left behind, and one that could not be removed is never made.
+    const ByteString name = "Tessarbolink-" + std::to_string(GetCurrentProcessId()) + "-" +
+                            std::to_string(GetTickCount64()) + ".tmp";
+    std::wstring native;
+    if (!NativePathOf(folder + name, native)) return 0;
+    const HANDLE probe = CreateFileW(native.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
+                                     nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return 0;
+    CloseHandle(probe);
+    return 1;
+}
+
+ByteString UserDataFolder() {
+    std::wstring base(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(), static_cast<DWORD>(base.size()));
+    if (length == 0 || length >= base.size()) return ByteString();
+    base.resize(length);
+    if (!IsFullyQualified(base)) return ByteString();
+    while (base.size() > 3 && IsSlash(base.back())) base.pop_back();
+    if (!IsSlash(base.back())) base += L'\\';
+    ByteString folder;
+    if (!WideToCp932(base + L"Tessarbolink", folder)) return ByteString();
+    CreateFolderChain(folder);
+    if (KindOf(folder) != EntryKind::Folder) return ByteString();
+    return folder + kPathSeparator;
+}

@@ -1,10 +1,19 @@
 #include "qt/drop_app_qt.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QLibraryInfo>
+#include <QSocketNotifier>
 #include <QTranslator>
 #include <QtGlobal>
 
@@ -42,7 +51,42 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
     if (previousHandler) previousHandler(type, context, message);
 }
 
+// A request to end the process arrives as a signal; its handler only writes a
+// byte to this pipe, which the event loop reads (-1: no handler installed).
+int endRequestPipe[2] = {-1, -1};
+
+void OnEndRequest(int) {
+    const char byte = 1;
+    (void)!write(endRequestPipe[1], &byte, 1);
+}
+
+// Installed before anything else: a request that comes while the program
+// starts is answered once its window is up.
+void CatchEndRequests() {
+    if (pipe2(endRequestPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        endRequestPipe[0] = endRequestPipe[1] = -1;
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnEndRequest;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
+
+std::vector<DroppedPath> CommandLinePaths(const QStringList& arguments, const QString& currentFolder) {
+    std::vector<DroppedPath> paths;
+    for (const QString& argument : arguments) {
+        if (argument.isEmpty()) continue;
+        const QString path = argument.startsWith(u'/') ? argument : currentFolder + u'/' + argument;
+        QStringList parts = path.split(u'/', Qt::SkipEmptyParts);
+        parts.removeAll(QStringLiteral("."));
+        paths.push_back(DroppedPathOf(u'/' + parts.join(u'/')));
+    }
+    return paths;
+}
 
 QTranslator* InstallJapaneseQtTexts(QCoreApplication& app) {
     auto* translator = new QTranslator(&app);
@@ -55,27 +99,57 @@ QTranslator* InstallJapaneseQtTexts(QCoreApplication& app) {
 }
 
 int CDropApp::Run(int argc, char** argv) {
+    CatchEndRequests();
     if (NoDisplayInSight()) ExitWithoutDisplay();
+    // Every argument is a path, read before Qt starts.  Qt is given none of
+    // them, so that no file is ever taken for one of its options (-style, ...).
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+    const QString currentFolder = QDir::currentPath();
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+
     previousHandler = qInstallMessageHandler(StartupMessageHandler);
-    QApplication app(argc, argv);
+    QApplication app(qtArgc, qtArgv);
     qInstallMessageHandler(previousHandler);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ApplicationIcon());
     InstallJapaneseQtTexts(app);
 
-    const ByteString programDir = ProgramDir();
-    if (programDir.empty()) {
-        // The settings and logs live beside the program; without a name for
-        // that folder they would land wherever the program was started from.
+    // The settings and logs live beside the program, or in the user's data
+    // folder where the program's folder cannot be written.
+    const ByteString dataFolder = DataFolderFor(ProgramDir());
+    if (dataFolder.empty()) {
+        // Without a name for either folder they would land wherever the
+        // program was started from.
         RunMessageBox(nullptr,
                       QtText(u8"プログラムのフォルダ名にシフトJISで表せない文字が含まれているため、起動できません。"),
                       QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Stop);
         return 1;
     }
-    CDropDlg dlg(programDir);
-    DropWindow window(dlg, FindUserGuide(QtText(programDir)));
-    QObject::connect(&window, &DropWindow::finishedAndSaved, &app, &QCoreApplication::quit, Qt::QueuedConnection);
-    window.show();
-    app.exec();
+    CDropDlg dlg(dataFolder);
+    // The guide is found beside the program's real file, also when it was
+    // started through a link.
+    RunMainWindow(dlg, FindUserGuide(QCoreApplication::applicationDirPath()),
+                  CommandLinePaths(arguments, currentFolder));
     return 0;
+}
+
+void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths) {
+    DropWindow window(dlg, userGuide);
+    QEventLoop loop;
+    QObject::connect(&window, &DropWindow::finishedAndSaved, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    std::unique_ptr<QSocketNotifier> endRequests;
+    if (endRequestPipe[0] >= 0) {
+        endRequests = std::make_unique<QSocketNotifier>(endRequestPipe[0], QSocketNotifier::Read);
+        QObject::connect(endRequests.get(), &QSocketNotifier::activated, &window, [&window] {
+            char bytes[16];
+            while (read(endRequestPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            window.CloseWhenIdle();
+        });
+    }
+    window.show();
+    if (!startPaths.empty()) window.DropPaths(std::move(startPaths));
+    loop.exec();
 }

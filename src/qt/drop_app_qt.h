@@ -1,7 +1,14 @@
 #pragma once
 // The application: starts Qt, runs the main dialog until it closes (its
 // settings saved) and ends the process.
+#include <vector>
 
+#include <QString>
+#include <QStringList>
+
+#include "batch/batch_run.h"
+
+class CDropDlg;
 class QCoreApplication;
 class QTranslator;
 
@@ -11,9 +18,24 @@ class QTranslator;
 // installed (those texts then stay in English).
 QTranslator* InstallJapaneseQtTexts(QCoreApplication& app);
 
+// The files and folders named on the command line, in order, as a drop of
+// them would deliver them.  Every argument is a path (the program has no
+// options); a relative one is taken from currentFolder.  "." components and
+// doubled or trailing slashes are dropped, since they never change the file
+// meant; ".." is left for the system to resolve, through links as it does.
+// An empty argument names no file and is left out.
+std::vector<DroppedPath> CommandLinePaths(const QStringList& arguments, const QString& currentFolder);
+
 class CDropApp {
 public:
     // The process's exit code: 0 after the dialog closed, 1 when no display
     // could be opened (with a message on standard error).
     int Run(int argc, char** argv);
+
+    // With the application object running: shows the main window over dlg
+    // (F1 opens userGuide), hands it startPaths as a drop once it is shown,
+    // and returns when it has closed and saved its settings.  A request to
+    // end the process (SIGTERM, SIGINT, SIGHUP) closes the window as its
+    // close box does, after a running batch.
+    static void RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths);
 };

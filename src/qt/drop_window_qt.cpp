@@ -68,15 +68,17 @@ bool AcceptWithoutMove(QDropEvent* event) {
 
 }  // namespace
 
+DroppedPath DroppedPathOf(const QString& localPath) {
+    if (auto cp932 = Cp932Strict(localPath)) return DroppedPath{*cp932, true};
+    return DroppedPath{Cp932Shown(localPath), false};
+}
+
 std::vector<DroppedPath> DroppedPathsOf(const QList<QUrl>& urls) {
     std::vector<DroppedPath> paths;
     for (const QUrl& url : urls) {
         const std::optional<QString> local = LocalPathOf(url);
         if (!local) continue;  // refused by the drag cursor already
-        if (auto cp932 = Cp932Strict(*local))
-            paths.push_back(DroppedPath{*cp932, true});
-        else
-            paths.push_back(DroppedPath{Cp932Shown(*local), false});
+        paths.push_back(DroppedPathOf(*local));
     }
     return paths;
 }
@@ -236,10 +238,13 @@ void DropWindow::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    std::vector<DroppedPath> paths = DroppedPathsOf(event->mimeData()->urls());
     // The drop is released when this handler returns; the batch, with its
     // message boxes, runs after that and never keeps the file manager waiting.
     // (So the controls are pulled after the paths were read, not before.)
+    DropPaths(DroppedPathsOf(event->mimeData()->urls()));
+}
+
+void DropWindow::DropPaths(std::vector<DroppedPath> paths) {
     batchRunning_ = true;
     QTimer::singleShot(0, this, [this, paths = std::move(paths)] { RunDroppedBatch(paths); });
 }
@@ -249,6 +254,12 @@ void DropWindow::RunDroppedBatch(const std::vector<DroppedPath>& paths) {
     // its settings already; nothing is touched behind its back.
     if (!saved_) dlg_.OnDropFiles([&paths] { return paths; });
     batchRunning_ = false;
+    if (closeRequested_) reject();
+}
+
+void DropWindow::CloseWhenIdle() {
+    closeRequested_ = true;
+    if (!batchRunning_) reject();
 }
 
 // --- The About item ---------------------------------------------------------

@@ -43,6 +43,13 @@ public:
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override;
 
+    // Handles the paths as a drop of them (files given on the command line):
+    // the batch runs from the event loop, once this has returned.
+    void DropPaths(std::vector<DroppedPath> paths);
+    // Closes the window as the close box does, after the running batch if
+    // there is one.
+    void CloseWhenIdle();
+
     // Esc and the close box.
     void reject() override;
     // Closing ends the window's life: the settings are saved here.
@@ -71,8 +78,13 @@ private:
     BuiltDialog built_;
     QPointer<QFileDialog> browser_;
     bool batchRunning_ = false;
+    bool closeRequested_ = false;
     bool saved_ = false;
 };
+
+// An absolute local path as a dropped path: in code page 932, or, when some
+// character has no code page 932 form, in its shown form marked not convertible.
+DroppedPath DroppedPathOf(const QString& localPath);
 
 // The paths of dropped file: URLs in code page 932, in order; a path with no
 // code page 932 form is kept as its shown form, marked not convertible.  URLs

@@ -11,8 +11,8 @@
 
 QString FindUserGuide(const QString& programDir) {
     const QDir dir(programDir);
-    for (const QString& candidate : {QStringLiteral("README.md"),
-                                     QStringLiteral("../share/doc/tessarbolink/README.md")}) {
+    for (const QString& candidate : {QStringLiteral("README.md"), QStringLiteral("../share/doc/tessarbolink/README.md"),
+                                     QStringLiteral("../../share/doc/tessarbolink/README.md")}) {
         const QFileInfo guide(dir.filePath(candidate));
         if (guide.isFile()) return QDir::cleanPath(guide.absoluteFilePath());
     }

@@ -7,8 +7,9 @@
 class QWidget;
 
 // Where the installed user guide lives for a program in programDir (with or
-// without trailing separator): bin/../share/doc/tessarbolink/README.md; a
-// README.md beside the program is taken first.  Empty when there is none.
+// without trailing separator): share/doc/tessarbolink/README.md of the
+// installation, for a program in lib/tessarbolink/ as installed, or in bin/;
+// a README.md beside the program is taken first.  Empty when there is none.
 QString FindUserGuide(const QString& programDir);
 
 // Opens userGuide, or shows "ﾍﾙﾌﾟの起動に失敗しました。" when it is empty or

@@ -1,5 +1,6 @@
 #pragma once
-// The nine settings in "Morvandel.sav" beside the program.
+// The nine settings in "Morvandel.sav" beside the program (or in the user's
+// data folder where the program's folder cannot be written).
 #include <cstdint>
 
 #include "text/byte_string.h"
@@ -13,7 +14,8 @@ int32_t SavGetInt(const ByteString& folder, const ByteString& section, const Byt
 int32_t SavGetBool(const ByteString& folder, const ByteString& section, const ByteString& key,
                    int32_t defaultValue);
 
-// folder is the program's folder with its trailing separator (ProgramDir()).
+// folder is where the program keeps its files, with its trailing separator
+// (DataFolderFor(ProgramDir())).
 DropSettings LoadSettings(const ByteString& folder);
 
 // Writes the nine lines.  A failed write throws FileError and keeps the old

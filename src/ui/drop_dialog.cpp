@@ -71,11 +71,11 @@ std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
 
 }  // namespace
 
-CDropDlg::CDropDlg(ByteString programDir, Clock clock, SteadyClock refreshClock)
-    : programDir_(std::move(programDir)),
+CDropDlg::CDropDlg(ByteString dataFolder, Clock clock, SteadyClock refreshClock)
+    : dataFolder_(std::move(dataFolder)),
       clock_(std::move(clock)),
       refreshClock_(std::move(refreshClock)),
-      settings_(LoadSettings(programDir_)) {}
+      settings_(LoadSettings(dataFolder_)) {}
 
 Clock CDropDlg::CurrentTimeSecondsClock() {
     return [] { return CurrentTimeSeconds(); };
@@ -203,7 +203,7 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
     lastRefresh_.reset();  // the batch's first title is shown at once
     try {
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
-                       WithoutTrailingSeparator(programDir_));
+                       WithoutTrailingSeparator(dataFolder_));
         batch.RunBatch(paths);
     } catch (const FileError& error) {
         // A log file that failed while being written abandons the rest of the batch.
@@ -264,7 +264,7 @@ bool CDropDlg::OnSysCommand(unsigned id) {
 
 void CDropDlg::OnDestroy() {
     try {
-        SaveSettings(settings_, programDir_);
+        SaveSettings(settings_, dataFolder_);
     } catch (const FileError& error) {
         ShowFileError(error);
     }

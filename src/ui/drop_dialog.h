@@ -24,9 +24,12 @@ using SteadyClock = std::function<int64_t()>;
 
 class CDropDlg : public BatchHost {
 public:
-    // Loads the settings from programDir (with its trailing separator).  The
-    // clock gives seconds since 1970 for the date token and the random seed.
-    explicit CDropDlg(ByteString programDir, Clock clock = CurrentTimeSecondsClock(),
+    // Loads the settings from dataFolder (with its trailing separator), which
+    // also holds the logs and the default destination: the program's folder,
+    // or the user's data folder where that cannot be written (DataFolderFor).
+    // The clock gives seconds since 1970 for the date token and the random
+    // seed; refreshClock paces the title's refreshes during a batch.
+    explicit CDropDlg(ByteString dataFolder, Clock clock = CurrentTimeSecondsClock(),
                       SteadyClock refreshClock = SteadyMillisecondsClock());
 
     static Clock CurrentTimeSecondsClock();
@@ -106,7 +109,7 @@ private:
     // The same, when a title set since the last refresh is still waiting.
     void RefreshPendingTitle();
 
-    ByteString programDir_;
+    ByteString dataFolder_;
     Clock clock_;
     SteadyClock refreshClock_;
     DialogControls* controls_ = nullptr;

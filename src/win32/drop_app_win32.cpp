@@ -2,20 +2,76 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+#include <utility>
 
 #include "win32/help_win32.h"
 #include "fs/fs.h"
 #include "ui/drop_dialog.h"
 #include "win32/drop_dialog_win32.h"
 
+namespace {
+
+bool IsSlash(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The full path Windows itself would use for the argument; empty when it
+// cannot make one.
+std::wstring FullPathOf(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return std::wstring();
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // too small: `length` counts the terminator
+    }
+}
+
+// "C:\" and "\\server\share\" keep their last separator; other folders lose it.
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+    const auto isRoot = [](const std::wstring& p) {
+        if (p.size() == 3 && p[1] == L':') return true;
+        if (p.size() < 2 || !IsSlash(p[0]) || !IsSlash(p[1])) return false;
+        size_t separators = 0;
+        for (size_t i = 2; i + 1 < p.size(); ++i) separators += IsSlash(p[i]) ? 1 : 0;
+        return separators <= 1;
+    };
+    while (path.size() > 1 && IsSlash(path.back()) && !isRoot(path)) path.pop_back();
+    return path;
+}
+
+}  // namespace
+
+std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine) {
+    std::vector<DroppedPath> paths;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
+    if (!arguments) return paths;
+    for (int i = 1; i < count; ++i) {
+        const std::wstring argument = arguments[i];
+        if (argument.empty()) continue;
+        const std::wstring full = FullPathOf(argument);
+        paths.push_back(DroppedPathOfWide(WithoutTrailingSeparator(full.empty() ? argument : full)));
+    }
+    LocalFree(arguments);
+    return paths;
+}
+
 // Loading the settings never fails: an unreadable file gives the defaults.
 // A file error while they are saved is shown by the window as it is destroyed.
-void CDropApp::RunMainDialog(const ByteString& programDir) {
-    CDropDlg dlg(programDir);
-    RunDropDialog(instance_, dlg);
+void CDropApp::RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPath> startPaths) {
+    CDropDlg dlg(dataFolder);
+    RunDropDialog(instance_, dlg, std::move(startPaths));
 }
 
 bool CDropApp::InitInstance() {
+    // Relative paths are taken from the folder the program was started in.
+    std::vector<DroppedPath> startPaths = CommandLinePaths(GetCommandLineW());
+
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES;
@@ -23,15 +79,16 @@ bool CDropApp::InitInstance() {
     // The folder browser is a shell COM object.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-    // The settings and the logs live beside the program.  A folder whose name
-    // has no code page 932 form cannot hold them; rather than write them
+    // The settings and the logs live beside the program, or in the user's
+    // data folder where the program's folder cannot be written (Program
+    // Files).  Without a code page 932 name for either, rather than write them
     // somewhere else, the program says so and ends.
-    const ByteString programDir = ProgramDir();
-    if (programDir.empty()) {
+    const ByteString dataFolder = DataFolderFor(ProgramDir());
+    if (dataFolder.empty()) {
         MessageBoxW(nullptr, L"ﾌﾟﾛｸﾞﾗﾑのﾌｫﾙﾀﾞ名にｼﾌﾄJISで表せない文字があるため、起動できません。",
                     ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
     } else {
-        RunMainDialog(programDir);
+        RunMainDialog(dataFolder, std::move(startPaths));
     }
 
     if (SUCCEEDED(com)) CoUninitialize();

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "win32/about_dlg_win32.h"
@@ -52,12 +53,7 @@ std::vector<DroppedPath> ReadAndReleaseDrop(HDROP drop) {
         const UINT length = DragQueryFileW(drop, i, nullptr, 0);
         std::wstring wide(length, L'\0');
         DragQueryFileW(drop, i, wide.data(), length + 1);
-        DroppedPath dropped;
-        if (!WideToCp932(wide, dropped.path)) {
-            dropped.path = WideToCp932Shown(wide);
-            dropped.convertible = false;
-        }
-        paths.push_back(std::move(dropped));
+        paths.push_back(DroppedPathOfWide(wide));
     }
     DragFinish(drop);
     return paths;
@@ -84,9 +80,14 @@ std::wstring PathOfItem(PCIDLIST_ABSOLUTE item) {
 // ---------------------------------------------------------------------------
 // The window
 
+// Posted to the window as it initializes when it has files from the command
+// line: handled once the window is shown.
+constexpr UINT kDropStartPaths = WM_APP + 1;
+
 class DropDialogWindow final : public DialogControls {
 public:
-    DropDialogWindow(HINSTANCE instance, CDropDlg& dlg) : instance_(instance), dlg_(dlg) {}
+    DropDialogWindow(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths)
+        : instance_(instance), dlg_(dlg), startPaths_(std::move(startPaths)) {}
 
     INT_PTR Run() {
         return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, &Procedure,
@@ -120,7 +121,9 @@ private:
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
-    void RunDroppedBatch(HDROP drop);
+    // Runs the batch of a drop, or of the paths given at start, holding back
+    // what must wait until it ends.
+    void RunDroppedBatch(const std::function<std::vector<DroppedPath>()>& readAndRelease);
     bool HoldsBackDuringBatch(UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
@@ -133,6 +136,7 @@ private:
 
     HINSTANCE instance_;
     CDropDlg& dlg_;
+    std::vector<DroppedPath> startPaths_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
 
@@ -169,8 +173,15 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INITDIALOG:
         OnInitDialog();
         return TRUE;  // the focus goes to the first tab stop, "閉じる(&C)"
-    case WM_DROPFILES:
-        RunDroppedBatch(reinterpret_cast<HDROP>(wParam));
+    case WM_DROPFILES: {
+        const HDROP drop = reinterpret_cast<HDROP>(wParam);
+        RunDroppedBatch([drop] { return ReadAndReleaseDrop(drop); });
+        return TRUE;
+    }
+    case kDropStartPaths:
+        // The window is visible by now; let it be drawn before the question.
+        UpdateWindow(window_);
+        RunDroppedBatch([this] { return std::exchange(startPaths_, {}); });
         return TRUE;
     case WM_COMMAND:
         // Buttons, and IDOK / IDCANCEL from Enter, Esc and the close box.
@@ -197,7 +208,7 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 // ---------------------------------------------------------------------------
 // The batch
 
-void DropDialogWindow::RunDroppedBatch(HDROP drop) {
+void DropDialogWindow::RunDroppedBatch(const std::function<std::vector<DroppedPath>()>& readAndRelease) {
     // However the batch ends, what was held back then comes through the
     // dialog's own loop, as if it had just arrived.
     struct Running {
@@ -210,7 +221,7 @@ void DropDialogWindow::RunDroppedBatch(HDROP drop) {
     };
     batchRunning_ = true;
     const Running running{*this};
-    dlg_.OnDropFiles([drop] { return ReadAndReleaseDrop(drop); });
+    dlg_.OnDropFiles(readAndRelease);
 }
 
 // The batch runs inside the drop handler, on the window's only thread.  Here
@@ -264,6 +275,7 @@ void DropDialogWindow::OnInitDialog() {
         SetIcons();
         DragAcceptFiles(window_, TRUE);
     });
+    if (!startPaths_.empty()) PostMessageW(window_, kDropStartPaths, 0, 0);
 }
 
 void DropDialogWindow::SetIcons() {
@@ -338,7 +350,16 @@ void DropDialogWindow::ShowUnexpectedError(const ByteString& text) {
 
 }  // namespace
 
-INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg) {
-    DropDialogWindow window(instance, dlg);
+INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths) {
+    DropDialogWindow window(instance, dlg, std::move(startPaths));
     return window.Run();
+}
+
+DroppedPath DroppedPathOfWide(const std::wstring& path) {
+    DroppedPath dropped;
+    if (!WideToCp932(path, dropped.path)) {
+        dropped.path = WideToCp932Shown(path);
+        dropped.convertible = false;
+    }
+    return dropped;
 }

@@ -4,10 +4,19 @@
 // controls through DialogControls, converting code page 932 at this boundary.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "ui/drop_dialog.h"
 
 // Runs the main dialog modally over dlg (whose settings are loaded) with the
 // templates and the icon of instance; returns when the dialog has been closed
 // and destroyed, the settings saved.  The result is IDOK for "閉じる(&C)" and
-// IDCANCEL for Esc or the close box.
-INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg);
+// IDCANCEL for Esc or the close box.  startPaths (files given on the command
+// line) are handled as a drop of them once the window is shown.
+INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths = {});
+
+// A path as a drop delivers it: in code page 932, or, when some character has
+// no code page 932 form, in its shown form ("?" for each such character)
+// marked not convertible.
+DroppedPath DroppedPathOfWide(const std::wstring& path);

@@ -13,11 +13,14 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include "qt/about_dialog_qt.h"
 #include "qt/drop_app_qt.h"
 #include "qt/help_qt.h"
 #include "qt_test_support.h"
 #include "qt/text_qt.h"
+#include "settings/settings_file.h"
 
 using namespace qt_testing;
 
@@ -90,13 +93,14 @@ TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
 }
 
 TEST_F(AppTest, HelpOpensTheInstalledUserGuide) {
-    // bin/tessarbolink finds share/doc/tessarbolink/README.md beside bin.
-    testing_support::MakeFolder(folder().Join("bin"));
-    for (const char* part : {"share", "share/doc", "share/doc/tessarbolink"})
+    // The program in lib/tessarbolink/ as installed (or in bin/) finds
+    // share/doc/tessarbolink/README.md of its installation.
+    for (const char* part : {"bin", "lib", "lib/tessarbolink", "share", "share/doc", "share/doc/tessarbolink"})
         testing_support::MakeFolder(folder().Join(part));
     testing_support::WriteBytes(folder().Join("share/doc/tessarbolink/README.md"), "# guide\n");
-    const QString guide = FindUserGuide(QtText(folder().Join("bin")));
-    EXPECT_EQ(guide, QtText(folder().Join("share/doc/tessarbolink/README.md")));
+    const QString guide = QtText(folder().Join("share/doc/tessarbolink/README.md"));
+    EXPECT_EQ(FindUserGuide(QtText(folder().Join("bin"))), guide);
+    EXPECT_EQ(FindUserGuide(QtText(folder().Join("lib/tessarbolink/"))), guide);
 
     UrlRecorder recorder;
     QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
@@ -232,6 +236,47 @@ TEST(Startup, WithoutAUsableDisplayTheProgramSaysSoAndEndsWithOne) {
         EXPECT_EQ(code, 1) << "not a crash";
         EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
     }
+}
+
+namespace {
+
+// True once the process catches the signal (it has installed its handler).
+bool Catches(qint64 pid, int signal) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly)) return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+// Installed as lib/tessarbolink/tessarbolink with bin/tessarbolink a link to
+// it, started through the link and asked to end as a session does: the window
+// closes as its close box does, and the settings are saved beside the real file.
+TEST(Startup, StartedThroughTheBinLinkItKeepsItsFilesInItsOwnFolderAndSavesWhenAskedToEnd) {
+    testing_support::TempFolder prefix;
+    for (const char* part : {"bin", "lib", "lib/tessarbolink"}) testing_support::MakeFolder(prefix.Join(part));
+    const QString program = QtText(prefix.Join("lib/tessarbolink/tessarbolink"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TESSARBOLINK_PROGRAM), program));
+    ASSERT_TRUE(QFile::link(QStringLiteral("../lib/tessarbolink/tessarbolink"), QtText(prefix.Join("bin/tessarbolink"))));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess started;
+    started.setProcessEnvironment(environment);
+    started.start(QtText(prefix.Join("bin/tessarbolink")), {});
+    ASSERT_TRUE(started.waitForStarted());
+    EXPECT_TRUE(WaitUntil([&] { return Catches(started.processId(), SIGTERM); }));
+    kill(static_cast<pid_t>(started.processId()), SIGTERM);
+    ASSERT_TRUE(started.waitForFinished(20000)) << "still running after SIGTERM";
+    EXPECT_EQ(started.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(started.exitCode(), 0);
+
+    EXPECT_EQ(testing_support::NamesIn(prefix.Join("bin")), std::vector<ByteString>{"tessarbolink"});
+    EXPECT_EQ(LoadSettings(prefix.Join("lib/tessarbolink/")).m_sWhere, prefix.Join("lib/tessarbolink/MovedFiles/"))
+        << "the settings were saved beside the program, with the destination beside it";
 }
 #endif
 
