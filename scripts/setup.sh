@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
+    clang libclang-rt-14-dev
     libgtest-dev libgmock-dev googletest
     qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
-# Linux build, then the Windows build under Wine.
+# Linux build, the same under the sanitizers, the fuzz targets, then the
+# Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,18 @@ scripts/setup.sh
 cmake --preset ci-linux >/dev/null
 cmake --build --preset ci-linux
 QT_QPA_PLATFORM=offscreen ctest --preset ci-linux -j2
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
+
+# Each fuzz target for 20 seconds (clang and libFuzzer come from setup.sh).
+if command -v clang++ >/dev/null; then
+    scripts/fuzz.sh 20
+else
+    echo "clang++ is missing: the fuzz targets are not run" >&2
+fi
 
 cmake --preset ci-windows >/dev/null
 cmake --build --preset ci-windows

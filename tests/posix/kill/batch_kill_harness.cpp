@@ -4,13 +4,18 @@
 // folders, one of them with a file of its new name already in the
 // destination), starts a child process that runs one batch over it through
 // BatchRun with a host that answers Yes (the emptied-folder rule on), and
-// kills the child with SIGKILL after a delay spread over the length of a
-// whole batch.  The runs take turns at three modes: copies (every other one
-// to another file system), moves within one file system, and moves to
-// another one (the system's temporary folder to /dev/shm).  After each run:
+// kills the child with SIGKILL at a random moment: the kills of a mode are
+// aimed evenly over the files of the batch (the host reports each file
+// done), each a random part of the way through its file, a few just after
+// the batch.  The runs take turns at three modes: copies (every other one to
+// another file system), moves within one file system, and moves to another
+// one (the system's temporary folder to /dev/shm).  After each run:
 //
 //   lost                 every file exists under its old or its new name;
-//   moved twice          a moved file exists under exactly one of them;
+//   moved twice          a file moved within one file system exists under
+//                        exactly one of them (a move to another one that was
+//                        killed between naming the copy and removing the
+//                        source leaves both, whole: counted, no failure);
 //   source damaged       a file at its old name holds exactly its bytes;
 //   half-written         a file at its new name holds exactly the source's
 //                        bytes, or (where it replaced an older file) the
@@ -38,7 +43,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <random>
@@ -157,7 +161,7 @@ private:
     int pipeOut_;
 };
 
-// One run's tree, its expected contents and what became of it.
+// One run's folders and the bytes each file must hold.
 struct Run {
     Mode mode;
     fsys::path sourceParent, destinationParent;  // removed after the run
