@@ -11,7 +11,10 @@ cmake --preset ci-linux >/dev/null
 cmake --build --preset ci-linux
 QT_QPA_PLATFORM=offscreen ctest --preset ci-linux -j2
 
-# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.  The
+# preset makes every report abort the process: a test's child process (an
+# unprivileged user, a mount namespace) that only exited with an error code
+# would pass unnoticed.
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan -j2

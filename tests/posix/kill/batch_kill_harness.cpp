@@ -23,7 +23,8 @@
 //   replaced by a move   a move never replaces the file already there;
 //   temporary file left  no entry other than these is left in either tree
 //                        (other stray entries are "unexpected entry");
-//   batch incomplete     a batch that was not killed did all of its work.
+//   batch incomplete     a batch that was not killed did all of its work;
+//   batch crashed        the child ended only by the kill or a clean exit.
 //
 // Usage: batch_kill_harness [--runs N] [--modes copy,move,cross] [--seed S]
 //                           [--verbose]
@@ -233,6 +234,7 @@ struct Outcome {
     bool started = false;
     bool finished = false;  // the batch returned before the kill
     bool killed = false;
+    bool crashed = false;   // ended otherwise than by the kill or a clean exit
     std::string counts;     // "success failure total" of a finished batch
     std::vector<double> fileEnds;  // seconds from the start until each file was handled
 };
@@ -284,6 +286,7 @@ Outcome RunAndKill(const Run& run, std::optional<KillPlan> plan) {
     outcome.finished = outcome.counts.rfind("d ", 0) == 0;
     outcome.counts = outcome.finished ? outcome.counts.substr(2) : "";
     outcome.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    outcome.crashed = !outcome.killed && !(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     return outcome;
 }
 
@@ -456,6 +459,7 @@ int main(int argc, char** argv) {
             const std::string expectedCounts = std::to_string(kFileCount - refused) + " " +
                                                std::to_string(refused) + " " + std::to_string(kFileCount);
             std::vector<Failure> failures = Check(run, true).failures;
+            if (outcome.crashed) failures.push_back({"batch crashed", "see its output above"});
             if (!outcome.finished || outcome.counts != expectedCounts || outcome.fileEnds.size() != kFileCount)
                 failures.push_back({"batch incomplete", "counts \"" + outcome.counts + "\", expected \"" +
                                                             expectedCounts + "\""});
@@ -511,6 +515,7 @@ int main(int argc, char** argv) {
                                  delayText + " ms after file " + std::to_string(plan.filesDone) + " of " +
                                  std::to_string(kFileCount) + (midBatch ? "" : ", after the batch") + ")";
         if (!outcome.started) report(what, mode, {{"harness", "the batch never started"}});
+        if (outcome.crashed) report(what, mode, {{"batch crashed", "see its output above"}});
         const Findings findings = Check(run, outcome.finished);
         report(what, mode, findings.failures);
         underBothNames += findings.underBothNames;
