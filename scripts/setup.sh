@@ -3,9 +3,11 @@
 # missing, and generates the Japanese locale that Wine needs.
 set -euo pipefail
 
+# libclang-rt-dev: libFuzzer and the sanitizer runtimes of the system's clang
+# (libclang-rt-14-dev on Debian 12), for scripts/fuzz.sh.
 packages=(
     build-essential cmake ninja-build pkg-config
-    clang libclang-rt-14-dev
+    clang libclang-rt-dev
     libgtest-dev libgmock-dev googletest
     qt6-base-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
