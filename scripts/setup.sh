@@ -14,9 +14,12 @@ program_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-translations-l10n libgl-dev fonts-ipafont-gothic
 )
-# The tests, the Windows program under Wine, and the packages.
+# The tests, the Windows program under Wine, the packages, and the fuzz
+# targets (libclang-rt-dev: libFuzzer and the sanitizer runtimes of the
+# system's clang, libclang-rt-14-dev on Debian 12).
 test_packages=(
     libgtest-dev libgmock-dev googletest qt6-qpa-plugins
+    clang libclang-rt-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick
     appstream desktop-file-utils

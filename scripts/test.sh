@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
-# Linux build, the Windows build under Wine, then both packages, checked and
-# the .deb tried out on this machine.
+# Linux build, the same under the sanitizers, the fuzz targets, the Windows
+# build under Wine, then both packages, checked and the .deb tried out on
+# this machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,21 @@ scripts/setup.sh
 cmake --preset ci-linux >/dev/null
 cmake --build --preset ci-linux
 QT_QPA_PLATFORM=offscreen ctest --preset ci-linux -j2
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.  The
+# preset makes every report abort the process: a test's child process (an
+# unprivileged user, a mount namespace) that only exited with an error code
+# would pass unnoticed.
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan -j2
+
+# Each fuzz target for 20 seconds (clang and libFuzzer come from setup.sh).
+if command -v clang++ >/dev/null; then
+    scripts/fuzz.sh 20
+else
+    echo "clang++ is missing: the fuzz targets are not run" >&2
+fi
 
 cmake --preset ci-windows >/dev/null
 cmake --build --preset ci-windows
