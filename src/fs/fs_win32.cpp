@@ -17,6 +17,11 @@
 #include "fs/local_time.h"
 #include "text/text_win32.h"
 
+// A user's disk quota is used up (not in every SDK's headers).
+#ifndef ERROR_DISK_QUOTA_EXCEEDED
+#define ERROR_DISK_QUOTA_EXCEEDED 1295L
+#endif
+
 const char kPathSeparator = '\\';
 
 namespace {
@@ -79,6 +84,14 @@ public:
     explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
     ~Handle() { Close(); }
     Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            handle_ = other.handle_;
+            other.handle_ = INVALID_HANDLE_VALUE;
+        }
+        return *this;
+    }
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
@@ -169,6 +182,13 @@ Handle OpenExclusive(const std::wstring& native, DWORD access, DWORD disposition
     return Handle(CreateFileW(native.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// Opens a file shared with other readers (and, with share, writers): a backup
+// tool or a viewer that has the settings or a log open never disturbs the
+// program, nor the program them.
+Handle OpenShared(const std::wstring& native, DWORD access, DWORD share, DWORD disposition) {
+    return Handle(CreateFileW(native.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 // Opens anything, files and folders, only to ask about it.  Asking needs no
 // access to the content, so this works on a file that another program holds
 // for exclusive use.
@@ -212,7 +232,8 @@ FileErrorCause CauseOf(DWORD error) {
     case ERROR_SHARING_BUFFER_EXCEEDED: return FileErrorCause::SharingViolation;
     case ERROR_LOCK_VIOLATION: return FileErrorCause::LockViolation;
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return FileErrorCause::DiskFull;
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_QUOTA_EXCEEDED: return FileErrorCause::DiskFull;
     case ERROR_HANDLE_EOF: return FileErrorCause::EndOfFile;
     default: return FileErrorCause::Generic;
     }
@@ -278,6 +299,20 @@ void ClearReadOnly(const std::wstring& native, DWORD attributes) {
     SetFileAttributesW(native.c_str(), rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest);
 }
 
+// Only name surrogates (symbolic links, junctions, mount points) name another
+// file or folder; every other reparse point (a file kept by a cloud-sync
+// client, a deduplicated file) is an ordinary file or folder.
+bool IsLinkTag(DWORD tag) { return IsReparseTagNameSurrogate(tag); }
+
+// The reparse tag of a file that is marked as a reparse point.
+DWORD ReparseTagOf(const std::wstring& native);
+
+// Whether attributes read by path mark a link.
+bool IsLinkByAttributes(DWORD attributes, const std::wstring& native) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           IsLinkTag(ReparseTagOf(native));
+}
+
 std::optional<FileId> IdOf(const std::wstring& native, bool followLinks) {
     const Handle handle = OpenForQuery(native, followLinks);
     BY_HANDLE_FILE_INFORMATION info;
@@ -295,10 +330,19 @@ EntryKind KindBehindFileLink(const std::wstring& native) {
     return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::FolderLink : EntryKind::File;
 }
 
-// `native` is only opened for a file link, to see where it leads.
-EntryKind KindOfAttributes(DWORD attributes, const std::wstring& native) {
+DWORD ReparseTagOf(const std::wstring& native) {
+    const Handle handle = OpenForQuery(native, false);
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!handle.valid() || !GetFileInformationByHandleEx(handle.get(), FileAttributeTagInfo, &info, sizeof info))
+        return IO_REPARSE_TAG_SYMLINK;  // unknown: taken as a link, never followed
+    return info.ReparseTag;
+}
+
+// `native` is only opened for a link, to see where it leads (and, without a
+// tag from a listing, to read the tag).
+EntryKind KindOfAttributes(DWORD attributes, const std::wstring& native, std::optional<DWORD> tag = std::nullopt) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return EntryKind::Missing;
-    const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag ? *tag : ReparseTagOf(native));
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return link ? EntryKind::FolderLink : EntryKind::Folder;
     if (attributes & FILE_ATTRIBUTE_DEVICE) return EntryKind::Special;
     return link ? KindBehindFileLink(native) : EntryKind::File;
@@ -357,18 +401,21 @@ DWORD CopiedAttributes(DWORD source) {
 }
 
 // Copies `source` to a fresh file beside `target`, keeping its modification
-// time and attributes.  False, leaving nothing behind, when it fails.  The
-// copy is done here rather than by CopyFileW so that every byte goes through
-// the one writer that reports short writes.
-bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, std::wstring& tempPath) {
+// time and attributes; with flush, the copy is on the disk before it is
+// closed.  What the source was when the copy started goes to copied.  False,
+// leaving nothing behind, when it fails.  The copy is done here rather than by
+// CopyFileW so that every byte goes through the one writer that reports short
+// writes.  Nobody may write to the source meanwhile.
+bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, std::wstring& tempPath, bool flush,
+                      BY_HANDLE_FILE_INFORMATION& info) {
     const Handle from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
     if (!from.valid() || !GetFileInformationByHandle(from.get(), &info)) return false;
     Handle to = CreateTempBeside(target, tempPath);
     if (!to.valid()) return false;
     const bool copied = CopyContent(from.get(), to.get()) &&
-                        SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) && to.Close();
+                        SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) &&
+                        (!flush || FlushFileBuffers(to.get())) && to.Close();
     if (!copied) {
         to.Close();
         RemoveTemp(tempPath);
@@ -383,8 +430,7 @@ bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, st
 // The file a link leads to, so that it is the target that gets replaced and
 // the link stays; the path itself when it is no link.
 std::wstring ThroughLink(const std::wstring& native) {
-    const DWORD attributes = AttributesOf(native);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return native;
+    if (!IsLinkByAttributes(AttributesOf(native), native)) return native;
     const Handle target = OpenForQuery(native, true);
     if (!target.valid()) return native;
     std::wstring final(MAX_PATH, L'\0');
@@ -427,21 +473,35 @@ bool DeleteEvenIfReadOnly(const std::wstring& native, DWORD attributes) {
     return false;
 }
 
-// Moves a file to another volume: a copy beside the destination, published
-// under its name only while that is free, then the source deleted.  When the
-// source cannot go, the copy is taken back, so a failed move leaves one file
-// where it was.  Links are not carried across (a copy would turn one into a
-// second file).
+// Whether the path still names the very file that was copied, unchanged:
+// same identity, size and modification time as when the copy started.
+bool StillTheCopiedFile(const std::wstring& native, const BY_HANDLE_FILE_INFORMATION& copied) {
+    const Handle handle = OpenForQuery(native, false);
+    BY_HANDLE_FILE_INFORMATION now;
+    return handle.valid() && GetFileInformationByHandle(handle.get(), &now) &&
+           now.dwVolumeSerialNumber == copied.dwVolumeSerialNumber && now.nFileIndexHigh == copied.nFileIndexHigh &&
+           now.nFileIndexLow == copied.nFileIndexLow && now.nFileSizeHigh == copied.nFileSizeHigh &&
+           now.nFileSizeLow == copied.nFileSizeLow &&
+           CompareFileTime(&now.ftLastWriteTime, &copied.ftLastWriteTime) == 0;
+}
+
+// Moves a file to another volume: a copy beside the destination, flushed to
+// the disk, published under its name only while that is free, then the
+// source deleted, only if it is still the very file that was copied,
+// unchanged.  When the source cannot or must not go, the copy is taken back,
+// so a failed move leaves one file where it was.  Links are not carried
+// across (a copy would turn one into a second file).
 bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD attributes) {
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if (IsLinkByAttributes(attributes, from)) return false;
     std::wstring temp;
-    if (!CopyToTempBeside(from, to, temp)) return false;
+    BY_HANDLE_FILE_INFORMATION copied;
+    if (!CopyToTempBeside(from, to, temp, true, copied)) return false;
     if (!MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveTemp(temp);
         return false;
     }
     const std::optional<FileId> published = IdOf(to, false);
-    if (DeleteEvenIfReadOnly(from, attributes)) return true;
+    if (StillTheCopiedFile(from, copied) && DeleteEvenIfReadOnly(from, attributes)) return true;
     if (published && IdOf(to, false) == published) RemoveTemp(to);
     return false;
 }
@@ -533,8 +593,11 @@ int CopyOverwrite(const ByteString& source, const ByteString& destination) {
     }
     // The copy is made beside the destination and takes its place only when
     // complete, so a copy that fails part-way leaves the old one as it was.
+    // One that replaces a file is flushed first: the old file is gone once
+    // the new one takes its place.
     std::wstring temp;
-    if (!CopyToTempBeside(from, to, temp)) return 0;
+    BY_HANDLE_FILE_INFORMATION copied;
+    if (!CopyToTempBeside(from, to, temp, existing != INVALID_FILE_ATTRIBUTES, copied)) return 0;
     if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return 1;
     RemoveTemp(temp);
     return 0;
@@ -551,7 +614,7 @@ std::optional<int64_t> FileSizeOf(const ByteString& path) {
     if (!NativePathOf(path, native) || !GetFileAttributesExW(native.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return std::nullopt;
-    const bool fileLink = data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    const bool fileLink = IsLinkByAttributes(data.dwFileAttributes, native);
     if (!fileLink) return static_cast<int64_t>((uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
     // A link's own size says nothing about the file it leads to.
     const Handle target = OpenForQuery(native, true);
@@ -573,7 +636,7 @@ int RemoveFolder(const ByteString& path) {
 ByteString ReadTextFile(const ByteString& path) {
     std::wstring native;
     if (!NativePathOf(path, native)) return ByteString();
-    Handle file = OpenExclusive(native, GENERIC_READ, OPEN_EXISTING);
+    Handle file = OpenShared(native, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     if (!file.valid()) return ByteString();
     ByteString content;
     for (;;) {
@@ -633,7 +696,7 @@ int AppendTextToFile(const ByteString& path, const ByteString& text) {
     // read-only file for writing on some systems.
     if (IsReadOnlyFile(AttributesOf(native))) return 0;
     // OPEN_ALWAYS never truncates: an existing log is only ever added to.
-    Handle file = OpenExclusive(native, GENERIC_WRITE, OPEN_ALWAYS);
+    Handle file = OpenShared(native, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS);
     if (!file.valid()) return 0;
     SeekOrThrow(file.get(), FILE_END, path);
     WriteAll(file.get(), text, path);
@@ -680,7 +743,8 @@ bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
         const bool hasCp932Form = WideToCp932(name, entry.name);
         if (!hasCp932Form) entry.name = WideToCp932Shown(name);
         entry.convertible = hasCp932Form && paths.Reach(name);
-        entry.kind = KindOfAttributes(found->dwFileAttributes, LongPathForm(prefix + name));
+        // For a reparse point the listing gives its tag as well.
+        entry.kind = KindOfAttributes(found->dwFileAttributes, LongPathForm(prefix + name), found->dwReserved0);
         entries.push_back(std::move(entry));
     }
     return true;
@@ -705,6 +769,119 @@ int64_t CurrentTimeSeconds() { return _time64(nullptr); }
 LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
     // The runtime covers 1970 to 3000 only.
     return LocalDateTimeThrough(LocalTimeOf, secondsSince1970);
+}
+
+// ---------------------------------------------------------------- open folders
+
+// The folder's path serves for its entries: its handle, held without delete
+// sharing, keeps the folder from being renamed or deleted meanwhile, so the
+// path goes on naming this very folder.
+struct OpenFolder::State {
+    Handle handle;
+    ByteString path;
+    FileId id;
+    DWORD error = ERROR_SUCCESS;  // why the open failed
+};
+
+OpenFolder::OpenFolder() = default;
+OpenFolder::OpenFolder(std::unique_ptr<State> state) : state_(std::move(state)) {}
+OpenFolder::~OpenFolder() = default;
+OpenFolder::OpenFolder(OpenFolder&& other) noexcept = default;
+OpenFolder& OpenFolder::operator=(OpenFolder&& other) noexcept = default;
+
+namespace {
+
+// Opens a folder and holds it; through a final link only when followLink.
+std::unique_ptr<OpenFolder::State> HoldFolder(const ByteString& path, bool followLink) {
+    auto state = std::make_unique<OpenFolder::State>();
+    state->path = path;
+    std::wstring native;
+    if (!NativePathOf(path, native)) {
+        state->error = ERROR_INVALID_NAME;
+        return state;
+    }
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    state->handle = Handle(CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, flags, nullptr));
+    if (!state->handle.valid()) {
+        state->error = GetLastError();
+        return state;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool folder = GetFileInformationByHandle(state->handle.get(), &info) &&
+                        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    // Not followed: a name-surrogate reparse point is a link, never walked.
+    const bool link = !followLink && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      (!GetFileInformationByHandleEx(state->handle.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+                       IsLinkTag(tag.ReparseTag));
+    if (!folder || link) {
+        state->handle.Close();
+        state->error = ERROR_DIRECTORY;
+        return state;
+    }
+    state->id = FileId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return state;
+}
+
+ByteString EntryPath(const OpenFolder::State& folder, const ByteString& name) {
+    ByteString path = folder.path;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += kPathSeparator;
+    return path + name;
+}
+
+}  // namespace
+
+OpenFolder OpenFolder::Open(const ByteString& path) { return OpenFolder(HoldFolder(path, true)); }
+
+OpenFolder OpenFolder::OpenChild(const FolderEntry& entry) const {
+    if (!IsOpen() || !entry.convertible) {
+        auto refused = std::make_unique<State>();
+        refused->error = ERROR_INVALID_NAME;
+        return OpenFolder(std::move(refused));
+    }
+    return OpenFolder(HoldFolder(EntryPath(*state_, entry.name), false));
+}
+
+bool OpenFolder::IsOpen() const { return state_ && state_->handle.valid(); }
+
+bool OpenFolder::Vanished() const {
+    return state_ && !state_->handle.valid() &&
+           (state_->error == ERROR_FILE_NOT_FOUND || state_->error == ERROR_PATH_NOT_FOUND);
+}
+
+FileId OpenFolder::Id() const { return state_ ? state_->id : FileId{}; }
+
+bool OpenFolder::List(std::vector<FolderEntry>& entries) const {
+    entries.clear();
+    return IsOpen() && ListFolder(state_->path, entries);
+}
+
+int OpenFolder::IsEmpty() const { return IsOpen() ? FolderIsEmpty(state_->path) : -1; }
+
+std::optional<int64_t> OpenFolder::FileSizeOf(const ByteString& name) const {
+    if (!IsOpen()) return std::nullopt;
+    return ::FileSizeOf(EntryPath(*state_, name));
+}
+
+int OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
+    return IsOpen() ? ::MoveNoOverwrite(EntryPath(*state_, name), destination) : 0;
+}
+
+int OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
+    return IsOpen() ? ::CopyOverwrite(EntryPath(*state_, name), destination) : 0;
+}
+
+int OpenFolder::RemoveFile(const ByteString& name) const {
+    return IsOpen() ? ::RemoveFile(EntryPath(*state_, name)) : 0;
+}
+
+int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
+    if (!IsOpen()) return 0;
+    const ByteString path = EntryPath(*state_, name);
+    std::wstring native;
+    if (!NativePathOf(path, native) || IdOf(native, false) != id) return 0;
+    return ::RemoveFolder(path);
 }
 
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteAfter = bytes < 0 ? -1 : bytes; }
