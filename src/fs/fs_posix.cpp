@@ -353,6 +353,11 @@ void RunBeforePublishHook() {
     if (BeforePublishHook()) BeforePublishHook()();
 }
 
+std::function<void()>& BeforeSourceRemovalHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
 // Opens a regular file (not a link) for reading; its status goes to st.
 Fd OpenPlainFileForReading(const Place& place, struct stat& st) {
     struct stat before;
@@ -492,6 +497,7 @@ int MoveAcrossDevicesNative(const Place& source, const std::string& destination)
     struct stat published;
     if (!CopyAndPublish(in.get(), st, destination, published)) return 0;
     SyncFolder(FolderOf(destination));
+    if (BeforeSourceRemovalHook()) BeforeSourceRemovalHook()();
     if (StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) return 1;
     // The source cannot go: take back the copy (only if it is still ours),
     // so that a failed move leaves things as they were.
@@ -1053,6 +1059,8 @@ LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
 }
 
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteBudget.store(bytes < 0 ? -1 : bytes); }
+
+void SetBeforeSourceRemovalHookForTesting(std::function<void()> hook) { BeforeSourceRemovalHook() = std::move(hook); }
 
 // ---------------------------------------------------------------------------
 // Steps the tests drive directly

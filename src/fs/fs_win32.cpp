@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <climits>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "fs/fs.h"
@@ -35,6 +36,8 @@ constexpr size_t kLongPathFrom = 248;
 
 // Bytes left before every write of an open file comes up short; -1: off.
 int64_t g_shortWriteAfter = -1;
+
+std::function<void()> g_beforeSourceRemoval;
 
 // ---------------------------------------------------------------- paths
 
@@ -501,6 +504,7 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
         return false;
     }
     const std::optional<FileId> published = IdOf(to, false);
+    if (g_beforeSourceRemoval) g_beforeSourceRemoval();
     if (StillTheCopiedFile(from, copied) && DeleteEvenIfReadOnly(from, attributes)) return true;
     if (published && IdOf(to, false) == published) RemoveTemp(to);
     return false;
@@ -885,6 +889,8 @@ int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
 }
 
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteAfter = bytes < 0 ? -1 : bytes; }
+
+void SetBeforeSourceRemovalHookForTesting(std::function<void()> hook) { g_beforeSourceRemoval = std::move(hook); }
 
 // ---------------------------------------------------------------- where the program keeps its files
 

@@ -2,6 +2,7 @@
 // FIFOs, names without a code page 932 form, /dev/full, an unprivileged user.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,6 +190,92 @@ TEST_F(BatchWalkTest, ASmallFileThatCannotBeDeletedIsAFailureLoggedWithItsTarget
         return wrong;
     }));
     EXPECT_TRUE(Exists(In("tiny")));
+}
+
+// Someone with write access to a shared folder swaps the dropped tree's
+// folders for links to another folder holding files of the same names, once
+// the batch has started.  The folder being walked goes on through what it
+// is, the other one is never entered: nothing outside the drop is moved or
+// deleted, though the small-file rule deletes and every name matches.
+TEST_F(BatchWalkTest, FoldersSwappedForLinksDuringTheBatchLeadNowhereElse) {
+    TempFolder outside;
+    for (const char* folder : {"x", "y"}) {
+        MakeFolder(In(folder));
+        for (const char* file : {"1", "2", "3"}) WriteBytes(In(folder) + "/" + file, "mine");
+    }
+    for (const char* file : {"1", "2", "3"}) WriteBytes(outside.Join(file), "theirs");
+    settings.m_bFileDontMove = 1;  // every file here is small: deleted
+    settings.m_nKBytes = 1;
+    settings.m_nDontMoveMode = 0;
+    settings.m_bDeleteDerectory = 1;
+    bool swapped = false;
+    host.onTitle = [&] {
+        if (std::exchange(swapped, true)) return;
+        for (const char* folder : {"x", "y"}) {
+            fsys::rename(Native(In(folder)), Native(In(folder) + ".old"));
+            fsys::create_directory_symlink(Native(outside.Path()), Native(In(folder)));
+        }
+    };
+
+    batch.RunBatch({source.Path()});
+
+    EXPECT_EQ(NamesIn(outside.Path()), (std::vector<ByteString>{"1", "2", "3"}));
+    for (const char* file : {"1", "2", "3"}) EXPECT_EQ(ReadBytes(outside.Join(file)), "theirs");
+    EXPECT_TRUE(fsys::is_symlink(Native(In("x"))));
+    EXPECT_TRUE(fsys::is_symlink(Native(In("y"))));
+    // The first folder's three files were deleted where they now are; the
+    // second folder counts once, as a folder that could not be walked.
+    EXPECT_EQ(state.m_nSuccess, 3);
+    EXPECT_EQ(state.m_nFailure, 1);
+    EXPECT_EQ(state.m_nTotal, 4);
+}
+
+TEST_F(BatchWalkTest, AFolderThatCannotBeListedIsOneFailureWithItsLogLine) {
+    MakeFolder(In("locked"));
+    WriteBytes(In("locked") + "/hidden", "h");
+    WriteBytes(In("open"), "o");
+    for (const ByteString& folder : {source.Path(), target.Path()}) ASSERT_EQ(chmod(Native(folder).c_str(), 0777), 0);
+    ASSERT_EQ(chmod(Native(In("locked")).c_str(), 0), 0);
+
+    EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
+        batch.RunBatch({source.Path()});
+        std::string wrong;
+        if (state.m_nSuccess != 1 || state.m_nFailure != 1 || state.m_nTotal != 2) wrong += "miscounted; ";
+        const ByteString line = In("locked") + ">" + target.Join("out") + kPathSeparator + "\r\n";
+        if (state.m_sErrorLog != line) wrong += "error log: " + state.m_sErrorLog;
+        return wrong;
+    }));
+    ASSERT_EQ(chmod(Native(In("locked")).c_str(), 0755), 0);
+    EXPECT_EQ(ReadBytes(In("locked") + "/hidden"), "h");
+}
+
+// Deeper than any path the system takes in one piece, and than a recursive
+// walk should go: the file at the bottom is moved and every emptied folder
+// removed, deepest first.
+TEST_F(BatchWalkTest, ATreeThreeThousandFoldersDeepIsWalked) {
+    constexpr int kDepth = 3000;
+    int folder = open(Native(source.Path()).c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(folder, 0);
+    for (int level = 0; level < kDepth; ++level) {
+        ASSERT_EQ(mkdirat(folder, "d", 0755), 0) << level;
+        const int deeper = openat(folder, "d", O_RDONLY | O_DIRECTORY);
+        close(folder);
+        ASSERT_GE(deeper, 0) << level;
+        folder = deeper;
+    }
+    const int file = openat(folder, "bottom", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, "deep", 4), 4);
+    close(file);
+    close(folder);
+    settings.m_bDeleteDerectory = 1;
+
+    batch.RunBatch({In("d")});
+
+    EXPECT_EQ(state.m_nSuccess, 1);
+    EXPECT_EQ(state.m_nTotal, 1);
+    EXPECT_EQ(ReadBytes(Out("0_bottom")), "deep");
+    EXPECT_TRUE(NamesIn(source.Path()).empty()) << "every emptied folder is removed";
 }
 
 }  // namespace

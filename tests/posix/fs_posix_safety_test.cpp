@@ -16,6 +16,7 @@
 
 #include "fs/fs.h"
 #include "fs/fs_posix_internal.h"
+#include "fs/fs_testing.h"
 #include "support/child_process.h"
 #include "support/shm_folder.h"
 #include "support/test_support.h"
@@ -203,6 +204,31 @@ TEST_P(FsPosixCrossDeviceMove, AMoveThatCannotFinishLeavesTheSourceAndNoCopy) {
     EXPECT_EQ(ReadBytes(source), content);
 }
 
+// Saved over by an editor (a new file renamed into its place), still growing,
+// or rewritten in place: the source stays as it is now, and no copy remains.
+TEST_P(FsPosixCrossDeviceMove, ASourceThatChangesDuringTheMoveStays) {
+    const ByteString source = temp.Join("draft.txt");
+    const ByteString destination = shm.Join("draft.txt");
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        const char* content;
+    } cases[] = {
+        {"saved over", [&] { WriteBytes(temp.Join("new"), "v2"); fsys::rename(Native(temp.Join("new")), Native(source)); }, "v2"},
+        {"growing", [&] { std::ofstream(Native(source), std::ios::app) << "+more"; }, "v1+more"},
+        {"rewritten with the same size", [&] { std::ofstream(Native(source), std::ios::in | std::ios::out) << "V"; SetModeAndTime(source, 0644, {1300000000, 0}); }, "V1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(source, "v1");
+        SetBeforeSourceRemovalHookForTesting(c.change);
+        EXPECT_EQ(MoveNoOverwrite(source, destination), 0);
+        SetBeforeSourceRemovalHookForTesting(nullptr);
+        EXPECT_EQ(ReadBytes(source), c.content);
+        EXPECT_TRUE(NamesIn(shm.Path()).empty()) << "the copy must be taken back";
+    }
+}
+
 TEST_P(FsPosixCrossDeviceMove, OnlyPlainFilesAreCarried) {
     WriteBytes(temp.Join("file"), "x");
     fsys::create_symlink("file", Native(temp.Join("link")));
@@ -229,6 +255,36 @@ TEST_P(FsPosixCrossDeviceMove, ASourceThatCannotBeRemovedIsNotDuplicated) {
 
 // ---------------------------------------------------------------------------
 // Copies
+
+// In a shared sticky folder (such as /tmp) another user may plant a link at
+// the name a copy goes to; the system would not follow it for us, and
+// neither does the copy.  Links of our own, or of the folder's owner, are
+// followed as before.
+TEST(FsPosixCopy, AnotherUsersLinkInASharedStickyFolderIsNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
+    TempFolder temp;
+    const ByteString shared = temp.Join("shared");
+    MakeFolder(shared);
+    ASSERT_EQ(chmod(Native(shared).c_str(), 01777), 0);
+    WriteBytes(temp.Join("victim"), "precious");
+    WriteBytes(temp.Join("source"), "copied");
+    const struct {
+        uid_t owner;
+        bool followed;
+    } cases[] = {{kNobodyId, false}, {geteuid(), true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.owner);
+        WriteBytes(temp.Join("victim"), "precious");
+        const ByteString link = shared + "/planted";
+        fsys::remove(Native(link));
+        fsys::create_symlink(Native(temp.Join("victim")), Native(link));
+        ASSERT_EQ(lchown(Native(link).c_str(), c.owner, c.owner), 0);
+
+        EXPECT_EQ(CopyOverwrite(temp.Join("source"), link), c.followed ? 1 : 0);
+        EXPECT_EQ(ReadBytes(temp.Join("victim")), c.followed ? "copied" : "precious");
+        EXPECT_TRUE(fsys::is_symlink(Native(link)));
+    }
+}
 
 TEST(FsPosixCopy, TheSameFileUnderAnotherNameIsRefused) {
     TempFolder temp;

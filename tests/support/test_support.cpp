@@ -104,6 +104,9 @@ void ScriptedHost::ShowMessage(const ByteString& text, const ByteString& caption
     boxes.push_back({"show", text, caption});
 }
 
-void ScriptedHost::SetTitle(const ByteString& text) { titles.push_back(text); }
+void ScriptedHost::SetTitle(const ByteString& text) {
+    titles.push_back(text);
+    if (onTitle) onTitle();
+}
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 // code page 932 path, and a scripted BatchHost.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,6 +67,7 @@ public:
     void SetTitle(const ByteString& text) override;
 
     std::vector<bool> answers;  // consumed in order; Yes when the script runs out
+    std::function<void()> onTitle;  // called after each title is recorded, mid-batch
     std::vector<Box> boxes;
     std::vector<ByteString> titles;
 
