@@ -15,6 +15,7 @@
 #include "fs/fs.h"
 #include "fs/fs_testing.h"
 #include "fs/fs_win32.h"
+#include "fs/fs_win32_testing.h"
 #include "fs/local_time.h"
 #include "text/text_win32.h"
 
@@ -779,7 +780,8 @@ LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
 
 // The folder's path serves for its entries: its handle, held without delete
 // sharing, keeps the folder from being renamed or deleted meanwhile, so the
-// path goes on naming this very folder.
+// path goes on naming this very folder.  Where the system does not enforce
+// that for folders (Wine), each use checks that the path still names it.
 struct OpenFolder::State {
     Handle handle;
     ByteString path;
@@ -828,6 +830,13 @@ std::unique_ptr<OpenFolder::State> HoldFolder(const ByteString& path, bool follo
     return state;
 }
 
+// Whether the folder is open and its path still names it.
+bool StillHeld(const OpenFolder::State* folder) {
+    if (!folder || !folder->handle.valid()) return false;
+    std::wstring native;
+    return NativePathOf(folder->path, native) && IdOf(native, false) == folder->id;
+}
+
 ByteString EntryPath(const OpenFolder::State& folder, const ByteString& name) {
     ByteString path = folder.path;
     if (!path.empty() && path.back() != '\\' && path.back() != '/') path += kPathSeparator;
@@ -858,30 +867,30 @@ FileId OpenFolder::Id() const { return state_ ? state_->id : FileId{}; }
 
 bool OpenFolder::List(std::vector<FolderEntry>& entries) const {
     entries.clear();
-    return IsOpen() && ListFolder(state_->path, entries);
+    return StillHeld(state_.get()) && ListFolder(state_->path, entries);
 }
 
-int OpenFolder::IsEmpty() const { return IsOpen() ? FolderIsEmpty(state_->path) : -1; }
+int OpenFolder::IsEmpty() const { return StillHeld(state_.get()) ? FolderIsEmpty(state_->path) : -1; }
 
 std::optional<int64_t> OpenFolder::FileSizeOf(const ByteString& name) const {
-    if (!IsOpen()) return std::nullopt;
+    if (!StillHeld(state_.get())) return std::nullopt;
     return ::FileSizeOf(EntryPath(*state_, name));
 }
 
 int OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
-    return IsOpen() ? ::MoveNoOverwrite(EntryPath(*state_, name), destination) : 0;
+    return StillHeld(state_.get()) ? ::MoveNoOverwrite(EntryPath(*state_, name), destination) : 0;
 }
 
 int OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
-    return IsOpen() ? ::CopyOverwrite(EntryPath(*state_, name), destination) : 0;
+    return StillHeld(state_.get()) ? ::CopyOverwrite(EntryPath(*state_, name), destination) : 0;
 }
 
 int OpenFolder::RemoveFile(const ByteString& name) const {
-    return IsOpen() ? ::RemoveFile(EntryPath(*state_, name)) : 0;
+    return StillHeld(state_.get()) ? ::RemoveFile(EntryPath(*state_, name)) : 0;
 }
 
 int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
-    if (!IsOpen()) return 0;
+    if (!StillHeld(state_.get())) return 0;
     const ByteString path = EntryPath(*state_, name);
     std::wstring native;
     if (!NativePathOf(path, native) || IdOf(native, false) != id) return 0;
@@ -891,6 +900,12 @@ int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteAfter = bytes < 0 ? -1 : bytes; }
 
 void SetBeforeSourceRemovalHookForTesting(std::function<void()> hook) { g_beforeSourceRemoval = std::move(hook); }
+
+EntryKind KindOfListedEntryForTesting(DWORD attributes, DWORD reparseTag) {
+    return KindOfAttributes(attributes, std::wstring(), reparseTag);
+}
+
+FileErrorCause FileErrorCauseForTesting(DWORD error) { return CauseOf(error); }
 
 // ---------------------------------------------------------------- where the program keeps its files
 

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <optional>
 
 #include "fs/fs.h"
+#include "fs/fs_testing.h"
+#include "fs/fs_win32_testing.h"
 #include "text/text_win32.h"
 #include "support/fs_helpers.h"
 #include "support/test_support.h"
@@ -185,6 +188,34 @@ TEST_F(Win32MoveAcrossVolumes, AMoveThatCannotFinishLeavesTheSourceAndNoCopy) {
     EXPECT_EQ(ReadBytes(source), content);
 }
 
+// Saved over by another program, or still growing, once the copy is made:
+// the source stays as it is now, and no copy remains.
+TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
+    const ByteString source = temp.Join("draft.txt");
+    const ByteString destination = other->Join("draft.txt");
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        const char* content;
+    } cases[] = {
+        {"growing", [&] { AppendTextToFile(source, "+more"); }, "v1+more"},
+        {"saved over", [&] {
+             WriteBytes(temp.Join("new"), "v2");
+             MoveFileExW(Wide(temp.Join("new")).c_str(), Wide(source).c_str(), MOVEFILE_REPLACE_EXISTING);
+         }, "v2"},
+        {"rewritten with the same size", [&] { WriteBytes(source, "V1"); SetWriteTime(source, kIn1994); }, "V1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(source, "v1");
+        SetBeforeSourceRemovalHookForTesting(c.change);
+        EXPECT_EQ(MoveNoOverwrite(source, destination), 0);
+        SetBeforeSourceRemovalHookForTesting(nullptr);
+        EXPECT_EQ(ReadBytes(source), c.content);
+        EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{}) << "the copy must be taken back";
+    }
+}
+
 // ---------------------------------------------------------------- copy
 
 TEST(Win32Copy, RefusesToCopyAFileOntoItselfUnderAnotherName) {
@@ -278,7 +309,39 @@ TEST(Win32Write, FileHeldByAnotherProgramIsNeitherReadNorWritten) {
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"held.txt"});
 }
 
+// A backup tool or a viewer that merely has the settings or a log open, as
+// readers do (sharing reading and writing), must not make the settings fall
+// back to their defaults, nor lose log lines.
+TEST(Win32Write, SettingsAndLogsAreReadAndAppendedWhileOthersReadThem) {
+    TempFolder temp;
+    const ByteString file = temp.Join("Morvandel.sav");
+    WriteBytes(file, "m_nMode=0\r\n");
+    HANDLE reader = CreateFileW(Wide(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadTextFile(file), "m_nMode=0\r\n");
+    EXPECT_EQ(AppendTextToFile(file, "line\r\n"), 1);
+    CloseHandle(reader);
+    EXPECT_EQ(ReadBytes(file), "m_nMode=0\r\nline\r\n");
+}
+
 // ---------------------------------------------------------------- kinds
+
+// Only name surrogates are links: a folder or file kept by a cloud-sync
+// client, or deduplicated, is walked and moved like any other.
+TEST(Win32Kinds, OnlyNameSurrogateReparsePointsAreLinks) {
+    constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+    constexpr DWORD kCloud = 0x9000601AL;  // a cloud-files placeholder
+    constexpr DWORD kDedup = 0x80000013L;
+    EXPECT_EQ(KindOfListedEntryForTesting(kFolder, IO_REPARSE_TAG_MOUNT_POINT), EntryKind::FolderLink);
+    EXPECT_EQ(KindOfListedEntryForTesting(kFolder, IO_REPARSE_TAG_SYMLINK), EntryKind::FolderLink);
+    EXPECT_EQ(KindOfListedEntryForTesting(kFolder, kCloud), EntryKind::Folder);
+    EXPECT_EQ(KindOfListedEntryForTesting(kFile, kCloud), EntryKind::File);
+    EXPECT_EQ(KindOfListedEntryForTesting(kFile, kDedup), EntryKind::File);
+    EXPECT_EQ(FileErrorCauseForTesting(1295 /* ERROR_DISK_QUOTA_EXCEEDED */), FileErrorCause::DiskFull);
+}
+
 
 TEST(Win32Kinds, FolderLinkIsNeverTakenForAFolder) {
     TempFolder temp;
