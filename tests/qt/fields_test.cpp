@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QTest>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include "qt_test_support.h"
@@ -159,15 +160,36 @@ TEST_F(FieldsTest, APushKeepsTheCaretOfAnUnchangedFieldUnlessItsTextIsLong) {
     EXPECT_EQ(where->cursorPosition(), 3) << "an unchanged short text is left alone";
 }
 
-TEST_F(FieldsTest, CharactersWithoutAShiftJisFormReachTheSettingsAsQuestionMarks) {
-    Open();
-    TypeInto(Control(IDC_FORMAT), Q(u8"a€b😀c"));
-    Click(Control(IDC_CLOSE));
-    EXPECT_EQ(SavedSettings().m_sFileNameFormat, "a?b?c");
-}
-
 TEST_F(FieldsTest, BytesThatFormNoCharacterAreShownAsReplacementsNotDropped) {
     WriteSettings(std::string("m_sFileNameFormat=a\x81\x20") + B(u8"表") + "\r\n");
     Open();
     EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QString(u8"a\uFFFD ") + Q(u8"表"));
+}
+
+// "?" is a valid name character on Linux: a destination or format typed with
+// a character that has no code page 932 form must not reach the settings
+// with "?" in its place.  The close button stays open on it, as on a bad size.
+TEST_F(FieldsTest, ATextWithoutACodePage932FormIsRefusedWithTheFieldSelected) {
+    const struct {
+        int field;
+        QString text;
+    } cases[] = {{IDC_WHERE, Q(u8"/tmp/Ünterlagen")}, {IDC_FORMAT, Q(u8"a€b😀c")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        Open();
+        TypeInto(Control(c.field), c.text);
+        BoxAnswerer answerer({QStringLiteral("OK")});
+        Click(Control(IDC_CLOSE));
+
+        ASSERT_EQ(answerer.seen.size(), 1u);
+        EXPECT_EQ(answerer.seen[0].text, Q(u8"シフトJISで表せない文字が含まれています。"));
+        EXPECT_EQ(answerer.seen[0].caption, QtText(CDropDlg::ProgramName()));
+        EXPECT_EQ(answerer.seen[0].icon, QMessageBox::Warning);
+        EXPECT_TRUE(window().isVisible());
+        EXPECT_FALSE(SettingsFileExists());
+        EXPECT_EQ(window().focusWidget(), Control(c.field));
+        EXPECT_EQ(qobject_cast<QLineEdit*>(Control(c.field))->selectedText(), c.text);
+        Destroy();  // saves what was pulled before the refused field
+        std::filesystem::remove(testing_support::NativePath(folder().Join("Morvandel.sav")));
+    }
 }

@@ -398,6 +398,25 @@ TEST_F(MainDialogGui, BadSizeKeepsTheDialogOpenWithTheFieldSelected) {
     EXPECT_EQ(SavedSettings().m_nKBytes, -7);
 }
 
+// A destination with a character that has no code page 932 form is refused
+// like a bad size: the message, the field selected, the dialog still open.
+TEST_F(MainDialogGui, TextWithoutACodePage932FormKeepsTheDialogOpenWithTheFieldSelected) {
+    const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
+        DialogSession::Type(main, IDC_WHERE, L"C:\\\u00DCnterlagen");
+        DialogSession::Click(main, IDOK);
+        EXPECT_EQ(GetFocus(), GetDlgItem(main, IDC_WHERE));
+        DialogSession::Type(main, IDC_WHERE, L"C:\\Unterlagen");
+        DialogSession::Click(main, IDOK);
+    });
+
+    EXPECT_EQ(result, IDOK);
+    ASSERT_EQ(session.boxes.size(), 1u);
+    EXPECT_EQ(session.boxes[0].text, W(u8"シフトJISで表せない文字が含まれています。"));
+    EXPECT_EQ(session.boxes[0].caption, Wide(CDropDlg::ProgramName()));
+    EXPECT_EQ(session.boxes[0].icon, LoadIconW(nullptr, IDI_EXCLAMATION));
+    EXPECT_EQ(SavedSettings().m_sWhere, "C:\\Unterlagen");
+}
+
 // The About item opens the About box centred over the main window; it
 // changes nothing.
 TEST_F(MainDialogGui, AboutBoxOpensCentredOverTheMainWindow) {
