@@ -101,17 +101,6 @@ int RunMemoryChild(const std::string& folder) {
     return 0;
 }
 
-// Runs a batch of the memory-files count in a child process of its own, so
-// that nothing the benchmark itself allocated counts; returns its peak in KiB.
-long MeasureMemory(const Options& options, const char* self) {
-    const std::string folder = options.dir + "/memory";
-    CreateFiles(folder, options.memoryFiles, 16);
-    const long peak = RunChildForNumber(self, {"--memory-child", folder});
-    fsys::remove_all(folder);
-    fsys::remove_all(folder + "-out");
-    return peak;
-}
-
 Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
@@ -147,7 +136,7 @@ int main(int argc, char** argv) {
 
     const Comparison move = Compare(options, "move", options.files, 100, 0, MinimalMoveLoop);
     const Comparison copy = Compare(options, "copy", options.copyFiles, options.copySize, 1, PlainCopyLoop);
-    const long peakKiB = MeasureMemory(options, argv[0]);
+    const long peakKiB = MeasureMemoryInChild(argv[0], options.dir, options.memoryFiles);
     if (ownFolder) fsys::remove_all(options.dir);
 
     char moveLabel[64], copyLabel[64];

@@ -162,4 +162,13 @@ Comparison CompareOnFreshFiles(const std::string& dir, const std::string& label,
     return best;
 }
 
+long MeasureMemoryInChild(const char* self, const std::string& dir, int count) {
+    const std::string folder = dir + "/memory";
+    CreateFiles(folder, count, 16);
+    const long peak = RunChildForNumber(self, {"--memory-child", folder});
+    fsys::remove_all(folder);
+    fsys::remove_all(folder + "-out");
+    return peak;
+}
+
 }  // namespace bench

@@ -40,6 +40,11 @@ long PeakResidentKiB();
 // prints on its standard output (the child's peak in KiB).
 long RunChildForNumber(const char* self, const std::vector<std::string>& arguments);
 
+// Runs this program again as "--memory-child <folder>" on a fresh folder of
+// count small files, and returns the child's peak resident size in KiB: so
+// that nothing the benchmark itself allocated counts.
+long MeasureMemoryInChild(const char* self, const std::string& dir, int count);
+
 // Best of the rounds for each side, every run on fresh files in fresh folders.
 struct Comparison {
     double batch = 1e30;

@@ -128,15 +128,6 @@ int RunMemoryChild(const std::string& folder) {
     return 0;
 }
 
-long MeasureMemory(const Options& options, const char* self) {
-    const std::string folder = options.dir + "/memory";
-    CreateFiles(folder, options.memoryFiles, 16);
-    const long peak = RunChildForNumber(self, {"--memory-child", folder});
-    fsys::remove_all(folder);
-    fsys::remove_all(folder + "-out");
-    return peak;
-}
-
 std::vector<int> CountsOf(const std::string& list) {
     std::vector<int> counts;
     size_t from = 0;
@@ -185,7 +176,7 @@ int main(int argc, char** argv) {
                 return SecondsOf([&] { RunBatchOn(in, out, 0, out); });
             }));
     }
-    const long peakKiB = MeasureMemory(options, argv[0]);
+    const long peakKiB = MeasureMemoryInChild(argv[0], options.dir, options.memoryFiles);
     if (ownFolder) fsys::remove_all(options.dir);
 
     std::printf("Qt platform: %s\n", qPrintable(QGuiApplication::platformName()));

@@ -56,18 +56,6 @@ bool IsFullyQualified(const std::wstring& path) {
     return drive || unc;
 }
 
-std::wstring FullPathOf(const std::wstring& path) {
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) return std::wstring();
-        if (length < full.size()) {
-            full.resize(length);
-            return full;
-        }
-        full.resize(length);  // too small: `length` now counts the terminator
-    }
-}
 
 // The folder part of a native path, its last separator included; empty when
 // it has none.
@@ -525,6 +513,19 @@ bool LocalTimeOf(int64_t seconds, std::tm& local) {
 }  // namespace
 
 // ---------------------------------------------------------------- fs_win32.h
+
+std::wstring FullPathOf(const std::wstring& path) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return std::wstring();
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // too small: `length` now counts the terminator
+    }
+}
 
 std::wstring LongPathForm(const std::wstring& path) {
     if (IsDevicePath(path)) return path;

@@ -12,6 +12,10 @@
 // given the "\\?\" or "\\?\UNC\" prefix; any other path is returned as is.
 std::wstring LongPathForm(const std::wstring& path);
 
+// The full path Windows itself makes of a path (GetFullPathNameW); empty when
+// it cannot make one.
+std::wstring FullPathOf(const std::wstring& path);
+
 // Cp932ToWide followed by LongPathForm.  False when the path has no UTF-16
 // form or holds a NUL byte (which would cut it short and name another file).
 bool NativePathOf(const ByteString& path, std::wstring& native);

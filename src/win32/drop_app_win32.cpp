@@ -9,27 +9,13 @@
 
 #include "win32/help_win32.h"
 #include "fs/fs.h"
+#include "fs/fs_win32.h"
 #include "ui/drop_dialog.h"
 #include "win32/drop_dialog_win32.h"
 
 namespace {
 
 bool IsSlash(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// The full path Windows itself would use for the argument; empty when it
-// cannot make one.
-std::wstring FullPathOf(const std::wstring& path) {
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (length == 0) return std::wstring();
-        if (length < full.size()) {
-            full.resize(length);
-            return full;
-        }
-        full.resize(length);  // too small: `length` counts the terminator
-    }
-}
 
 // "C:\" and "\\server\share\" keep their last separator; other folders lose it.
 std::wstring WithoutTrailingSeparator(std::wstring path) {

@@ -14,6 +14,7 @@
 #include "fuzz_check.h"
 #include "naming/format_pieces.h"
 #include "naming/name_engine.h"
+#include "support/civil_calendar.h"
 
 namespace {
 
@@ -27,24 +28,7 @@ public:
 
 // The local time of a moment in UTC, from the calendar alone, so that a run
 // never depends on the machine's time zone.  Exact for every 64-bit moment.
-LocalDateTime UtcCalendar(int64_t seconds) {
-    int64_t days = seconds / 86400, rest = seconds % 86400;
-    if (rest < 0) rest += 86400, --days;
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-    LocalDateTime t;
-    t.day = static_cast<int>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1);
-    t.month = static_cast<int>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    t.year = yearOfEra + era * 400 + (t.month <= 2);
-    t.hour = static_cast<int>(rest / 3600);
-    t.minute = static_cast<int>(rest / 60 % 60);
-    t.second = static_cast<int>(rest % 60);
-    return t;
-}
+LocalDateTime UtcCalendar(int64_t seconds) { return testing_support::CivilFromSeconds(seconds); }
 
 template <typename T>
 T ReadLittleEndian(std::string_view& bytes) {
