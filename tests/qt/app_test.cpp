@@ -84,7 +84,7 @@ TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), window().mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&window(), &rightClick);
 
-    EXPECT_EQ(items, QStringList{Q(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)...")});
+    EXPECT_EQ(items, (QStringList{Q(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), Q(u8"直前の処理を元に戻す(&U)")}));
     EXPECT_EQ(aboutTitle, Q(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QStringLiteral("edited"));

@@ -159,11 +159,14 @@ TEST_F(FieldsTest, APushKeepsTheCaretOfAnUnchangedFieldUnlessItsTextIsLong) {
     EXPECT_EQ(where->cursorPosition(), 3) << "an unchanged short text is left alone";
 }
 
-TEST_F(FieldsTest, CharactersWithoutAShiftJisFormReachTheSettingsAsQuestionMarks) {
+TEST_F(FieldsTest, CharactersWithoutAShiftJisFormAreRefused) {
     Open();
     TypeInto(Control(IDC_FORMAT), Q(u8"a€b😀c"));
+    BoxAnswerer answerer({QStringLiteral("OK")});
     Click(Control(IDC_CLOSE));
-    EXPECT_EQ(SavedSettings().m_sFileNameFormat, "a?b?c");
+    ASSERT_EQ(answerer.seen.size(), 1u);
+    EXPECT_EQ(answerer.seen[0].text, Q(u8"シフトJISで表せない文字が含まれています。"));
+    EXPECT_TRUE(window().isVisible()) << "the window stays open";
 }
 
 TEST_F(FieldsTest, BytesThatFormNoCharacterAreShownAsReplacementsNotDropped) {

@@ -389,7 +389,8 @@ TEST_F(DropDialogTest, ClearAndACancelledBrowseRefreshWithoutPulling) {
 TEST_F(DropDialogTest, AboutCommandIgnoresTheLowFourBits) {
     CDropDlg& dlg = Open();
     for (unsigned id : {16u, 17u, 31u}) EXPECT_TRUE(dlg.OnSysCommand(id)) << id;
-    for (unsigned id : {0u, 15u, 32u, 0xF060u, 0x10010u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
+    for (unsigned id : {0u, 15u, 48u, 0xF060u, 0x10010u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
+    EXPECT_TRUE(dlg.OnSysCommand(IDM_UNDO)) << "the undo item, outside 16-31";
     EXPECT_EQ(controls.aboutRuns, 3);
 }
 
