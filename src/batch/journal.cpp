@@ -103,16 +103,22 @@ bool ParseJournalLine(const ByteString& line, JournalRecord& record) {
 }
 
 void JournalWriter::Begin() {
+    pending_.clear();
     file_ = AppendFile::Replace(path_);
     if (!file_.Append(ByteString(kHeader))) file_ = AppendFile();
 }
 
 void JournalWriter::Record(const JournalRecord& record) {
     if (!file_.IsOpen()) return;
-    line_.clear();
-    AppendJournalLine(line_, record);
-    // A record written only in part would hide the ones after it: stop.
-    if (!file_.Append(line_)) file_ = AppendFile();
+    AppendJournalLine(pending_, record);
+    if (pending_.size() >= kBlockBytes) Flush();
+}
+
+void JournalWriter::Flush() {
+    // A block written only in part ends in a record cut short, which the
+    // reader ignores; nothing after it could be read: stop.
+    if (file_.IsOpen() && !pending_.empty() && !file_.Append(pending_)) file_ = AppendFile();
+    pending_.clear();
 }
 
 std::vector<JournalRecord> ReadJournal(const ByteString& path) {
