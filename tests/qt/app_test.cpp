@@ -26,23 +26,6 @@ using namespace qt_testing;
 
 namespace {
 
-// Runs `act` on the first visible top-level widget of type T, once it shows.
-template <typename T>
-void WhenShown(std::function<void(T&)> act) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, act] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* found = qobject_cast<T*>(widget);
-            if (!found || !found->isVisible()) continue;
-            poll->stop();
-            poll->deleteLater();
-            act(*found);
-            return;
-        }
-    });
-    poll->start(5);
-}
-
 // Chooses a folder in the chooser as a user typing its path does.  (Its
 // selectFile() leaves the name field alone once that has the focus, which
 // depends on when the window got activated.)
