@@ -3,6 +3,7 @@
 //   batch_bench [--files N] [--copy-files N] [--copy-size BYTES]
 //               [--memory-files N] [--rounds N] [--dir FOLDER]
 //
+// Undo: the undo of the move of N files against that move (with its journal).
 // Move: N small files dropped as one folder on RunBatch (default format, move
 // mode, destination on the same file system) against a minimal loop that
 // lists the folder and, per file, checks that the new name is free and
@@ -94,6 +95,26 @@ Comparison Compare(const Options& options, const std::string& label, int count, 
         [&](const std::string& in, const std::string& out) { return SecondsOf([&] { loop(in, out); }); });
 }
 
+// Undo of a move batch against that batch (which writes the journal), on
+// the same files: best of the rounds for each.
+Comparison CompareUndo(const Options& options) {
+    Comparison best;
+    for (int round = 0; round < options.rounds; ++round) {
+        const std::string base = options.dir + "/undo" + std::to_string(round);
+        CreateFiles(base + "/in", options.files, 100);
+        fsys::create_directories(base + "/out");
+        const std::string journal = base + "/undo.journal";
+        best.other = std::min(best.other, SecondsOf([&] {
+            JournalWriter writer(journal);
+            RunBatchOn(base + "/in", base + "/out", 0, base, &writer);
+        }));
+        best.batch = std::min(best.batch, SecondsOf([&] { RunUndoOn(journal, base); }));
+        if (ListNames(base + "/in").size() != static_cast<size_t>(options.files)) Fail("undo: files missing");
+        fsys::remove_all(base);
+    }
+    return best;
+}
+
 int RunMemoryChild(const std::string& folder) {
     fsys::create_directories(folder + "-out");
     RunBatchOn(folder, folder + "-out", 0, folder + "-out");
@@ -136,6 +157,7 @@ int main(int argc, char** argv) {
 
     const Comparison move = Compare(options, "move", options.files, 100, 0, MinimalMoveLoop);
     const Comparison copy = Compare(options, "copy", options.copyFiles, options.copySize, 1, PlainCopyLoop);
+    const Comparison undo = CompareUndo(options);
     const long peakKiB = MeasureMemoryInChild(argv[0], options.dir, options.memoryFiles);
     if (ownFolder) fsys::remove_all(options.dir);
 
@@ -145,6 +167,10 @@ int main(int argc, char** argv) {
     std::printf("%-34s %9s %9s %7s  %s\n", "case", "batch s", "loop s", "ratio", "target");
     PrintRow(moveLabel, move, 1.3);
     PrintRow(copyLabel, copy, 1.2);
+    char undoLabel[64];
+    std::snprintf(undoLabel, sizeof undoLabel, "undo of the move of %d files", options.files);
+    std::printf("%-34s %9s %9s\n", "", "undo s", "batch s");
+    PrintRow(undoLabel, undo, 1.3);
     const double peakMiB = peakKiB / 1024.0;
     std::printf("peak memory, batch of %d files: %.1f MiB  (< 100 MiB)  %s\n", options.memoryFiles, peakMiB,
                 peakMiB < 100 ? "ok" : "MISSED");

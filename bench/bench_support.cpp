@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "batch/undo_run.h"
 #include "fs/fs.h"
 
 extern char** environ;
@@ -93,15 +94,24 @@ DropSettings BenchSettings(const std::string& destination, int32_t mode) {
     return settings;
 }
 
-void RunBatchOn(const std::string& folder, const std::string& destination, int32_t mode, const std::string& logs) {
+void RunBatchOn(const std::string& folder, const std::string& destination, int32_t mode, const std::string& logs,
+                BatchRecorder* recorder) {
     DropSettings settings = BenchSettings(destination, mode);
     BatchState state;
     NameProgram program;
     NameRandom random;
     SilentHost host;
-    BatchRun batch(settings, state, program, random, host, CurrentTimeSeconds, logs);
+    BatchRun batch(settings, state, program, random, host, CurrentTimeSeconds, logs, recorder);
     batch.RunBatch(std::vector<ByteString>{folder});
     if (state.m_nFailure != 0 || state.m_nSuccess != state.m_nTotal) Fail("the batch reported failures");
+}
+
+void RunUndoOn(const std::string& journal, const std::string& logs) {
+    const DropSettings settings = BenchSettings("", 0);
+    BatchState state;
+    SilentHost host;
+    UndoRun(settings, state, host, logs, journal).Run();
+    if (state.m_nFailure != 0 || state.m_nSuccess == 0) Fail("the undo reported failures");
 }
 
 long PeakResidentKiB() {

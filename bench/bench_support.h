@@ -31,7 +31,12 @@ DropSettings BenchSettings(const std::string& destination, int32_t mode);
 
 // Runs one batch headless, as a drop of folder, and fails unless every file
 // succeeded.
-void RunBatchOn(const std::string& folder, const std::string& destination, int32_t mode, const std::string& logs);
+void RunBatchOn(const std::string& folder, const std::string& destination, int32_t mode, const std::string& logs,
+                BatchRecorder* recorder = nullptr);
+
+// Undoes the batch of the journal headless, and fails unless every file
+// went back.
+void RunUndoOn(const std::string& journal, const std::string& logs);
 
 // The peak resident size of this process so far, in KiB.
 long PeakResidentKiB();

@@ -1,5 +1,6 @@
 #include "batch/batch_run.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -32,14 +33,15 @@ ByteString ResultText(const BatchState& state) {
 }  // namespace
 
 BatchRun::BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
-                   BatchHost& host, Clock clock, ByteString logFolder)
+                   BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder)
     : settings_(settings),
       state_(state),
       program_(program),
       random_(random),
       host_(host),
       clock_(std::move(clock)),
-      logFolder_(std::move(logFolder)) {}
+      logFolder_(std::move(logFolder)),
+      recorder_(recorder) {}
 
 void BatchRun::RunBatch(const std::vector<ByteString>& paths) {
     std::vector<DroppedPath> dropped;
@@ -68,6 +70,7 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
         return;
     }
 
+    if (recorder_) recorder_->Begin();
     CreateFolderChain(settings_.m_sWhere);
     destinationId_ = FileIdOf(settings_.m_sWhere);
 
@@ -115,6 +118,7 @@ struct BatchRun::WalkFrame {
 };
 
 void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
+    reachedByPath_ = root.size();
     std::vector<WalkFrame> stack;
     OpenFolder rootFolder = OpenFolder::Open(root);
     if (!rootFolder.IsOpen()) {
@@ -184,14 +188,22 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
     if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || done.folder.IsEmpty() != 1) return;
     const FileId id = done.folder.Id();
     done.folder = OpenFolder();  // an open folder cannot be removed on every system
-    if (isRoot) {
-        RemoveFolder(done.path);
-    } else {
-        stack.back().folder.RemoveFolder(done.nameInParent, id);
+    const bool removed = isRoot ? RemoveFolder(done.path) == 1
+                                : stack.back().folder.RemoveFolder(done.nameInParent, id) == 1;
+    if (removed && recorder_) {
+        record_.kind = JournalKind::RemovedFolder;
+        record_.source = done.path;
+        record_.destination.clear();
+        record_.reachedByPath = std::min(reachedByPath_, done.path.size());
+        record_.placed = FileStamp{};
+        recorder_->Record(record_);
     }
 }
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
+    // A dropped file: its folder was reached by path.
+    const size_t separator = source.find_last_of("\\/");
+    reachedByPath_ = separator == ByteString::npos ? 0 : separator + 1;
     ProcessFileAt(source, FileAt{nullptr, source}, convertible);
 }
 
@@ -235,6 +247,7 @@ void BatchRun::DisposeOfSmallFile(const ByteString& source, const FileAt& file) 
     case 0:
         if ((file.folder ? file.folder->RemoveFile(file.name) : RemoveFile(file.name)) == 1) {
             CountSuccess();
+            Record(JournalKind::Deleted, source);
         } else {
             CountFailure(source);
         }
@@ -249,19 +262,42 @@ void BatchRun::DisposeOfSmallFile(const ByteString& source, const FileAt& file) 
 
 void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
     int result;
+    // Whether a copy replaces a file (asked only when there is a journal):
+    // then it cannot be undone.
+    bool replacing = false;
     if (settings_.m_nMode == 0) {
         result = file.folder ? file.folder->MoveNoOverwrite(file.name, destination_)
                              : MoveNoOverwrite(file.name, destination_);
     } else {
+        replacing = recorder_ && FileExists(destination_) == 1;
         result = file.folder ? file.folder->CopyOverwrite(file.name, destination_)
                              : CopyOverwrite(file.name, destination_);
     }
     if (result == 1) {
         CountSuccess();
         AppendLogLine(state_.m_sChangeLog, source, destination_);
+        if (recorder_) {
+            const JournalKind kind = settings_.m_nMode == 0 ? JournalKind::Moved
+                                     : replacing            ? JournalKind::CopiedOver
+                                                            : JournalKind::Copied;
+            Record(kind, source, FileStampOf(destination_));
+        }
     } else {
         CountFailure(source);
     }
+}
+
+void BatchRun::Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed) {
+    if (!recorder_) return;
+    // A placed file whose stamp cannot be read could never be recognised:
+    // it is recorded as one that cannot be undone.
+    if (!placed && (kind == JournalKind::Moved || kind == JournalKind::Copied)) kind = JournalKind::CopiedOver;
+    record_.kind = kind;
+    record_.source = source;
+    record_.destination = destination_;
+    record_.reachedByPath = std::min(reachedByPath_, source.size());
+    record_.placed = placed.value_or(FileStamp{});
+    recorder_->Record(record_);
 }
 
 void BatchRun::CountSuccess() { state_.m_nSuccess += 1; }
@@ -288,12 +324,7 @@ void BatchRun::AppendLogLine(ByteString& log, const ByteString& source, const By
 }
 
 void BatchRun::ShowCountsInTitle() {
-    title_.assign("Tessarbolink  ");
-    AppendDecimal(title_, state_.m_nSuccess);
-    title_ += ' ';
-    AppendDecimal(title_, state_.m_nFailure);
-    title_ += ' ';
-    AppendDecimal(title_, state_.m_nTotal);
+    AssignCountsTitle(title_, state_);
     host_.SetTitle(title_);
 }
 

@@ -5,6 +5,7 @@
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
+#include "batch/journal.h"
 #include "text/byte_string.h"
 #include "fs/fs.h"
 #include "naming/name_engine.h"
@@ -23,8 +24,10 @@ class BatchRun {
 public:
     // logFolder is where "change.log" and "error.log" live, without a trailing
     // separator (the folder of the settings file, DataFolderFor, in the program).
+    // recorder, when given, hears of every file placed or deleted and every
+    // folder removed, as it happens (the journal for undo).
     BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
-             BatchHost& host, Clock clock, ByteString logFolder);
+             BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder = nullptr);
 
     void RunBatch(const std::vector<DroppedPath>& paths);
     void RunBatch(const std::vector<ByteString>& paths);
@@ -71,6 +74,7 @@ private:
     const ByteString& DestinationFolder();
     static void AppendLogLine(ByteString& log, const ByteString& source, const ByteString& destination);
     void ShowCountsInTitle();
+    void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt);
 
     DropSettings& settings_;
     BatchState& state_;
@@ -79,6 +83,11 @@ private:
     BatchHost& host_;
     Clock clock_;
     ByteString logFolder_;
+    BatchRecorder* recorder_;
+    // The bytes of the current file's or folder's path that were reached by
+    // path (the dropped folder); the rest through open folders.
+    size_t reachedByPath_ = 0;
+    JournalRecord record_;  // reused from file to file
 
     // The destination's identity once it has been created, so that a walk
     // that meets it inside a dropped folder can leave it alone.

@@ -142,6 +142,44 @@ struct FileId {
 
 std::optional<FileId> FileIdOf(const ByteString& path);
 
+// What recognises a file later: its identity, size and modification time (in
+// the system's own units: nanoseconds since 1970 on Linux, 100 ns since 1601
+// on Windows).
+struct FileStamp {
+    FileId id;
+    int64_t size = 0;
+    int64_t modified = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of what a path names, without following a final link; nullopt
+// when it cannot be read.
+std::optional<FileStamp> FileStampOf(const ByteString& path);
+
+// A file that records are added to, one after another.  Each Append hands
+// its bytes to the system at once, so that a kill of the program afterwards
+// never loses them (a power cut may).
+class AppendFile {
+public:
+    AppendFile();
+    ~AppendFile();
+    AppendFile(AppendFile&& other) noexcept;
+    AppendFile& operator=(AppendFile&& other) noexcept;
+
+    // Creates the file, or empties the one there; not open on failure.
+    static AppendFile Replace(const ByteString& path);
+
+    bool IsOpen() const;
+    // False when the bytes could not all be written.
+    bool Append(const ByteString& bytes);
+
+    struct State;  // each platform's own
+
+private:
+    explicit AppendFile(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
 // A folder held open while a walk handles its entries.  Everything done to an
 // entry goes through the open folder, never again through the folder's path:
 // a folder that is renamed, or replaced by a link, once it is open still leads
@@ -182,6 +220,13 @@ public:
     int RemoveFile(const ByteString& name) const;
     // Removes the empty folder of this name, if it is still the folder id.
     int RemoveFolder(const ByteString& name, const FileId& id) const;
+    // FileStampOf for a name of this folder.
+    std::optional<FileStamp> StampOf(const ByteString& name) const;
+    // Creates a folder of this name in this folder; 1 on success.
+    int CreateFolder(const ByteString& name) const;
+    // Moves the file of this name into another open folder as toName, as
+    // MoveNoOverwrite does: never replacing anything, across file systems too.
+    int MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const;
 
     struct State;  // each platform's own
 

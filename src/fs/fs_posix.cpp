@@ -90,6 +90,12 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+FileStamp StampOfStatus(const struct stat& st) {
+    return FileStamp{FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)},
+                     static_cast<int64_t>(st.st_size),
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
 bool HasNoWriteBit(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
 
 // ---------------------------------------------------------------------------
@@ -765,6 +771,13 @@ std::optional<FileId> FileIdOf(const ByteString& path) {
     return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
+std::optional<FileStamp> FileStampOf(const ByteString& path) {
+    std::string native;
+    struct stat st;
+    if (!ToNative(path, native) || lstat(native.c_str(), &st) != 0) return std::nullopt;
+    return StampOfStatus(st);
+}
+
 bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
     entries.clear();
     const OpenFolder open = OpenFolder::Open(folder);
@@ -910,6 +923,43 @@ int AppendTextToFile(const ByteString& path, const ByteString& text) {
 }
 
 // ---------------------------------------------------------------------------
+// Files added to record by record
+
+struct AppendFile::State {
+    Fd fd;
+};
+
+AppendFile::AppendFile() = default;
+AppendFile::AppendFile(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AppendFile::~AppendFile() = default;
+AppendFile::AppendFile(AppendFile&& other) noexcept = default;
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
+
+AppendFile AppendFile::Replace(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return AppendFile();
+    struct stat st;
+    Fd fd = OpenFileLike(native, O_WRONLY | O_CREAT | O_APPEND, 0666, st);
+    if (!fd.valid() || !S_ISREG(st.st_mode) || ftruncate(fd.get(), 0) != 0) return AppendFile();
+    auto state = std::make_unique<State>();
+    state->fd = std::move(fd);
+    return AppendFile(std::move(state));
+}
+
+bool AppendFile::IsOpen() const { return state_ && state_->fd.valid(); }
+
+bool AppendFile::Append(const ByteString& bytes) {
+    if (!IsOpen()) return false;
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t put = WriteOnce(state_->fd.get(), bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
 // Open folders
 
 struct OpenFolder::State {
@@ -1031,6 +1081,29 @@ int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
         FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} != id)
         return 0;
     return unlinkat(place.dir, place.name.c_str(), AT_REMOVEDIR) == 0 ? 1 : 0;
+}
+
+std::optional<FileStamp> OpenFolder::StampOf(const ByteString& name) const {
+    Place place;
+    struct stat st;
+    if (!PlaceIn(state_.get(), name, place) || !StatOf(place, st, false)) return std::nullopt;
+    return StampOfStatus(st);
+}
+
+int OpenFolder::CreateFolder(const ByteString& name) const {
+    Place place;
+    return PlaceIn(state_.get(), name, place) && mkdirat(place.dir, place.name.c_str(), 0777) == 0 ? 1 : 0;
+}
+
+int OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
+    Place from, target;
+    struct stat st;
+    if (!PlaceIn(state_.get(), name, from) || !PlaceIn(to.state_.get(), toName, target) ||
+        StatOf(target, st, false) || errno != ENOENT)
+        return 0;
+    // The other folder by its descriptor: whatever became of its path, the
+    // file lands in that very folder.
+    return MoveNative(from, "/proc/self/fd/" + std::to_string(target.dir) + "/" + target.name);
 }
 
 // ---------------------------------------------------------------------------

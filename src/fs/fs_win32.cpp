@@ -770,6 +770,49 @@ std::optional<FileId> FileIdOf(const ByteString& path) {
     return IdOf(native, true);
 }
 
+std::optional<FileStamp> FileStampOf(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return std::nullopt;
+    const Handle handle = OpenForQuery(native, false);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info)) return std::nullopt;
+    return FileStamp{FileId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
+                     static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow),
+                     static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                          info.ftLastWriteTime.dwLowDateTime)};
+}
+
+// ---------------------------------------------------------------- files added to record by record
+
+struct AppendFile::State {
+    Handle handle;
+};
+
+AppendFile::AppendFile() = default;
+AppendFile::AppendFile(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AppendFile::~AppendFile() = default;
+AppendFile::AppendFile(AppendFile&& other) noexcept = default;
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
+
+AppendFile AppendFile::Replace(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return AppendFile();
+    // Readers may look at it meanwhile; CREATE_ALWAYS empties an existing file.
+    Handle file(CreateFileW(native.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return AppendFile();
+    auto state = std::make_unique<State>();
+    state->handle = std::move(file);
+    return AppendFile(std::move(state));
+}
+
+bool AppendFile::IsOpen() const { return state_ && state_->handle.valid(); }
+
+bool AppendFile::Append(const ByteString& bytes) {
+    FileErrorCause cause;
+    return IsOpen() && TryWriteAll(state_->handle.get(), bytes.data(), bytes.size(), cause);
+}
+
 int64_t CurrentTimeSeconds() { return _time64(nullptr); }
 
 LocalDateTime ToLocalDateTime(int64_t secondsSince1970) {
@@ -896,6 +939,20 @@ int OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
     std::wstring native;
     if (!NativePathOf(path, native) || IdOf(native, false) != id) return 0;
     return ::RemoveFolder(path);
+}
+
+std::optional<FileStamp> OpenFolder::StampOf(const ByteString& name) const {
+    if (!IsOpen()) return std::nullopt;
+    return ::FileStampOf(EntryPath(*state_, name));
+}
+
+int OpenFolder::CreateFolder(const ByteString& name) const {
+    return IsOpen() ? ::CreateFolder(EntryPath(*state_, name)) : 0;
+}
+
+int OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
+    if (!IsOpen() || !to.IsOpen()) return 0;
+    return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName));
 }
 
 void SetShortWriteAfterForTesting(int64_t bytes) { g_shortWriteAfter = bytes < 0 ? -1 : bytes; }

@@ -24,7 +24,7 @@
 
 namespace {
 
-// String 101, the one item of the window's context menu.
+// String 101, the first item of the window's context menu.
 const char8_t* const kAboutMenuText = u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)...";
 
 // A folder dropped from a file manager may end in "/"; the walk wants the
@@ -100,6 +100,11 @@ DropWindow::DropWindow(CDropDlg& dlg, QString userGuide) : dlg_(dlg), userGuide_
     }
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             [this] { ShowHelp(this, userGuide_); });
+    // A text field takes Ctrl+Z for its own undo before the shortcut sees
+    // it; the check below is for a field that would not.
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this), &QShortcut::activated, this, [this] {
+        if (!qobject_cast<QLineEdit*>(focusWidget())) Undo();
+    });
 
     dlg_.Attach(*this);
     dlg_.OnInitDialog();
@@ -193,6 +198,8 @@ void DropWindow::RunAboutBox() {
     about.exec();
 }
 
+void DropWindow::EnableUndo(bool enabled) { undoEnabled_ = enabled; }
+
 // --- Closing ------------------------------------------------------------------
 
 void DropWindow::reject() {
@@ -257,15 +264,27 @@ void DropWindow::RunDroppedBatch(const std::vector<DroppedPath>& paths) {
     if (closeRequested_) reject();
 }
 
+void DropWindow::Undo() {
+    if (batchRunning_ || saved_) return;
+    batchRunning_ = true;  // drops and closing wait, as during a batch
+    dlg_.OnSysCommand(IDM_UNDO);
+    batchRunning_ = false;
+    if (closeRequested_) reject();
+}
+
 void DropWindow::CloseWhenIdle() {
     closeRequested_ = true;
     if (!batchRunning_) reject();
 }
 
-// --- The About item ---------------------------------------------------------
+// --- The About and undo items ------------------------------------------------
 
 void DropWindow::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* about = menu.addAction(QtText(kAboutMenuText));
-    if (menu.exec(event->globalPos()) == about) dlg_.OnSysCommand(IDM_ABOUTBOX);
+    QAction* undo = menu.addAction(QtText(CDropDlg::UndoMenuText()));
+    undo->setEnabled(undoEnabled_);
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == about) dlg_.OnSysCommand(IDM_ABOUTBOX);
+    if (chosen == undo) Undo();
 }

@@ -42,10 +42,15 @@ public:
     void EndDialog(int result) override;
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override;
+    void EnableUndo(bool enabled) override;
 
     // Handles the paths as a drop of them (files given on the command line):
     // the batch runs from the event loop, once this has returned.
     void DropPaths(std::vector<DroppedPath> paths);
+    // The undo item and Ctrl+Z: undoes the last batch, holding back input
+    // as a batch does.
+    void Undo();
+    bool UndoEnabled() const { return undoEnabled_; }
     // Closes the window as the close box does, after the running batch if
     // there is one.
     void CloseWhenIdle();
@@ -80,6 +85,7 @@ private:
     bool batchRunning_ = false;
     bool closeRequested_ = false;
     bool saved_ = false;
+    bool undoEnabled_ = false;
 };
 
 // An absolute local path as a dropped path: in code page 932, or, when some

@@ -9,8 +9,11 @@
 #define IDD_MAIN 102      // the main dialog
 #define IDR_MAINFRAME 128 // the application icon
 
-// The About item's system-menu command.
+// The system-menu commands.  The system keeps the low four bits of such a
+// command for itself, so each is a multiple of 16, and every command whose
+// value with those bits cleared is 16 opens the About box.
 #define IDM_ABOUTBOX 16
+#define IDM_UNDO 32  // "直前の処理を元に戻す(&U)"
 
 // The main dialog's controls.
 #define IDC_CLOSE 1     // "閉じる(&C)", the dialog's OK button (and the About box's OK)

@@ -49,4 +49,7 @@ public:
 
     // Runs the About box modally.
     virtual void RunAboutBox() = 0;
+
+    // Shows the undo item ("直前の処理を元に戻す(&U)") as available, or greyed out.
+    virtual void EnableUndo(bool enabled) = 0;
 };

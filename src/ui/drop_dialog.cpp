@@ -7,6 +7,8 @@
 #include <utility>
 
 #include "fs/fs.h"
+#include "batch/journal.h"
+#include "batch/undo_run.h"
 #include "settings/settings_file.h"
 
 namespace {
@@ -100,6 +102,7 @@ ByteString CDropDlg::ProgramName() {
 void CDropDlg::OnInitDialog(const std::function<void()>& setUpWindow) {
     PushToControls();
     if (setUpWindow) setUpWindow();
+    UpdateUndoItem();
     state_.m_nSuccess = 0;
     // The radio buttons keep showing the loaded mode; the next pull reads them again.
     settings_.m_nMode = 1;
@@ -202,14 +205,38 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
     if (!pulled) return;
     lastRefresh_.reset();  // the batch's first title is shown at once
     try {
+        JournalWriter journal(JournalPath());
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
-                       WithoutTrailingSeparator(dataFolder_));
+                       WithoutTrailingSeparator(dataFolder_), &journal);
         batch.RunBatch(paths);
     } catch (const FileError& error) {
         // A log file that failed while being written abandons the rest of the batch.
         ShowFileError(error);
     }
     RefreshPendingTitle();
+    UpdateUndoItem();
+}
+
+ByteString CDropDlg::JournalPath() const { return dataFolder_ + kJournalFileName; }
+
+bool CDropDlg::CanUndo() const { return JournalHasRecords(JournalPath()); }
+
+ByteString CDropDlg::UndoMenuText() { return Cp932(u8"直前の処理を元に戻す(&U)"); }
+
+void CDropDlg::UpdateUndoItem() { controls_->EnableUndo(CanUndo()); }
+
+void CDropDlg::OnUndo() {
+    if (!CanUndo()) return;
+    if (PullFromControls() != 1) return;
+    lastRefresh_.reset();
+    try {
+        UndoRun undo(settings_, state_, *this, WithoutTrailingSeparator(dataFolder_), JournalPath());
+        undo.Run();
+    } catch (const FileError& error) {
+        ShowFileError(error);
+    }
+    RefreshPendingTitle();
+    UpdateUndoItem();
 }
 
 void CDropDlg::OnCommand(int id) {
@@ -257,9 +284,11 @@ void CDropDlg::AppendToFormat(FormatPiece piece) {
 }
 
 bool CDropDlg::OnSysCommand(unsigned id) {
-    if ((id & ~0xFu) != static_cast<unsigned>(IDM_ABOUTBOX)) return false;  // low four bits cleared
-    controls_->RunAboutBox();
-    return true;
+    switch (id & ~0xFu) {  // low four bits cleared
+    case IDM_ABOUTBOX: controls_->RunAboutBox(); return true;
+    case IDM_UNDO: OnUndo(); return true;
+    default: return false;
+    }
 }
 
 void CDropDlg::OnDestroy() {

@@ -66,8 +66,22 @@ public:
     // A button, Enter (1) or Esc / the close box (2).
     void OnCommand(int id);
 
-    // A system-menu command; true when handled here (the About item).
+    // A system-menu command; true when handled here (the About item, the
+    // undo item).
     bool OnSysCommand(unsigned id);
+
+    // Undo of the last batch (the undo item and Ctrl+Z): nothing when there
+    // is nothing to undo; otherwise pulls (a failed pull abandons it, as it
+    // does a drop), then asks and undoes.  Like a batch, it shows its counts
+    // in the title as it goes.
+    void OnUndo();
+    // Whether the journal holds anything to undo.
+    bool CanUndo() const;
+    // The journal of the last batch, beside the settings file.
+    ByteString JournalPath() const;
+
+    // The menu text of the undo item.
+    static ByteString UndoMenuText();
 
     // After the window was destroyed: saves the settings as they stand; a file
     // error is shown as the file-error message.
@@ -103,6 +117,9 @@ private:
     // The framework's own boxes: the program's name as caption, an OK button.
     void ShowFrameworkMessage(const ByteString& text, MessageIcon icon);
     void ShowFileError(const FileError& error);
+
+    // Tells the window whether the undo item is available.
+    void UpdateUndoItem();
 
     // Hands the last title set to the window and lets it refresh.
     void RefreshTitle();

@@ -116,6 +116,7 @@ public:
     void EndDialog(int result) override { ::EndDialog(window_, result); }
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override { CAboutDlg::Run(instance_, window_); }
+    void EnableUndo(bool enabled) override;
 
 private:
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -124,10 +125,14 @@ private:
     // Runs the batch of a drop, or of the paths given at start, holding back
     // what must wait until it ends.
     void RunDroppedBatch(const std::function<std::vector<DroppedPath>()>& readAndRelease);
+    // Runs a batch or an undo, holding back what must wait until it ends.
+    void RunHoldingBack(const std::function<void()>& work);
     bool HoldsBackDuringBatch(UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
     void AddAboutItemToSystemMenu();
+    // Ctrl+Z outside the text fields, seen in the dialog's own loop.
+    static LRESULT CALLBACK UndoKeyHook(int code, WPARAM wParam, LPARAM lParam);
     void SetIcons();
     bool PaintMinimized();
     void ShowUnexpectedError(const ByteString& text);
@@ -139,6 +144,9 @@ private:
     std::vector<DroppedPath> startPaths_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
+    HHOOK undoKeyHook_ = nullptr;
+    // The window whose loop the hook of this thread serves.
+    static thread_local DropDialogWindow* hooked_;
 
     // From a drop until its batch has finished.
     bool batchRunning_ = false;
@@ -146,6 +154,8 @@ private:
     // after it, in the order they came.
     std::vector<MSG> heldBack_;
 };
+
+thread_local DropDialogWindow* DropDialogWindow::hooked_ = nullptr;
 
 INT_PTR CALLBACK DropDialogWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
@@ -189,6 +199,10 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         dlg_.OnCommand(LOWORD(wParam));
         return TRUE;
     case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_UNDO) {
+            RunHoldingBack([this, wParam] { dlg_.OnSysCommand(static_cast<unsigned>(wParam)); });
+            return TRUE;
+        }
         return dlg_.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
     case WM_PAINT:
         return PaintMinimized() ? TRUE : FALSE;
@@ -198,6 +212,9 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         ShowHelpFor(window_, IDD_MAIN);
         return TRUE;
     case WM_DESTROY:
+        if (undoKeyHook_) UnhookWindowsHookEx(undoKeyHook_);
+        undoKeyHook_ = nullptr;
+        hooked_ = nullptr;
         dlg_.OnDestroy();
         return FALSE;  // the platform's own handling goes on
     default:
@@ -209,6 +226,10 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 // The batch
 
 void DropDialogWindow::RunDroppedBatch(const std::function<std::vector<DroppedPath>()>& readAndRelease) {
+    RunHoldingBack([&] { dlg_.OnDropFiles(readAndRelease); });
+}
+
+void DropDialogWindow::RunHoldingBack(const std::function<void()>& work) {
     // However the batch ends, what was held back then comes through the
     // dialog's own loop, as if it had just arrived.
     struct Running {
@@ -221,7 +242,7 @@ void DropDialogWindow::RunDroppedBatch(const std::function<std::vector<DroppedPa
     };
     batchRunning_ = true;
     const Running running{*this};
-    dlg_.OnDropFiles(readAndRelease);
+    work();
 }
 
 // The batch runs inside the drop handler, on the window's only thread.  Here
@@ -275,6 +296,8 @@ void DropDialogWindow::OnInitDialog() {
         SetIcons();
         DragAcceptFiles(window_, TRUE);
     });
+    hooked_ = this;
+    undoKeyHook_ = SetWindowsHookExW(WH_MSGFILTER, &UndoKeyHook, nullptr, GetCurrentThreadId());
     if (!startPaths_.empty()) PostMessageW(window_, kDropStartPaths, 0, 0);
 }
 
@@ -298,6 +321,31 @@ void DropDialogWindow::AddAboutItemToSystemMenu() {
     const std::wstring item(text, static_cast<size_t>(length));
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, item.c_str());
+    AppendMenuW(menu, MF_STRING | MF_GRAYED, IDM_UNDO, DisplayText(CDropDlg::UndoMenuText()).c_str());
+}
+
+void DropDialogWindow::EnableUndo(bool enabled) {
+    const HMENU menu = GetSystemMenu(window_, FALSE);
+    if (menu) EnableMenuItem(menu, IDM_UNDO, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
+// Ctrl+Z pressed in the main window, but not in one of its text fields
+// (there it undoes the typing), becomes the undo item's command; posted, so
+// that it waits like the item while a batch runs.
+LRESULT CALLBACK DropDialogWindow::UndoKeyHook(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    DropDialogWindow* self = hooked_;
+    if (code == MSGF_DIALOGBOX && self && message->message == WM_KEYDOWN && message->wParam == 'Z' &&
+        GetKeyState(VK_CONTROL) < 0 && GetKeyState(VK_MENU) >= 0 &&
+        (message->hwnd == self->window_ || IsChild(self->window_, message->hwnd))) {
+        wchar_t className[16] = {};
+        GetClassNameW(message->hwnd, className, 16);
+        if (_wcsicmp(className, L"Edit") != 0) {
+            PostMessageW(self->window_, WM_SYSCOMMAND, IDM_UNDO, 0);
+            return 1;  // the key goes no further
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 // Draws the icon centred in the client area while the window is minimized;

@@ -26,23 +26,6 @@ using namespace qt_testing;
 
 namespace {
 
-// Runs `act` on the first visible top-level widget of type T, once it shows.
-template <typename T>
-void WhenShown(std::function<void(T&)> act) {
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, act] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* found = qobject_cast<T*>(widget);
-            if (!found || !found->isVisible()) continue;
-            poll->stop();
-            poll->deleteLater();
-            act(*found);
-            return;
-        }
-    });
-    poll->start(5);
-}
-
 // Chooses a folder in the chooser as a user typing its path does.  (Its
 // selectFile() leaves the name field alone once that has the focus, which
 // depends on when the window got activated.)
@@ -84,7 +67,7 @@ TEST_F(AppTest, TheContextMenuOffersTheAboutBoxWhichChangesNothing) {
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), window().mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&window(), &rightClick);
 
-    EXPECT_EQ(items, QStringList{Q(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)...")});
+    EXPECT_EQ(items, (QStringList{Q(u8"Tessarbolink のﾊﾞｰｼﾞｮﾝ情報(&A)..."), Q(u8"直前の処理を元に戻す(&U)")}));
     EXPECT_EQ(aboutTitle, Q(u8"Tessarbolinkのﾊﾞｰｼﾞｮﾝ情報"));
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(TextOf(Control(IDC_FORMAT)), QStringLiteral("edited"));

@@ -2,10 +2,14 @@
 // the test answers; other drags are refused.
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
 #include <QMimeData>
 #include <QTimer>
 #include <QUrl>
@@ -229,4 +233,69 @@ TEST_F(DropTest, AfterABatchTheCloseBoxSavesTheDestinationWithTheSeparatorTheBat
     EXPECT_EQ(TextOf(Control(IDC_WHERE)), QtText(Dest())) << "the field keeps its text";
     window().close();
     EXPECT_EQ(SavedSettings().m_sWhere, Dest() + kPathSeparator);
+}
+
+// The undo item of the right-click menu is greyed until a batch has acted;
+// Ctrl+Z in a text field stays the field's own undo; Ctrl+Z elsewhere and the
+// item undo the batch through the real window.
+TEST_F(DropTest, TheUndoItemAndCtrlZUndoTheLastBatch) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    const auto menuItemEnabled = [&](bool choose) {
+        std::optional<bool> enabled;
+        WhenShown<QMenu>([&](QMenu& menu) {
+            QAction* undo = menu.actions().value(1);
+            enabled = undo && undo->text() == Q(u8"直前の処理を元に戻す(&U)") && undo->isEnabled();
+            if (choose && *enabled) {
+                menu.setActiveAction(undo);
+                QTest::keyClick(&menu, Qt::Key_Return);
+            } else {
+                menu.close();
+            }
+        });
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(5, 5), window().mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&window(), &rightClick);
+        return enabled;
+    };
+    EXPECT_EQ(menuItemEnabled(false), std::optional<bool>(false));
+
+    {
+        BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+        std::unique_ptr<QMimeData> data(Urls({UrlOf(Source("alpha.txt"))}));
+        Drops(window(), *data);
+        ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning() && answerer.seen.size() == 2; }));
+    }
+    ASSERT_TRUE(Exists(Dest() + "/new_alpha.txt"));
+
+    // Shortcuts reach only the active window.
+    window().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window()));
+    // In a field, Ctrl+Z undoes the typing and nothing else.
+    auto* format = qobject_cast<QLineEdit*>(Control(IDC_FORMAT));
+    const QString typed = format->text();
+    format->setFocus();
+    QTest::keyClicks(format, QStringLiteral("x"));
+    QTest::keyClick(format, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(format->text(), typed);
+    EXPECT_TRUE(Exists(Dest() + "/new_alpha.txt"));
+
+    {
+        BoxAnswerer answerer({Q(u8"いいえ(&N)")});
+        Control(IDC_CLOSE)->setFocus();
+        QTest::keyClick(Control(IDC_CLOSE), Qt::Key_Z, Qt::ControlModifier);
+        ASSERT_TRUE(WaitUntil([&] { return answerer.seen.size() == 1; }));
+        EXPECT_EQ(answerer.seen[0].text, Q(u8"直前の処理を元に戻しますか？"));
+        EXPECT_EQ(answerer.seen[0].caption, Q(u8"元に戻す"));
+    }
+    EXPECT_TRUE(Exists(Dest() + "/new_alpha.txt")) << "answered No";
+
+    BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+    EXPECT_EQ(menuItemEnabled(true), std::optional<bool>(true));
+    ASSERT_TRUE(WaitUntil([&] { return answerer.seen.size() == 2; }));
+    EXPECT_EQ(answerer.seen[1].text, Q(u8"戻した：1　戻せない：0"));
+    EXPECT_EQ(window().windowTitle(), QStringLiteral("Tessarbolink  1 0 1"));
+    EXPECT_TRUE(Exists(Source("alpha.txt")));
+    EXPECT_TRUE(NamesIn(Dest()).empty());
+    EXPECT_EQ(menuItemEnabled(false), std::optional<bool>(false));
 }

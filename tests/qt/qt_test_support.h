@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QObject>
 #include <QString>
@@ -25,6 +26,23 @@ ByteString B(const char8_t* utf8);
 
 // Spins the event loop until done() holds or the time is up.
 bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000);
+
+// Runs `act` on the first visible top-level widget of type T, once it shows.
+template <typename T>
+void WhenShown(std::function<void(T&)> act) {
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* found = qobject_cast<T*>(widget);
+            if (!found || !found->isVisible()) continue;
+            poll->stop();
+            poll->deleteLater();
+            act(*found);
+            return;
+        }
+    });
+    poll->start(5);
+}
 
 // Answers every message box that becomes the active modal widget, in order,
 // by clicking the button with the scripted text, and records what it saw.

@@ -389,7 +389,8 @@ TEST_F(DropDialogTest, ClearAndACancelledBrowseRefreshWithoutPulling) {
 TEST_F(DropDialogTest, AboutCommandIgnoresTheLowFourBits) {
     CDropDlg& dlg = Open();
     for (unsigned id : {16u, 17u, 31u}) EXPECT_TRUE(dlg.OnSysCommand(id)) << id;
-    for (unsigned id : {0u, 15u, 32u, 0xF060u, 0x10010u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
+    for (unsigned id : {0u, 15u, 48u, 0xF060u, 0x10010u}) EXPECT_FALSE(dlg.OnSysCommand(id)) << id;
+    EXPECT_TRUE(dlg.OnSysCommand(IDM_UNDO)) << "the undo item, outside 16-31";
     EXPECT_EQ(controls.aboutRuns, 3);
 }
 
@@ -578,3 +579,56 @@ TEST(ProgramNameTest, IsTheExecutablesNameWithoutFolderAndExtension) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Undo of the last batch
+
+// The item is greyed until a batch has acted; a No to the batch's question
+// keeps the journal of the batch before.  A dialog started again over the
+// same folder offers the undo, which pulls first (a refused field abandons
+// it), asks, shows the counts in the title and the result, and leaves
+// nothing more to undo.
+TEST_F(DropDialogTest, UndoWorksAfterARestartAndIsGreyedWhenThereIsNothingToUndo) {
+    CDropDlg& first = Open();
+    EXPECT_EQ(controls.undoEnabled, std::optional<bool>(false));
+    const ByteString destination = work.Join("dest");
+    WriteBytes(work.Join("alpha.txt"), "a");
+    FillControls(destination, Cp932(u8"moved-[ファイルタイトル].[拡張子]"), "10");
+    controls.SetCheckStates("10000000");  // move, no logs, no small-file rule
+    first.OnDropFiles([&] { return Dropped({work.Join("alpha.txt")}); });
+    ASSERT_EQ(NamesIn(destination), std::vector<ByteString>{"moved-alpha.txt"});
+    EXPECT_EQ(controls.undoEnabled, std::optional<bool>(true));
+
+    controls.answers = {MessageResult::No};
+    first.OnDropFiles([&] { return Dropped({work.Join("beta.txt")}); });
+    EXPECT_TRUE(first.CanUndo()) << "answered No: the journal of the batch before stays";
+    first.OnCommand(IDC_CLOSE);
+    first.OnDestroy();
+
+    controls = FakeControls{};
+    CDropDlg& second = Open();
+    EXPECT_EQ(controls.undoEnabled, std::optional<bool>(true));
+    controls.texts[IDC_KBYTES] = "bad";
+    EXPECT_TRUE(second.OnSysCommand(IDM_UNDO));
+    ASSERT_EQ(controls.boxes.size(), 1u);
+    EXPECT_EQ(controls.boxes[0].text, IntegerMessage());
+    EXPECT_TRUE(Exists(destination + kPathSeparator + "moved-alpha.txt")) << "abandoned";
+
+    controls.boxes.clear();
+    controls.texts[IDC_KBYTES] = "10";
+    second.OnUndo();
+    ASSERT_EQ(controls.boxes.size(), 2u);
+    EXPECT_EQ(controls.boxes[0].text, Cp932(u8"直前の処理を元に戻しますか？"));
+    EXPECT_EQ(controls.boxes[0].caption, Cp932(u8"元に戻す"));
+    EXPECT_EQ(controls.boxes[0].buttons, MessageButtons::YesNo);
+    EXPECT_EQ(controls.boxes[0].icon, MessageIcon::None);
+    EXPECT_EQ(controls.boxes[1].text, Cp932(u8"戻した：1　戻せない：0"));
+    EXPECT_EQ(controls.boxes[1].caption, Cp932(u8"結果"));
+    EXPECT_EQ(controls.titles.back(), "Tessarbolink  1 0 1");
+    EXPECT_EQ(ReadBytes(work.Join("alpha.txt")), "a");
+    EXPECT_EQ(controls.undoEnabled, std::optional<bool>(false));
+
+    controls.boxes.clear();
+    second.OnUndo();
+    EXPECT_TRUE(controls.boxes.empty()) << "nothing to undo: nothing asked";
+}

@@ -72,6 +72,10 @@ public:
         ++aboutRuns;
     }
 
+    void EnableUndo(bool enabled) override {
+        undoEnabled = enabled;
+    }
+
     // Adds an entry of the caller's own (the drop callback, say) to the record.
     void Record(const std::string& entry) { calls.push_back(entry); }
 
@@ -110,6 +114,7 @@ public:
     std::vector<int> focused;
     std::vector<int> endResults;
     int aboutRuns = 0;
+    std::optional<bool> undoEnabled;  // the undo item's last state (not in calls)
 
 private:
     size_t nextAnswer_ = 0;

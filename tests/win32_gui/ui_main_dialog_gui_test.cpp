@@ -476,3 +476,52 @@ TEST_F(MainDialogGui, FileErrorsWhileWritingAreShownAtTheHandlerBoundary) {
 }
 
 }  // namespace
+
+// The undo item follows About in the system menu, greyed until a batch has
+// acted, and undoes it through the real window: question, counts in the
+// title, result, the file back in its place, the item greyed again.
+TEST_F(MainDialogGui, TheUndoItemOfTheSystemMenuUndoesTheLastBatch) {
+    const ByteString destination = work.Join("dest") + "\\";
+    const ByteString file = work.Join("alpha.txt");
+    WriteBytes(file, "alpha");
+    const auto undoState = [](HWND main) {
+        return GetMenuState(GetSystemMenu(main, FALSE), IDM_UNDO, MF_BYCOMMAND);
+    };
+    std::wstring itemText(64, L'\0');
+    UINT before = 0, afterBatch = 0, afterUndo = 0;
+    std::wstring titleAfterUndo;
+    bool placed = false;
+
+    session.Run(NewDialog(), [&](HWND main) {
+        const HMENU menu = GetSystemMenu(main, FALSE);
+        itemText.resize(static_cast<size_t>(
+            GetMenuStringW(menu, IDM_UNDO, itemText.data(), static_cast<int>(itemText.size()), MF_BYCOMMAND)));
+        EXPECT_EQ(GetMenuItemID(menu, GetMenuItemCount(menu) - 1), static_cast<UINT>(IDM_UNDO));
+        EXPECT_EQ(GetMenuItemID(menu, GetMenuItemCount(menu) - 2), static_cast<UINT>(IDM_ABOUTBOX));
+        before = undoState(main);
+        DialogSession::Type(main, IDC_WHERE, Wide(destination));
+        DialogSession::Type(main, IDC_FORMAT, W(u8"new_[ファイルタイトル].[拡張子]"));
+        DialogSession::Click(main, IDC_MOVE);
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
+        placed = Exists(destination + "new_alpha.txt");
+        afterBatch = undoState(main);
+        SendMessageW(main, WM_SYSCOMMAND, IDM_UNDO, 0);
+        titleAfterUndo = DialogSession::TextOf(main);
+        afterUndo = undoState(main);
+        DialogSession::Click(main, IDOK);
+    });
+
+    EXPECT_EQ(itemText, W(u8"直前の処理を元に戻す(&U)"));
+    EXPECT_TRUE(before & MF_GRAYED);
+    EXPECT_TRUE(placed);
+    EXPECT_FALSE(afterBatch & MF_GRAYED);
+    EXPECT_TRUE(afterUndo & MF_GRAYED);
+    ASSERT_EQ(session.boxes.size(), 4u);
+    EXPECT_EQ(session.boxes[2].text, W(u8"直前の処理を元に戻しますか？"));
+    EXPECT_EQ(session.boxes[2].caption, W(u8"元に戻す"));
+    EXPECT_TRUE(session.boxes[2].yesNo);
+    EXPECT_EQ(session.boxes[3].text, W(u8"戻した：1　戻せない：0"));
+    EXPECT_EQ(titleAfterUndo, L"Tessarbolink  1 0 1");
+    EXPECT_EQ(ReadBytes(file), "alpha");
+    EXPECT_TRUE(NamesIn(destination).empty());
+}

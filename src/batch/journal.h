@@ -1,0 +1,86 @@
+#pragma once
+// The journal of the last batch: what it did to each file, written as it
+// goes, so that undo can take it back, also after a crash or a kill.
+//
+// One record a line, code page 932, each ended by LF; the fields are
+// separated by TAB, and "%", TAB, CR and LF inside a path are written as
+// "%25", "%09", "%0D" and "%0A" (none of these bytes is ever the second byte
+// of a double-byte character, so a byte scan finds them).  A line cut short
+// at the end of the file (a kill while it was written) is no record.
+#include <cstddef>
+#include <utility>
+#include <vector>
+
+#include "fs/fs.h"
+#include "text/byte_string.h"
+
+enum class JournalKind : char {
+    Moved = 'M',          // moved to destination; undone by moving it back
+    Copied = 'C',         // copied to a new name; undone by removing the copy
+    CopiedOver = 'R',     // copied over an existing file: cannot be undone
+    Deleted = 'D',        // deleted by the small-file rule: cannot be undone
+    RemovedFolder = 'F',  // an emptied folder the batch removed; recreated
+};
+
+struct JournalRecord {
+    JournalKind kind = JournalKind::Moved;
+    ByteString source;       // the file's old path, or the removed folder's path
+    ByteString destination;  // the file's new path (for Deleted: the name it would have had)
+    // The first bytes of source that the batch reached by path (a dropped
+    // folder, or a dropped file's folder with its separator); everything
+    // after them it reached through open folders, never through a link.
+    size_t reachedByPath = 0;
+    FileStamp placed;  // Moved and Copied: the file as it was placed
+};
+
+// What a batch reports as it acts, each step once it has happened.
+class BatchRecorder {
+public:
+    virtual ~BatchRecorder() = default;
+    // The batch starts to act: the record of the one before is replaced.
+    virtual void Begin() = 0;
+    virtual void Record(const JournalRecord& record) = 0;
+};
+
+// The recorder of the program: the journal file.  Records are handed to the
+// system in blocks of kBlockBytes (one write per file would cost a batch of
+// small files a third of its time), and the rest when the writer goes; a
+// kill loses at most the records of one block, never a record half-written
+// in the middle.  A journal that cannot be written leaves the batch as it
+// is; undo then covers what was written.
+class JournalWriter : public BatchRecorder {
+public:
+    static constexpr size_t kBlockBytes = 4096;
+
+    explicit JournalWriter(ByteString path) : path_(std::move(path)) {}
+    ~JournalWriter() override { Flush(); }
+    JournalWriter(const JournalWriter&) = delete;
+    JournalWriter& operator=(const JournalWriter&) = delete;
+
+    void Begin() override;
+    void Record(const JournalRecord& record) override;
+    // Hands the records written so far to the system.
+    void Flush();
+
+private:
+    ByteString path_;
+    AppendFile file_;
+    ByteString pending_;  // complete records not yet handed over
+};
+
+// The journal's name in the folder of the settings file.
+extern const char kJournalFileName[];
+
+// Every complete record of the journal, oldest first; none when it cannot be
+// read.
+std::vector<JournalRecord> ReadJournal(const ByteString& path);
+
+// Whether the journal holds any complete record.
+bool JournalHasRecords(const ByteString& path);
+
+// Empties the journal: there is nothing to undo any more.
+void EmptyJournal(const ByteString& path);
+
+// One record as its line, LF included, and back (false: no record).
+void AppendJournalLine(ByteString& line, const JournalRecord& record);
+bool ParseJournalLine(const ByteString& line, JournalRecord& record);

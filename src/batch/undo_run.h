@@ -1,0 +1,60 @@
+#pragma once
+// Undo of the last batch, from its journal.
+#include "batch/batch_host.h"
+#include "batch/batch_state.h"
+#include "batch/journal.h"
+#include "fs/fs.h"
+#include "settings/drop_settings.h"
+#include "text/byte_string.h"
+
+// Where the name of a path starts: just after its last separator (the
+// platform's, or "/"), found by a scan that steps over double-byte
+// characters, whose second byte may be "\"; 0 when it has none.
+size_t NameStartOf(const ByteString& path);
+
+class UndoRun {
+public:
+    // logFolder as for BatchRun; the counts and log lines go to state, and
+    // the title and boxes to host.
+    UndoRun(const DropSettings& settings, BatchState& state, BatchHost& host, ByteString logFolder,
+            ByteString journalPath);
+
+    // Asks first; then takes back the journal's records newest first: a
+    // moved file goes back to its old path (its folders recreated) if it is
+    // still the file placed and that path is free; a copy under a new name
+    // is removed if it is still the unchanged copy; folders the batch
+    // removed are recreated.  Anything else stays and counts as not undone.
+    // Then empties the journal, appends the logs (a FileError from a failing
+    // write is not caught) and shows the counts.  Nothing at all when the
+    // journal holds no record.
+    void Run();
+
+private:
+    void Undo(const JournalRecord& record);
+    bool MoveBack(const JournalRecord& record);
+    bool RemoveCopy(const JournalRecord& record);
+    // The open folder of a placed file's path, reached as the batch reached
+    // it (by path); nullptr when it cannot be opened.
+    const OpenFolder* PlacedFolder(const ByteString& path);
+    // The open folder that holds a source path (creating what is missing):
+    // the part the batch reached by path is opened by path, every folder
+    // after it as a real folder of the one before, never through a link.
+    const OpenFolder* SourceFolder(const ByteString& folder, size_t reachedByPath);
+    void CountUndone(const JournalRecord& record);
+    void CountNotUndone(const JournalRecord& record);
+    void ShowCountsInTitle();
+
+    const DropSettings& settings_;
+    BatchState& state_;
+    BatchHost& host_;
+    ByteString logFolder_;
+    ByteString journalPath_;
+
+    // The last folders opened, kept for the records that follow: a batch
+    // places its files in one folder and takes them from few.
+    ByteString placedFolderPath_;
+    OpenFolder placedFolder_;
+    ByteString sourceFolderPath_;
+    OpenFolder sourceFolder_;
+    ByteString title_;
+};
