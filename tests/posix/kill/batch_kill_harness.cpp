@@ -29,8 +29,11 @@
 //   batch incomplete     a batch that was not killed did all of its work;
 //   batch crashed        the child ended only by the kill or a clean exit.
 //
-// Usage: batch_kill_harness [--runs N] [--modes copy,move,cross] [--seed S]
-//                           [--verbose]
+// Usage: batch_kill_harness [--runs N] [--undo-runs N] [--modes copy,move,cross]
+//                           [--seed S] [--verbose]
+// The undo runs let a move batch finish with its journal, kill its undo at
+// a random moment, and check that every file is whole at exactly one of its
+// two places.
 // Prints one summary line; exits 1 when any invariant failed.
 #include <fcntl.h>
 #include <signal.h>
@@ -55,6 +58,8 @@
 #include <vector>
 
 #include "batch/batch_run.h"
+#include "batch/journal.h"
+#include "batch/undo_run.h"
 
 namespace fsys = std::filesystem;
 
@@ -196,8 +201,12 @@ Run LayOut(Mode mode, bool toOtherFileSystem, std::mt19937_64& random, const fsy
     return run;
 }
 
+// The journal of a run's batch, for the undo runs: outside both trees.
+fsys::path JournalOf(const Run& run) { return run.sourceParent.string() + "-journal"; }
+
 void Remove(const Run& run) {
     std::error_code error;
+    fsys::remove(JournalOf(run), error);
     fsys::remove_all(run.sourceParent, error);
     if (run.destinationParent != run.sourceParent) fsys::remove_all(run.destinationParent, error);
 }
@@ -205,7 +214,22 @@ void Remove(const Run& run) {
 // The child's side: one batch over the dropped folder.  Writes "s" to the
 // pipe when the batch starts, "p" after each file and "d" with the counts
 // when it is done.
-[[noreturn]] void RunBatchInChild(const Run& run, int pipeOut) {
+// The child's side of an undo run: the undo of the batch whose journal the
+// run holds, with the same marks as a batch.
+[[noreturn]] void RunUndoInChild(const Run& run, int pipeOut) {
+    DropSettings settings;
+    BatchState state;
+    YesHost host(pipeOut);
+    UndoRun undo(settings, state, host, run.sourceParent.string(), JournalOf(run).string());
+    (void)!write(pipeOut, "s", 1);
+    undo.Run();
+    char done[64];
+    const int length = std::snprintf(done, sizeof done, "d %d %d", state.m_nSuccess, state.m_nFailure);
+    (void)!write(pipeOut, done, static_cast<size_t>(length));
+    _exit(0);
+}
+
+[[noreturn]] void RunBatchInChild(const Run& run, int pipeOut, bool journaled) {
     DropSettings settings;
     settings.m_sWhere = run.destination.string();  // ASCII paths: the same in code page 932
     settings.m_sFileNameFormat = Cp932(kFormat);
@@ -215,13 +239,15 @@ void Remove(const Run& run) {
     NameProgram program;
     NameRandom random;
     YesHost host(pipeOut);
+    JournalWriter journal(JournalOf(run).string());
     BatchRun batch(settings, state, program, random, host, [] { return int64_t{1700000000}; },
-                   run.sourceParent.string());
+                   run.sourceParent.string(), journaled ? &journal : nullptr);
     (void)!write(pipeOut, "s", 1);
     batch.RunBatch(std::vector<ByteString>{run.dropped.string()});
     char done[64];
     const int length = std::snprintf(done, sizeof done, "d %d %d %d", state.m_nSuccess, state.m_nFailure,
                                      state.m_nTotal);
+    journal.Flush();
     (void)!write(pipeOut, done, static_cast<size_t>(length));
     _exit(0);
 }
@@ -249,7 +275,9 @@ void Sleep(double seconds) {
 }
 
 // Runs the batch in a child and kills it as planned, or lets it finish.
-Outcome RunAndKill(const Run& run, std::optional<KillPlan> plan) {
+enum class Child { Batch, JournaledBatch, Undo };
+
+Outcome RunAndKill(const Run& run, std::optional<KillPlan> plan, Child what = Child::Batch) {
     int fds[2];
     if (pipe(fds) != 0) std::exit(2);
     std::fflush(nullptr);
@@ -257,7 +285,8 @@ Outcome RunAndKill(const Run& run, std::optional<KillPlan> plan) {
     if (child < 0) std::exit(2);
     if (child == 0) {
         close(fds[0]);
-        RunBatchInChild(run, fds[1]);
+        if (what == Child::Undo) RunUndoInChild(run, fds[1]);
+        RunBatchInChild(run, fds[1], what == Child::JournaledBatch);
     }
     close(fds[1]);
     Outcome outcome;
@@ -391,8 +420,52 @@ Findings Check(const Run& run, bool finished) {
     return findings;
 }
 
+// After an undo of a finished move batch, killed or not: every file is whole
+// at exactly one of its two places (both, whole, only for a move across file
+// systems killed between naming its copy and removing the moved file), the
+// file that had the taken name is untouched, and nothing else is left.
+Findings CheckUndo(const Run& run, bool finished) {
+    Findings findings;
+    auto fail = [&](const char* invariant, const fsys::path& path, const std::string& what) {
+        findings.failures.push_back({invariant, path.string() + ": " + what});
+    };
+    std::set<fsys::path> expected{run.dropped, run.destination};
+    for (size_t i = 0; i < kFileCount; ++i) {
+        const fsys::path oldPath = run.OldPath(i), newPath = run.NewPath(i);
+        for (fsys::path folder = oldPath.parent_path(); folder != run.sourceParent; folder = folder.parent_path())
+            expected.insert(folder);
+        expected.insert(oldPath);
+        expected.insert(newPath);
+        const bool oldExists = Exists(oldPath), newExists = Exists(newPath);
+        if (i == kTakenName) {
+            if (ReadFile(oldPath) != run.contents[i]) fail("lost", oldPath, "the file whose move was refused");
+            if (ReadFile(newPath) != run.olderContent) fail("replaced by a move", newPath, "the older file");
+            continue;
+        }
+        if (!oldExists && !newExists) fail("lost", oldPath, "neither it nor " + newPath.filename().string() + " exists");
+        if (oldExists && ReadFile(oldPath) != run.contents[i]) fail("half-written", oldPath, "moved back, not whole");
+        if (newExists && ReadFile(newPath) != run.contents[i]) fail("half-written", newPath, "not whole");
+        if (oldExists && newExists) {
+            if (run.mode == Mode::Move) fail("moved twice", oldPath, "also at " + newPath.string());
+            else ++findings.underBothNames;
+        }
+        if (finished && !oldExists) fail("undo incomplete", oldPath, "not moved back");
+    }
+    std::vector<fsys::path> roots{run.sourceParent};
+    if (run.destinationParent != run.sourceParent) roots.push_back(run.destinationParent);
+    for (const fsys::path& root : roots) {
+        for (const fsys::path& entry : EntriesUnder(root)) {
+            if (expected.count(entry)) continue;
+            const std::string name = entry.filename().string();
+            fail(name.rfind(".tessarbolink-", 0) == 0 ? "temporary file left" : "unexpected entry", entry, "");
+        }
+    }
+    return findings;
+}
+
 struct Options {
     int runs = 210;
+    int undoRuns = 60;  // a move batch let finish, then its undo killed
     std::vector<Mode> modes{Mode::Copy, Mode::Move, Mode::CrossMove};
     uint64_t seed = std::random_device{}();
     bool verbose = false;
@@ -405,6 +478,8 @@ Options ParseOptions(int argc, char** argv) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--runs" && value) {
             options.runs = std::atoi(value), ++i;
+        } else if (arg == "--undo-runs" && value) {
+            options.undoRuns = std::atoi(value), ++i;
         } else if (arg == "--seed" && value) {
             options.seed = std::strtoull(value, nullptr, 10), ++i;
         } else if (arg == "--modes" && value) {
@@ -417,11 +492,11 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--verbose") {
             options.verbose = true;
         } else {
-            std::fprintf(stderr, "usage: %s [--runs N] [--modes copy,move,cross] [--seed S] [--verbose]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--runs N] [--undo-runs N] [--modes copy,move,cross] [--seed S] [--verbose]\n", argv[0]);
             std::exit(2);
         }
     }
-    if (options.modes.empty() || options.runs < 1) {
+    if (options.modes.empty() || options.runs + options.undoRuns < 1) {
         std::fprintf(stderr, "no runs to do\n");
         std::exit(2);
     }
@@ -535,6 +610,33 @@ int main(int argc, char** argv) {
         finishedCopiesUnderTemporaryNames += findings.finishedCopiesUnderTemporaryNames;
         Remove(run);
     }
+    // The undo runs: a move batch (within /tmp, or to /dev/shm) let finish
+    // with its journal, then its undo killed at a random moment, spread
+    // evenly over the files it moves back and a little past its end.
+    int undoMidway = 0;
+    for (int r = 0; r < options.undoRuns; ++r) {
+        const Mode mode = r % 2 == 0 ? Mode::Move : Mode::CrossMove;
+        const auto measuredMode = std::find(options.modes.begin(), options.modes.end(), mode);
+        const double perFile = measuredMode == options.modes.end()
+                                   ? 1e-3
+                                   : batchSeconds[static_cast<size_t>(measuredMode - options.modes.begin())] / kFileCount;
+        Run run = LayOut(mode, mode == Mode::CrossMove, random, local, other);
+        const Outcome batch = RunAndKill(run, std::nullopt, Child::JournaledBatch);
+        const std::string what = "undo run " + std::to_string(r) + " (" + kModeNames[static_cast<int>(mode)] + ")";
+        if (!batch.finished) report(what, mode, {{"batch incomplete", "the batch before the undo"}});
+        const double place = (r / 2 + unit(random)) / ((options.undoRuns + 1) / 2) * (kFileCount + 0.1);
+        KillPlan plan;
+        plan.filesDone = std::min(static_cast<size_t>(place), kFileCount - 1);
+        plan.delay = (place - static_cast<double>(plan.filesDone)) * perFile;
+        const Outcome undo = RunAndKill(run, plan, Child::Undo);
+        undoMidway += undo.started && !undo.finished && undo.killed;
+        if (undo.crashed) report(what, mode, {{"batch crashed", "the undo; see its output above"}});
+        const Findings findings = CheckUndo(run, undo.finished);
+        report(what, mode, findings.failures);
+        underBothNames += findings.underBothNames;
+        Remove(run);
+    }
+
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     int midBatch = 0;
@@ -550,6 +652,9 @@ int main(int argc, char** argv) {
     std::printf("kill harness: %d runs [%s], %d kills landed mid-batch, %d invariant failures (seed %llu, %.1f s)\n",
                 options.runs, perMode.c_str(), midBatch, totalFailures,
                 static_cast<unsigned long long>(options.seed), seconds);
+    if (options.undoRuns > 0)
+        std::printf("  undo: %d runs of a finished move batch's undo, %d killed mid-undo\n", options.undoRuns,
+                    undoMidway);
     if (underBothNames > 0)
         std::printf("  %d files left whole under both names by a move to another file system killed between "
                     "publishing the copy and removing the source (nothing lost)\n",
