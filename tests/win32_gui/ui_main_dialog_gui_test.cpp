@@ -475,6 +475,53 @@ TEST_F(MainDialogGui, FileErrorsWhileWritingAreShownAtTheHandlerBoundary) {
     EXPECT_TRUE(Exists(work.Join("dest") + "\\file"));  // the move was made before the log failed
 }
 
+// Ctrl+Z in the window undoes the last batch, except in a text field, where it
+// stays the field's own undo of the typing.  The keys are posted as the
+// keyboard would, and run through the dialog's message filter as its own
+// loop does.
+TEST_F(MainDialogGui, CtrlZUndoesTheLastBatchExceptInATextField) {
+    const ByteString destination = work.Join("dest") + "\\";
+    const ByteString file = work.Join("beta.txt");
+    WriteBytes(file, "beta");
+    const auto pressCtrlZ = [](HWND main, HWND target) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_CONTROL] = 0x80;
+        SetKeyboardState(keys);
+        PostMessageW(target, WM_KEYDOWN, 'Z', 1);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (CallMsgFilterW(&message, MSGF_DIALOGBOX)) continue;
+            if (!IsDialogMessageW(main, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        keys[VK_CONTROL] = 0;
+        SetKeyboardState(keys);
+    };
+    bool placed = false, stillPlacedAfterFieldCtrlZ = false;
+
+    session.Run(NewDialog(), [&](HWND main) {
+        DialogSession::Type(main, IDC_WHERE, Wide(destination));
+        DialogSession::Type(main, IDC_FORMAT, W(u8"new_[ファイルタイトル].[拡張子]"));
+        DialogSession::Click(main, IDC_MOVE);
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
+        placed = Exists(destination + "new_beta.txt");
+        pressCtrlZ(main, GetDlgItem(main, IDC_FORMAT));
+        stillPlacedAfterFieldCtrlZ = Exists(destination + "new_beta.txt");
+        pressCtrlZ(main, GetDlgItem(main, IDC_CLOSE));
+        DialogSession::Click(main, IDOK);
+    });
+
+    EXPECT_TRUE(placed);
+    EXPECT_TRUE(stillPlacedAfterFieldCtrlZ) << "Ctrl+Z in a field must not undo the batch";
+    ASSERT_EQ(session.boxes.size(), 4u);
+    EXPECT_EQ(session.boxes[2].text, W(u8"直前の処理を元に戻しますか？"));
+    EXPECT_EQ(session.boxes[3].text, W(u8"戻した：1　戻せない：0"));
+    EXPECT_EQ(ReadBytes(file), "beta");
+}
+
 }  // namespace
 
 // The undo item follows About in the system menu, greyed until a batch has
