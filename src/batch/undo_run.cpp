@@ -4,8 +4,6 @@
 
 namespace {
 
-bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 // "戻した：%d　戻せない：%d" with the counts filled in.
 ByteString ResultText(const BatchState& state) {
     static const ByteString undone = Cp932(u8"戻した：");
@@ -33,7 +31,7 @@ size_t NameStartOf(const ByteString& path) {
         const char b = path[i];
         if (b == kPathSeparator || b == '/') {
             start = i + 1;
-        } else if (IsLeadByte(static_cast<unsigned char>(b))) {
+        } else if (IsCp932LeadByte(static_cast<unsigned char>(b))) {
             ++i;  // its second byte is no separator
         }
     }
@@ -144,7 +142,7 @@ const OpenFolder* UndoRun::SourceFolder(const ByteString& folder, size_t reached
     for (size_t start = reachedByPath; open.IsOpen() && start < folder.size();) {
         size_t end = start;
         while (end < folder.size() && folder[end] != kPathSeparator && folder[end] != '/') {
-            end += IsLeadByte(static_cast<unsigned char>(folder[end])) && end + 1 < folder.size() ? 2 : 1;
+            end += IsCp932LeadByte(static_cast<unsigned char>(folder[end])) && end + 1 < folder.size() ? 2 : 1;
         }
         if (end > start) {
             const FolderEntry entry{folder.substr(start, end - start), true, EntryKind::Folder, 0};

@@ -6,14 +6,13 @@
 
 namespace {
 
-bool IsLeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
 // Decodes character by character so that a bad byte spoils only itself.
 QString DecodeLeniently(const ByteString& cp932) {
     QString shown;
     for (size_t i = 0; i < cp932.size();) {
         std::string utf8;
-        const bool pair = IsLeadByte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size();
+        const bool pair = IsCp932LeadByte(static_cast<unsigned char>(cp932[i])) && i + 1 < cp932.size();
         if (pair && Cp932ToUtf8(cp932.substr(i, 2), utf8)) {
             i += 2;
         } else if (Cp932ToUtf8(cp932.substr(i, 1), utf8)) {

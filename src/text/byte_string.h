@@ -20,6 +20,10 @@ using ByteString = std::string;
 // throws std::logic_error.
 ByteString Cp932(std::u8string_view utf8);
 
+// Whether a byte starts a double-byte character of code page 932 (its second
+// byte may then be "\\", "[" or any other ASCII byte).
+inline bool IsCp932LeadByte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
 // Appends a number in decimal ("%d"), without allocating.
 inline void AppendDecimal(ByteString& text, int64_t value) {
     char digits[24];

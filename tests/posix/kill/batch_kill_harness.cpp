@@ -355,19 +355,41 @@ std::string Describe(const std::optional<std::string>& content) {
     return content ? std::to_string(content->size()) + " bytes" : "unreadable";
 }
 
+// What a run may leave in its trees: the dropped folder and its folders,
+// the destination, and both names of every file.
+std::set<fsys::path> ExpectedEntries(const Run& run) {
+    std::set<fsys::path> expected{run.dropped, run.destination};
+    for (size_t i = 0; i < kFileCount; ++i) {
+        for (fsys::path folder = run.OldPath(i).parent_path(); folder != run.sourceParent;
+             folder = folder.parent_path())
+            expected.insert(folder);
+        expected.insert(run.OldPath(i));
+        expected.insert(run.NewPath(i));
+    }
+    return expected;
+}
+
+// Hands every other entry of the run's trees to stray.
+template <typename Stray>
+void ForEachStrayEntry(const Run& run, Stray&& stray) {
+    const std::set<fsys::path> expected = ExpectedEntries(run);
+    std::vector<fsys::path> roots{run.sourceParent};
+    if (run.destinationParent != run.sourceParent) roots.push_back(run.destinationParent);
+    for (const fsys::path& root : roots)
+        for (const fsys::path& entry : EntriesUnder(root))
+            if (!expected.count(entry)) stray(entry);
+}
+
+bool IsTemporaryName(const fsys::path& entry) { return entry.filename().string().rfind(".tessarbolink-", 0) == 0; }
+
 Findings Check(const Run& run, bool finished) {
     Findings findings;
     auto fail = [&](const char* invariant, const fsys::path& path, const std::string& what) {
         findings.failures.push_back({invariant, path.string() + ": " + what});
     };
     const bool move = run.mode != Mode::Copy;
-    std::set<fsys::path> expected{run.dropped, run.destination};  // and every file's folders and names
     for (size_t i = 0; i < kFileCount; ++i) {
         const fsys::path oldPath = run.OldPath(i), newPath = run.NewPath(i);
-        for (fsys::path folder = oldPath.parent_path(); folder != run.sourceParent; folder = folder.parent_path())
-            expected.insert(folder);
-        expected.insert(oldPath);
-        expected.insert(newPath);
         const std::string& content = run.contents[i];
         const auto atOld = ReadFile(oldPath);
         const bool oldExists = Exists(oldPath), newExists = Exists(newPath);
@@ -400,23 +422,17 @@ Findings Check(const Run& run, bool finished) {
         if (finished && (!newExists || (move && oldExists)))
             fail("batch incomplete", oldPath, "not moved or copied");
     }
-    std::vector<fsys::path> roots{run.sourceParent};
-    if (run.destinationParent != run.sourceParent) roots.push_back(run.destinationParent);
-    for (const fsys::path& root : roots) {
-        for (const fsys::path& entry : EntriesUnder(root)) {
-            if (expected.count(entry)) continue;
-            const std::string name = entry.filename().string();
-            if (!move && name.rfind(".tessarbolink-", 0) == 0 && entry.parent_path() == run.NewPath(kTakenName).parent_path() &&
-                ReadFile(entry) == run.contents[kTakenName]) {
-                ++findings.finishedCopiesUnderTemporaryNames;
-                continue;
-            }
-            std::error_code error;
-            const auto size = fsys::is_regular_file(entry, error) ? fsys::file_size(entry, error) : 0;
-            fail(name.rfind(".tessarbolink-", 0) == 0 ? "temporary file left" : "unexpected entry", entry,
-                 std::to_string(size) + " bytes");
+    ForEachStrayEntry(run, [&](const fsys::path& entry) {
+        if (!move && IsTemporaryName(entry) && entry.parent_path() == run.NewPath(kTakenName).parent_path() &&
+            ReadFile(entry) == run.contents[kTakenName]) {
+            ++findings.finishedCopiesUnderTemporaryNames;
+            return;
         }
-    }
+        std::error_code error;
+        const auto size = fsys::is_regular_file(entry, error) ? fsys::file_size(entry, error) : 0;
+        fail(IsTemporaryName(entry) ? "temporary file left" : "unexpected entry", entry,
+             std::to_string(size) + " bytes");
+    });
     return findings;
 }
 
@@ -429,13 +445,8 @@ Findings CheckUndo(const Run& run, bool finished) {
     auto fail = [&](const char* invariant, const fsys::path& path, const std::string& what) {
         findings.failures.push_back({invariant, path.string() + ": " + what});
     };
-    std::set<fsys::path> expected{run.dropped, run.destination};
     for (size_t i = 0; i < kFileCount; ++i) {
         const fsys::path oldPath = run.OldPath(i), newPath = run.NewPath(i);
-        for (fsys::path folder = oldPath.parent_path(); folder != run.sourceParent; folder = folder.parent_path())
-            expected.insert(folder);
-        expected.insert(oldPath);
-        expected.insert(newPath);
         const bool oldExists = Exists(oldPath), newExists = Exists(newPath);
         if (i == kTakenName) {
             if (ReadFile(oldPath) != run.contents[i]) fail("lost", oldPath, "the file whose move was refused");
@@ -451,15 +462,9 @@ Findings CheckUndo(const Run& run, bool finished) {
         }
         if (finished && !oldExists) fail("undo incomplete", oldPath, "not moved back");
     }
-    std::vector<fsys::path> roots{run.sourceParent};
-    if (run.destinationParent != run.sourceParent) roots.push_back(run.destinationParent);
-    for (const fsys::path& root : roots) {
-        for (const fsys::path& entry : EntriesUnder(root)) {
-            if (expected.count(entry)) continue;
-            const std::string name = entry.filename().string();
-            fail(name.rfind(".tessarbolink-", 0) == 0 ? "temporary file left" : "unexpected entry", entry, "");
-        }
-    }
+    ForEachStrayEntry(run, [&](const fsys::path& entry) {
+        fail(IsTemporaryName(entry) ? "temporary file left" : "unexpected entry", entry, "");
+    });
     return findings;
 }
 
