@@ -111,12 +111,12 @@ void JournalWriter::Begin() {
 void JournalWriter::Record(const JournalRecord& record) {
     if (!file_.IsOpen()) return;
     AppendJournalLine(pending_, record);
-    if (pending_.size() >= kBlockBytes) Flush();
+    Flush();
 }
 
 void JournalWriter::Flush() {
-    // A block written only in part ends in a record cut short, which the
-    // reader ignores; nothing after it could be read: stop.
+    // A record written only in part is cut short, which the reader ignores;
+    // nothing after it could be read: stop.
     if (file_.IsOpen() && !pending_.empty() && !file_.Append(pending_)) file_ = AppendFile();
     pending_.clear();
 }

@@ -42,16 +42,14 @@ public:
     virtual void Record(const JournalRecord& record) = 0;
 };
 
-// The recorder of the program: the journal file.  Records are handed to the
-// system in blocks of kBlockBytes (one write per file would cost a batch of
-// small files a third of its time), and the rest when the writer goes; a
-// kill loses at most the records of one block, never a record half-written
-// in the middle.  A journal that cannot be written leaves the batch as it
-// is; undo then covers what was written.
+// The recorder of the program: the journal file.  Each record is handed to
+// the system as soon as its file is placed (one write each: a few per cent of
+// a batch of small files), so a batch cut short by a crash or a kill can be
+// undone as far as it got; a record cut short by the kill is ignored by the
+// reader.  A journal that cannot be written leaves the batch as it is; undo
+// then covers what was written.
 class JournalWriter : public BatchRecorder {
 public:
-    static constexpr size_t kBlockBytes = 4096;
-
     explicit JournalWriter(ByteString path) : path_(std::move(path)) {}
     ~JournalWriter() override { Flush(); }
     JournalWriter(const JournalWriter&) = delete;
@@ -65,7 +63,7 @@ public:
 private:
     ByteString path_;
     AppendFile file_;
-    ByteString pending_;  // complete records not yet handed over
+    ByteString pending_;  // the record being handed over (its buffer reused)
 };
 
 // The journal's name in the folder of the settings file.
