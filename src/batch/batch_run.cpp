@@ -74,7 +74,12 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     CreateFolderChain(settings_.m_sWhere);
     destinationId_ = FileIdOf(settings_.m_sWhere);
 
-    for (const DroppedPath& dropped : paths) ProcessDroppedPath(dropped);
+    // Each dropped path counts as one file until its folder is listed.
+    filesKnown_ = static_cast<int32_t>(paths.size());
+    for (const DroppedPath& dropped : paths) {
+        if (host_.StopRequested()) break;  // between files: the rest is not touched
+        ProcessDroppedPath(dropped);
+    }
     FinishBatch();
 }
 
@@ -125,10 +130,12 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         if (!rootFolder.Vanished()) CountUnlistedFolder(root);
         return;
     }
+    filesKnown_ -= 1;  // a folder, not a file: its listing tells its files
     EnterFolder(std::move(rootFolder), root, nullptr, stack);
 
     ByteString child;
-    while (!stack.empty()) {
+    // A stop leaves the folders still open as they are: none of them is removed.
+    while (!stack.empty() && !host_.StopRequested()) {
         WalkFrame& top = stack.back();
         if (top.next == top.entries.size()) {
             LeaveFolder(stack, removeRoot);
@@ -176,6 +183,8 @@ void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry
         CountUnlistedFolder(frame.path);
         return;
     }
+    for (const FolderEntry& listed : frame.entries)
+        filesKnown_ += listed.kind != EntryKind::Folder && listed.kind != EntryKind::FolderLink ? 1 : 0;
     stack.push_back(std::move(frame));
 }
 
@@ -214,6 +223,7 @@ const ByteString& BatchRun::DestinationFolder() {
 }
 
 void BatchRun::ProcessFileAt(const ByteString& source, const FileAt& file, bool convertible) {
+    host_.ReportProgress(WorkProgress{source, state_.m_nTotal, filesKnown_, 0, 0});
     NameContext context{settings_.m_sFileNameFormat, state_.m_nSerial, random_, clock_, ToLocalDateTime, host_};
     const ByteString name = BuildTargetName(program_, source, context);
 

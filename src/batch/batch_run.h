@@ -88,6 +88,9 @@ private:
     // path (the dropped folder); the rest through open folders.
     size_t reachedByPath_ = 0;
     JournalRecord record_;  // reused from file to file
+    // Files known so far, for the progress: the dropped paths not yet walked
+    // and the files in the folders listed.
+    int32_t filesKnown_ = 0;
 
     // The destination's identity once it has been created, so that a walk
     // that meets it inside a dropped folder can leave it alone.

@@ -145,3 +145,18 @@ std::vector<JournalRecord> ReadJournal(const ByteString& path) {
 bool JournalHasRecords(const ByteString& path) { return !ReadJournal(path).empty(); }
 
 void EmptyJournal(const ByteString& path) { AppendFile::Replace(path); }
+
+void KeepInJournal(const ByteString& path, const std::vector<JournalRecord>& records, size_t count) {
+    if (count == 0) {
+        EmptyJournal(path);
+        return;
+    }
+    ByteString text(kHeader);
+    for (size_t i = 0; i < count && i < records.size(); ++i) AppendJournalLine(text, records[i]);
+    try {
+        WriteTextFileSafely(path, text);
+    } catch (const FileError&) {
+        // The old journal stays whole: records already taken back then fail
+        // their check at the next undo and count as not undone.
+    }
+}

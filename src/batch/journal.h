@@ -79,6 +79,11 @@ bool JournalHasRecords(const ByteString& path);
 // Empties the journal: there is nothing to undo any more.
 void EmptyJournal(const ByteString& path);
 
+// Keeps only the first count records in the journal (an undo stopped part-way
+// has taken back the newer ones), replacing it in one step; none: empties it.
+// A journal that cannot be rewritten stays as it was.
+void KeepInJournal(const ByteString& path, const std::vector<JournalRecord>& records, size_t count);
+
 // One record as its line, LF included, and back (false: no record).
 void AppendJournalLine(ByteString& line, const JournalRecord& record);
 bool ParseJournalLine(const ByteString& line, JournalRecord& record);

@@ -56,10 +56,14 @@ void UndoRun::Run() {
     state_.m_nFailure = 0;
     state_.m_sChangeLog.clear();
     state_.m_sErrorLog.clear();
-    for (auto record = records.rbegin(); record != records.rend(); ++record) Undo(*record);
+    filesKnown_ = 0;
+    for (const JournalRecord& record : records) filesKnown_ += record.kind != JournalKind::RemovedFolder ? 1 : 0;
+    // Newest first; a stop leaves the older records for a later undo.
+    size_t left = records.size();
+    for (; left > 0 && !host_.StopRequested(); --left) Undo(records[left - 1]);
     placedFolder_ = OpenFolder();
     sourceFolder_ = OpenFolder();
-    EmptyJournal(journalPath_);
+    KeepInJournal(journalPath_, records, left);
 
     if (settings_.m_bChangeLog == 1)
         AppendTextToFile(logFolder_ + kPathSeparator + "change.log", state_.m_sChangeLog);
@@ -69,6 +73,8 @@ void UndoRun::Run() {
 }
 
 void UndoRun::Undo(const JournalRecord& record) {
+    if (record.kind != JournalKind::RemovedFolder)
+        host_.ReportProgress(WorkProgress{record.destination, state_.m_nTotal, filesKnown_, 0, 0});
     switch (record.kind) {
     case JournalKind::RemovedFolder:
         // Not a file: recreated, and not counted.

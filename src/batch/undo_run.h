@@ -24,7 +24,8 @@ public:
     // still the file placed and that path is free; a copy under a new name
     // is removed if it is still the unchanged copy; folders the batch
     // removed are recreated.  Anything else stays and counts as not undone.
-    // Then empties the journal, appends the logs (a FileError from a failing
+    // Stops between files when the host asks; the journal then keeps the
+    // records not yet taken back.  Then empties the journal, appends the logs (a FileError from a failing
     // write is not caught) and shows the counts.  Nothing at all when the
     // journal holds no record.
     void Run();
@@ -57,4 +58,5 @@ private:
     ByteString sourceFolderPath_;
     OpenFolder sourceFolder_;
     ByteString title_;
+    int32_t filesKnown_ = 0;  // the files the journal holds
 };

@@ -7,8 +7,10 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 #include "qt/digits_line_edit_qt.h"
 #include "qt/text_qt.h"
@@ -65,6 +67,13 @@ QWidget* MakeControl(const ControlLayout& control, QDialog& dialog) {
         icon->setPixmap(ApplicationIcon().pixmap(32, 32));
         return icon;
     }
+    case ControlKind::PathLabel: return MakeLabel(text, &dialog);  // its user elides the path
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(&dialog);
+        bar->setRange(0, 1000);
+        bar->setTextVisible(false);
+        return bar;
+    }
     }
     return nullptr;
 }
@@ -75,14 +84,16 @@ Qt::FocusPolicy FocusPolicyOf(const ControlLayout& control) {
     case ControlKind::Label:
     case ControlKind::LabelNoPrefix:
     case ControlKind::GroupBox:
-    case ControlKind::Icon: return Qt::NoFocus;
+    case ControlKind::Icon:
+    case ControlKind::PathLabel:
+    case ControlKind::ProgressBar: return Qt::NoFocus;
     default: return Qt::ClickFocus;  // radio buttons: reached by clicks and arrow keys only
     }
 }
 
 bool LetsClicksThrough(ControlKind kind) {
     return kind == ControlKind::GroupBox || kind == ControlKind::Label || kind == ControlKind::LabelNoPrefix ||
-           kind == ControlKind::Icon;
+           kind == ControlKind::Icon || kind == ControlKind::PathLabel || kind == ControlKind::ProgressBar;
 }
 
 QRect GeometryOf(const ControlLayout& control, const DialogBaseUnits& units) {
@@ -157,4 +168,18 @@ void SetButtonChecked(QAbstractButton& button, bool checked) {
         return;
     }
     button.setChecked(checked);
+}
+
+void CentreOverOwner(QWidget& dialog) {
+    QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+    QScreen* shown = owner ? owner->screen() : dialog.screen();
+    const QRect work = shown->availableGeometry();
+    QRect frame(QPoint(), dialog.size());
+    frame.moveCenter(owner ? owner->frameGeometry().center() : work.center());
+    // Pull it back inside the work area where it would stick out.
+    if (frame.right() > work.right()) frame.moveRight(work.right());
+    if (frame.bottom() > work.bottom()) frame.moveBottom(work.bottom());
+    if (frame.left() < work.left()) frame.moveLeft(work.left());
+    if (frame.top() < work.top()) frame.moveTop(work.top());
+    dialog.move(frame.topLeft());
 }

@@ -37,6 +37,10 @@ QIcon ApplicationIcon();
 // beneath them, as on Windows.
 BuiltDialog BuildDialog(QDialog& dialog, const DialogLayout& table);
 
+// Moves a dialog to the centre of its owner (of the screen's work area
+// without one), and back inside the work area where it would stick out.
+void CentreOverOwner(QWidget& dialog);
+
 // Checks or clears a button; a radio button in an exclusive group can be
 // cleared too, leaving its group with none selected.
 void SetButtonChecked(QAbstractButton& button, bool checked);

@@ -18,6 +18,7 @@
 #include <QtGlobal>
 
 #include "qt/help_qt.h"
+#include "qt/launcher_entry_qt.h"
 #include "fs/fs.h"
 #include "ui/drop_dialog.h"
 #include "qt/drop_window_qt.h"
@@ -114,6 +115,8 @@ int CDropApp::Run(int argc, char** argv) {
     qInstallMessageHandler(previousHandler);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ApplicationIcon());
+    // The desktop matches the window to its launcher entry by this name.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryName));
     InstallJapaneseQtTexts(app);
 
     // The settings and logs live beside the program, or in the user's data

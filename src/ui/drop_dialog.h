@@ -17,6 +17,7 @@
 #include "settings/drop_settings.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_controls.h"
+#include "ui/progress_view.h"
 
 // Milliseconds on a clock that never goes back: the pace of the window's
 // refreshes during a batch.
@@ -41,6 +42,10 @@ public:
     // display's pace), and always before a message box and when the drop
     // handler returns, so that it shows the final counts.
     static constexpr int64_t kTitleRefreshMilliseconds = 25;
+
+    // The progress window "処理中" shows once a batch or an undo has run this
+    // long since its question was answered, and goes before its result.
+    static constexpr int64_t kProgressDelayMilliseconds = 1000;
 
     // The window's controls; must be set before any handler runs.
     void Attach(DialogControls& controls) { controls_ = &controls; }
@@ -83,6 +88,14 @@ public:
     // The menu text of the undo item.
     static ByteString UndoMenuText();
 
+    // "中止", Esc or the close box of the progress window, or the main
+    // window's close box while a batch or an undo runs: the work stops after
+    // the file being handled, which is finished or left as it was, and
+    // reports what it did.  Nothing when no work runs.
+    void RequestStop();
+    // From a drop (or the undo command) until its batch (or undo) has ended.
+    bool Working() const { return working_; }
+
     // After the window was destroyed: saves the settings as they stand; a file
     // error is shown as the file-error message.
     void OnDestroy();
@@ -95,6 +108,8 @@ public:
     bool AskYesNo(const ByteString& text, const ByteString& caption) override;
     void ShowMessage(const ByteString& text, const ByteString& caption) override;
     void SetTitle(const ByteString& text) override;
+    void ReportProgress(const WorkProgress& progress) override;
+    bool StopRequested() override { return stopRequested_; }
 
     DropSettings& settings() { return settings_; }
     const BatchState& state() const { return state_; }
@@ -121,10 +136,21 @@ private:
     // Tells the window whether the undo item is available.
     void UpdateUndoItem();
 
-    // Hands the last title set to the window and lets it refresh.
-    void RefreshTitle();
+    // Runs a batch or an undo: Working() meanwhile, a file error shown as
+    // the file-error message, and the progress window gone at its end.
+    void RunWork(const std::function<void()>& work);
+
+    // Whether the window is due a refresh at the time now.
+    bool RefreshDue(int64_t now) const { return !lastRefresh_ || now - *lastRefresh_ >= kTitleRefreshMilliseconds; }
+    // Lets the window breathe: hands it the last title set, brings the
+    // progress window up to date (shows it once the work has run long
+    // enough, unless showProgress is false) and lets the window refresh.
+    void Refresh(int64_t now, bool showProgress);
     // The same, when a title set since the last refresh is still waiting.
     void RefreshPendingTitle();
+    // Before a message box: the last title shown, the progress window gone.
+    void BeforeBox();
+    void HideProgressWindow();
 
     ByteString dataFolder_;
     Clock clock_;
@@ -138,4 +164,12 @@ private:
     ByteString title_;       // the last title the batch set
     bool titlePending_ = false;  // title_ has not reached the window yet
     std::optional<int64_t> lastRefresh_;  // none yet in this drop
+
+    bool working_ = false;        // a batch or an undo runs
+    bool stopRequested_ = false;  // and was asked to stop
+    std::optional<int64_t> workStart_;  // when its question was answered Yes
+    bool progressShown_ = false;
+    ByteString progressFile_;     // the file being handled
+    WorkProgress progress_;       // where the work stands; its file is progressFile_
+    ProgressView view_;           // what the progress window shows
 };
