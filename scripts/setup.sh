@@ -16,9 +16,10 @@ program_packages=(
 )
 # The tests, the Windows program under Wine, the packages, and the fuzz
 # targets (libclang-rt-dev: libFuzzer and the sanitizer runtimes of the
-# system's clang, libclang-rt-14-dev on Debian 12).
+# system's clang, libclang-rt-14-dev on Debian 12).  dbus: the launcher
+# entry's test starts a session bus of its own (dbus-daemon).
 test_packages=(
-    libgtest-dev libgmock-dev googletest qt6-qpa-plugins
+    libgtest-dev libgmock-dev googletest qt6-qpa-plugins dbus
     clang libclang-rt-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick

@@ -22,10 +22,13 @@ LauncherEntry::~LauncherEntry() {
     if (tried_) QDBusConnection::disconnectFromBus(connectionName_);
 }
 
-bool LauncherEntry::SessionBusNamed() {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return true;
+QString LauncherEntry::SessionBusAddress() {
+    const QString named = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
+    if (!named.isEmpty()) return named;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo(runtime + QStringLiteral("/bus")).exists();
+    const QString userBus = runtime + QStringLiteral("/bus");
+    if (!runtime.isEmpty() && QFileInfo::exists(userBus)) return QStringLiteral("unix:path=") + userBus;
+    return QString();
 }
 
 bool LauncherEntry::Connected() {
@@ -33,8 +36,8 @@ bool LauncherEntry::Connected() {
         tried_ = true;
         // A connection of its own, made when the first bar is shown: a
         // program that never runs a long batch never touches the bus.
-        connected_ = SessionBusNamed() &&
-                     QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_).isConnected();
+        const QString address = SessionBusAddress();
+        connected_ = !address.isEmpty() && QDBusConnection::connectToBus(address, connectionName_).isConnected();
     }
     return connected_;
 }

@@ -21,10 +21,10 @@ public:
     // Takes the bar away again.
     void Clear();
 
-    // The session bus is used only when the session names one
-    // (DBUS_SESSION_BUS_ADDRESS, or the user bus in XDG_RUNTIME_DIR): no bus
-    // is ever started for it.
-    static bool SessionBusNamed();
+    // The session bus the session names (DBUS_SESSION_BUS_ADDRESS, or the
+    // user bus in XDG_RUNTIME_DIR), read when the first bar is shown; empty
+    // when there is none (no bus is ever started for the launcher entry).
+    static QString SessionBusAddress();
 
 private:
     bool Connected();
