@@ -40,7 +40,7 @@ std::wstring Wide(const ByteString& ascii) { return std::wstring(ascii.begin(), 
 
 TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
     // (Wine shows the mount point as a link to a folder.)
-    if (KindOf("Z:\\proc") == EntryKind::Missing || CanCreateFileIn(kUnwritable) == 1)
+    if (KindOf("Z:\\proc") == EntryKind::Missing || CanCreateFileIn(kUnwritable))
         GTEST_SKIP() << "no folder refuses new files here";
     TempFolder program;
     TempFolder local;
