@@ -253,7 +253,7 @@ std::unique_ptr<OpenFolder::State> HoldFolder(const ByteString& path, bool follo
                       (!GetFileInformationByHandleEx(state->handle.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
                        IsLinkTag(tag.ReparseTag));
     if (!folder || link) {
-        state->handle.Close();
+        (void)state->handle.Close();  // only asked about
         state->error = ERROR_DIRECTORY;
         return state;
     }

@@ -66,7 +66,7 @@ TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
         EXPECT_TRUE(NamesIn(program.Path()).empty()) << "nothing is left in the program folder";
         if (c.expected == local.Join("Tessarbolink\\")) {
             EXPECT_EQ(KindOf(local.Join("Tessarbolink")), EntryKind::Folder);
-            RemoveFolder(local.Join("Tessarbolink"));
+            (void)RemoveFolder(local.Join("Tessarbolink"));
         }
         EXPECT_TRUE(NamesIn(local.Path()).empty()) << "nothing is created for a folder that is not used";
     }

@@ -181,7 +181,7 @@ TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
         std::function<void()> change;
         const char* content;
     } cases[] = {
-        {"growing", [&] { AppendTextToFile(source, "+more"); }, "v1+more"},
+        {"growing", [&] { (void)AppendTextToFile(source, "+more"); }, "v1+more"},
         {"saved over", [&] {
              WriteBytes(temp.Join("new"), "v2");
              MoveFileExW(Wide(temp.Join("new")).c_str(), Wide(source).c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -248,12 +248,12 @@ TEST(Win32Write, FileIsClosedAfterAShortWrite) {
     WriteBytes(settings, "old settings");
     {
         ShortWritesAfter diskFullAfter(3);
-        EXPECT_THROW(AppendTextToFile(log, "second line\r\n"), FileError);
+        EXPECT_THROW((void)AppendTextToFile(log, "second line\r\n"), FileError);
     }
     EXPECT_EQ(ReadTextFile(log), "first\r\nsec");  // what the disk took stays
     {
         ShortWritesAfter diskFullAfter(70000);  // past the first block
-        EXPECT_THROW(WriteTextFileSafely(settings, ByteString(100000, 'x')), FileError);
+        EXPECT_THROW((void)WriteTextFileSafely(settings, ByteString(100000, 'x')), FileError);
     }
     EXPECT_EQ(ReadTextFile(settings), "old settings");
     EXPECT_TRUE(WriteTextFileSafely(settings, "new settings"));
@@ -330,7 +330,7 @@ TEST(Win32Kinds, FolderLinkIsNeverTakenForAFolder) {
     TempFolder temp;
     const ByteString target = temp.Join("target");
     const ByteString link = temp.Join("link");
-    CreateFolder(target);
+    ASSERT_TRUE(CreateFolder(target));
     CreateSymbolicLinkW(Wide(link).c_str(), Wide(target).c_str(),
                         SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
     if (GetFileAttributesW(Wide(link).c_str()) == INVALID_FILE_ATTRIBUTES)
