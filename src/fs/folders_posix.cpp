@@ -225,7 +225,9 @@ OpenFolder OpenFolder::Open(const ByteString& path) {
         errno = EINVAL;
         return OpenFolder(FolderState(-1));
     }
-    return OpenFolder(FolderState(OpenFolderAt(AT_FDCWD, native.c_str(), 0)));
+    // O_PATH: a folder that may be entered but not listed (no read
+    // permission) still leads to its files by name, as its path did.
+    return OpenFolder(FolderState(OpenFolderAt(AT_FDCWD, native.c_str(), O_PATH)));
 }
 
 OpenFolder OpenFolder::OpenChild(const FolderEntry& entry) const {

@@ -192,6 +192,20 @@ TEST_F(BatchWalkTest, ASmallFileThatCannotBeDeletedIsAFailureLoggedWithItsTarget
     EXPECT_TRUE(Exists(In("tiny")));
 }
 
+TEST_F(BatchWalkTest, ADroppedFileIsMovedFromAFolderThatCanBeEnteredButNotListed) {
+    WriteBytes(In("hidden.txt"), "kept");
+    // Everybody may enter and change both folders; nobody else may list the source.
+    ASSERT_EQ(chmod(Native(source.Path()).c_str(), 0733), 0);
+    ASSERT_EQ(chmod(Native(target.Path()).c_str(), 0777), 0);
+
+    EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
+        batch.RunBatch(AsDropped({In("hidden.txt")}));
+        if (state.m_nSuccess != 1 || state.m_nTotal != 1) return "not moved; error log: " + state.m_sErrorLog;
+        return std::string();
+    }));
+    EXPECT_EQ(ReadBytes(Out("0_hidden")), "kept");
+}
+
 // Someone with write access to a shared folder swaps the dropped tree's
 // folders for links to another folder holding files of the same names, once
 // the batch has started.  The folder being walked goes on through what it
