@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "fs/fs.h"
+#include "fs/folders.h"
+#include "fs/program_files.h"
 #include "naming/format_pieces.h"
 
 namespace {
@@ -131,5 +132,5 @@ void SaveSettings(const DropSettings& settings, const ByteString& folder) {
     // A file that can be neither opened nor created is left as it was, without
     // a word; a write that fails once the file is open throws FileError, which
     // the window reports, and the old settings stay intact.
-    WriteTextFileSafely(folder + kFileName, text);
+    (void)WriteTextFileSafely(folder + kFileName, text);
 }

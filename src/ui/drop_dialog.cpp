@@ -6,10 +6,12 @@
 #include <string_view>
 #include <utility>
 
-#include "fs/fs.h"
+#include "batch/clock.h"
 #include "batch/journal.h"
 #include "batch/undo_run.h"
+#include "fs/program_files.h"
 #include "settings/settings_file.h"
+#include "ui/file_error_text.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "win32/about_dlg_win32.h"
 #include "win32/help_win32.h"
 #include "text/text_win32.h"
+#include "ui/file_error_text.h"
 
 namespace {
 

@@ -40,7 +40,7 @@ std::wstring Wide(const ByteString& ascii) { return std::wstring(ascii.begin(), 
 
 TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
     // (Wine shows the mount point as a link to a folder.)
-    if (KindOf("Z:\\proc") == EntryKind::Missing || CanCreateFileIn(kUnwritable) == 1)
+    if (KindOf("Z:\\proc") == EntryKind::Missing || CanCreateFileIn(kUnwritable))
         GTEST_SKIP() << "no folder refuses new files here";
     TempFolder program;
     TempFolder local;
@@ -66,7 +66,7 @@ TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
         EXPECT_TRUE(NamesIn(program.Path()).empty()) << "nothing is left in the program folder";
         if (c.expected == local.Join("Tessarbolink\\")) {
             EXPECT_EQ(KindOf(local.Join("Tessarbolink")), EntryKind::Folder);
-            RemoveFolder(local.Join("Tessarbolink"));
+            (void)RemoveFolder(local.Join("Tessarbolink"));
         }
         EXPECT_TRUE(NamesIn(local.Path()).empty()) << "nothing is created for a folder that is not used";
     }
