@@ -6,7 +6,6 @@
 // only when complete, so a failure never leaves a file half-written.
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -26,6 +25,7 @@
 #include "fs/fs.h"
 #include "fs/fs_posix_internal.h"
 #include "fs/fs_testing.h"
+#include "fs/home_folder_posix.h"
 #include "fs/local_time.h"
 #include "text/encoding.h"
 
@@ -1174,13 +1174,9 @@ std::string UserDataBase() {
     if (const char* xdg = getenv("XDG_DATA_HOME"); absolute(xdg)) {
         base = xdg;
     } else {
-        const char* home = getenv("HOME");
-        if (!absolute(home)) {
-            const passwd* user = getpwuid(getuid());
-            home = user ? user->pw_dir : nullptr;
-        }
-        if (!absolute(home)) return std::string();
-        base = std::string(home) + "/.local/share";
+        const std::string home = HomeFolderNative();
+        if (home.empty()) return std::string();
+        base = home + "/.local/share";
     }
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return base;
