@@ -34,7 +34,7 @@ lib/tessarbolink/tessarbolink
 share/applications/tessarbolink.desktop
 share/doc/tessarbolink/LICENSE
 share/doc/tessarbolink/README.md
-share/metainfo/app.tessarbolink.Tessarbolink.metainfo.xml
+share/metainfo/app.tessarbolink.tessarbolink.metainfo.xml
 $icons"
 
 # --- The portable Windows zip: the stripped, static program, its guide and licence.
@@ -88,7 +88,7 @@ if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$work/destdir/opt/tessarbolink-check/share/applications/tessarbolink.desktop"
 fi
 if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$work/deb/usr/share/metainfo/app.tessarbolink.Tessarbolink.metainfo.xml" >/dev/null
+    appstreamcli validate --no-net "$work/deb/usr/share/metainfo/app.tessarbolink.tessarbolink.metainfo.xml" >/dev/null
 fi
 
 # --- Installed on this machine and started by an ordinary user (nobody, with
