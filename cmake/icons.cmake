@@ -1,7 +1,8 @@
 # The application icon in every size, rendered in the build from its one
 # source, src/res/tessarbolink.svg, by rsvg-convert (librsvg2-bin) and, for
 # Windows, packed by icotool (icoutils).  Into ${CMAKE_BINARY_DIR}/icons:
-#   tessarbolink-<N>.png   N = 16, 22, 24, 32, 48, 64, 128, 256
+#   tessarbolink-<N>.png   N = 16, 22, 24, 32, 48, 64, 128, 256 (for Windows only
+#                          the four sizes of the .ico)
 #   tessarbolink.ico       (Windows only) 32 x 32 and 16 x 16 images of 16
 #                          colours, which the dialogs load, then 48 x 48
 #                          (32-bit) and 256 x 256 (PNG) for Explorer's views
@@ -14,6 +15,9 @@ set(icon_source ${PROJECT_SOURCE_DIR}/src/res/tessarbolink.svg)
 set(TESSARBOLINK_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
 file(MAKE_DIRECTORY ${TESSARBOLINK_ICON_DIR})
 set(TESSARBOLINK_ICON_SIZES 16 22 24 32 48 64 128 256)
+if(WIN32)
+    set(TESSARBOLINK_ICON_SIZES 16 32 48 256)  # those the .ico holds
+endif()
 
 set(icon_files)
 foreach(size ${TESSARBOLINK_ICON_SIZES})
