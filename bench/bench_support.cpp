@@ -102,7 +102,7 @@ void RunBatchOn(const std::string& folder, const std::string& destination, int32
     NameRandom random;
     SilentHost host;
     BatchRun batch(settings, state, program, random, host, CurrentTimeSeconds, logs, recorder);
-    batch.RunBatch(std::vector<ByteString>{folder});
+    batch.RunBatch({DroppedPath{folder, true}});
     if (state.m_nFailure != 0 || state.m_nSuccess != state.m_nTotal) Fail("the batch reported failures");
 }
 

@@ -16,21 +16,20 @@ const ByteString& AskCaption(int32_t mode) {
     return mode == 0 ? move : copy;
 }
 
-// "成功：%d　失敗：%d　トータル：%d" with the three counts filled in.
-ByteString ResultText(const BatchState& state) {
-    static const ByteString success = Cp932(u8"成功：");
-    static const ByteString failure = Cp932(u8"　失敗：");
-    static const ByteString total = Cp932(u8"　トータル：");
-    ByteString text = success;
-    AppendDecimal(text, state.m_nSuccess);
-    text += failure;
-    AppendDecimal(text, state.m_nFailure);
-    text += total;
-    AppendDecimal(text, state.m_nTotal);
-    return text;
-}
-
 }  // namespace
+
+size_t NameStartOf(const ByteString& path) {
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        const char b = path[i];
+        if (b == kPathSeparator || b == '/') {
+            start = i + 1;
+        } else if (IsCp932LeadByte(static_cast<unsigned char>(b))) {
+            ++i;  // its second byte is no separator
+        }
+    }
+    return start;
+}
 
 BatchRun::BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
                    BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder)
@@ -40,23 +39,11 @@ BatchRun::BatchRun(DropSettings& settings, BatchState& state, NameProgram& progr
       random_(random),
       host_(host),
       clock_(std::move(clock)),
-      logFolder_(std::move(logFolder)),
+      tally_(settings, state, host, std::move(logFolder)),
       recorder_(recorder) {}
 
-void BatchRun::RunBatch(const std::vector<ByteString>& paths) {
-    std::vector<DroppedPath> dropped;
-    dropped.reserve(paths.size());
-    for (const ByteString& path : paths) dropped.push_back({path, true});
-    RunBatch(dropped);
-}
-
 void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
-    state_.m_nTotal = 0;
-    state_.m_nSerial = 0;
-    state_.m_nSuccess = 0;
-    state_.m_nFailure = 0;
-    state_.m_sChangeLog.clear();
-    state_.m_sErrorLog.clear();
+    tally_.Reset();
     program_.clear();
     // A format that does not compile has shown its message and leaves the
     // program empty: every file then gets an empty name, and fails visibly.
@@ -75,9 +62,9 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     destinationId_ = FileIdOf(settings_.m_sWhere);
 
     // Each dropped path counts as one file until its folder is listed.
-    filesKnown_ = static_cast<int32_t>(paths.size());
+    tally_.Known(static_cast<int32_t>(paths.size()));
     for (const DroppedPath& dropped : paths) {
-        if (host_.StopRequested()) break;  // between files: the rest is not touched
+        if (tally_.StopRequested()) break;  // between files: the rest is not touched
         ProcessDroppedPath(dropped);
     }
     FinishBatch();
@@ -130,12 +117,12 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         if (!rootFolder.Vanished()) CountUnlistedFolder(root);
         return;
     }
-    filesKnown_ -= 1;  // a folder, not a file: its listing tells its files
+    tally_.Known(-1);  // a folder, not a file: its listing tells its files
     EnterFolder(std::move(rootFolder), root, nullptr, stack);
 
     ByteString child;
     // A stop leaves the folders still open as they are: none of them is removed.
-    while (!stack.empty() && !host_.StopRequested()) {
+    while (!stack.empty() && !tally_.StopRequested()) {
         WalkFrame& top = stack.back();
         if (top.next == top.entries.size()) {
             LeaveFolder(stack, removeRoot);
@@ -145,7 +132,7 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         child.assign(top.path);
         child += kPathSeparator;
         child += entry.name;
-        const FileAt file{&top.folder, entry.name};
+        const FileAt file{top.folder, entry.name};
         if (!entry.convertible) {
             // Only the "?" form of its name is known: nothing may be touched in its place.
             ProcessFileAt(child, file, false);
@@ -183,8 +170,10 @@ void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry
         CountUnlistedFolder(frame.path);
         return;
     }
+    int32_t files = 0;
     for (const FolderEntry& listed : frame.entries)
-        filesKnown_ += listed.kind != EntryKind::Folder && listed.kind != EntryKind::FolderLink ? 1 : 0;
+        files += listed.kind != EntryKind::Folder && listed.kind != EntryKind::FolderLink ? 1 : 0;
+    tally_.Known(files);
     stack.push_back(std::move(frame));
 }
 
@@ -194,11 +183,12 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
     WalkFrame done = std::move(stack.back());
     stack.pop_back();
     const bool isRoot = stack.empty();
-    if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || done.folder.IsEmpty() != 1) return;
+    if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || !done.folder.IsEmpty().value_or(false))
+        return;
     const FileId id = done.folder.Id();
     done.folder = OpenFolder();  // an open folder cannot be removed on every system
-    const bool removed = isRoot ? RemoveFolder(done.path) == 1
-                                : stack.back().folder.RemoveFolder(done.nameInParent, id) == 1;
+    const bool removed =
+        isRoot ? RemoveFolder(done.path) : stack.back().folder.RemoveFolder(done.nameInParent, id);
     if (removed && recorder_) {
         record_.kind = JournalKind::RemovedFolder;
         record_.source = done.path;
@@ -210,10 +200,16 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
 }
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
-    // A dropped file: its folder was reached by path.
-    const size_t separator = source.find_last_of("\\/");
-    reachedByPath_ = separator == ByteString::npos ? 0 : separator + 1;
-    ProcessFileAt(source, FileAt{nullptr, source}, convertible);
+    // A dropped file: its folder is reached by path, and opened as the walk
+    // opens a folder it enters; the file is reached through it by name.  A
+    // folder that cannot be opened fails the file, untouched.
+    const size_t nameStart = NameStartOf(source);
+    reachedByPath_ = nameStart;
+    const ByteString name = source.substr(nameStart);
+    OpenFolder folder;
+    if (convertible && !name.empty())
+        folder = OpenFolder::Open(nameStart == 0 ? ByteString(".") : source.substr(0, nameStart));
+    ProcessFileAt(source, FileAt{folder, name}, convertible && folder.IsOpen());
 }
 
 const ByteString& BatchRun::DestinationFolder() {
@@ -223,7 +219,7 @@ const ByteString& BatchRun::DestinationFolder() {
 }
 
 void BatchRun::ProcessFileAt(const ByteString& source, const FileAt& file, bool convertible) {
-    host_.ReportProgress(WorkProgress{source, state_.m_nTotal, filesKnown_, 0, 0});
+    tally_.Begins(source);
     NameContext context{settings_.m_sFileNameFormat, state_.m_nSerial, random_, clock_, ToLocalDateTime, host_};
     const ByteString name = BuildTargetName(program_, source, context);
 
@@ -233,37 +229,37 @@ void BatchRun::ProcessFileAt(const ByteString& source, const FileAt& file, bool 
     destination_.assign(DestinationFolder());
     destination_ += name;
 
-    state_.m_nTotal += 1;
+    tally_.Counted();
     if (!touchable) {
-        CountFailure(source);
+        tally_.Failed(source, destination_);
     } else if (IsSmall(file)) {
         DisposeOfSmallFile(source, file);
     } else {
         MoveOrCopy(source, file);
     }
-    ShowCountsInTitle();
+    tally_.ShowCountsInTitle();
 }
 
 bool BatchRun::IsSmall(const FileAt& file) const {
     if (settings_.m_bFileDontMove != 1) return false;
     // A size that cannot be read is never small: the file is moved or copied
     // as usual, so it is never deleted unmeasured.
-    const std::optional<int64_t> size = file.folder ? file.folder->FileSizeOf(file.name) : FileSizeOf(file.name);
+    const std::optional<int64_t> size = file.folder.FileSizeOf(file.name);
     return size && *size / 1000 < static_cast<int64_t>(settings_.m_nKBytes);
 }
 
 void BatchRun::DisposeOfSmallFile(const ByteString& source, const FileAt& file) {
     switch (settings_.m_nDontMoveMode) {
     case 0:
-        if ((file.folder ? file.folder->RemoveFile(file.name) : RemoveFile(file.name)) == 1) {
-            CountSuccess();
+        if (file.folder.RemoveFile(file.name)) {
+            tally_.Succeeded();
             Record(JournalKind::Deleted, source);
         } else {
-            CountFailure(source);
+            tally_.Failed(source, destination_);
         }
         break;
     case 1:
-        CountSuccess();  // left where it is
+        tally_.Succeeded();  // left where it is
         break;
     default:
         break;  // no rule chosen: the file only counts in the total
@@ -271,21 +267,18 @@ void BatchRun::DisposeOfSmallFile(const ByteString& source, const FileAt& file) 
 }
 
 void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
-    int result;
+    bool placed;
     // Whether a copy replaces a file (asked only when there is a journal):
     // then it cannot be undone.
     bool replacing = false;
     if (settings_.m_nMode == 0) {
-        result = file.folder ? file.folder->MoveNoOverwrite(file.name, destination_)
-                             : MoveNoOverwrite(file.name, destination_);
+        placed = file.folder.MoveNoOverwrite(file.name, destination_);
     } else {
-        replacing = recorder_ && FileExists(destination_) == 1;
-        result = file.folder ? file.folder->CopyOverwrite(file.name, destination_)
-                             : CopyOverwrite(file.name, destination_);
+        replacing = recorder_ && FileExists(destination_);
+        placed = file.folder.CopyOverwrite(file.name, destination_);
     }
-    if (result == 1) {
-        CountSuccess();
-        AppendLogLine(state_.m_sChangeLog, source, destination_);
+    if (placed) {
+        tally_.Succeeded(source, destination_);
         if (recorder_) {
             const JournalKind kind = settings_.m_nMode == 0 ? JournalKind::Moved
                                      : replacing            ? JournalKind::CopiedOver
@@ -293,7 +286,7 @@ void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
             Record(kind, source, FileStampOf(destination_));
         }
     } else {
-        CountFailure(source);
+        tally_.Failed(source, destination_);
     }
 }
 
@@ -310,42 +303,15 @@ void BatchRun::Record(JournalKind kind, const ByteString& source, const std::opt
     recorder_->Record(record_);
 }
 
-void BatchRun::CountSuccess() { state_.m_nSuccess += 1; }
-
-void BatchRun::CountFailure(const ByteString& source) {
-    state_.m_nFailure += 1;
-    AppendLogLine(state_.m_sErrorLog, source, destination_);
-}
-
 // A folder that exists but cannot be walked (no permission, an I/O error,
 // replaced by a link since it was listed) counts once, as a failure.
 void BatchRun::CountUnlistedFolder(const ByteString& folder) {
-    state_.m_nTotal += 1;
-    state_.m_nFailure += 1;
-    AppendLogLine(state_.m_sErrorLog, folder, DestinationFolder());
-    ShowCountsInTitle();
-}
-
-void BatchRun::AppendLogLine(ByteString& log, const ByteString& source, const ByteString& destination) {
-    log += source;
-    log += '>';
-    log += destination;
-    log += "\r\n";
-}
-
-void BatchRun::ShowCountsInTitle() {
-    AssignCountsTitle(title_, state_);
-    host_.SetTitle(title_);
+    tally_.Counted();
+    tally_.Failed(folder, DestinationFolder());
+    tally_.ShowCountsInTitle();
 }
 
 void BatchRun::FinishBatch() {
-    // A write that fails once a log is open throws FileError: the rest of the
-    // batch, the other log and the result box are abandoned with it.
-    if (settings_.m_bChangeLog == 1)
-        AppendTextToFile(logFolder_ + kPathSeparator + "change.log", state_.m_sChangeLog);
-    if (settings_.m_bErrorLog == 1)
-        AppendTextToFile(logFolder_ + kPathSeparator + "error.log", state_.m_sErrorLog);
-
-    static const ByteString caption = Cp932(u8"結果");
-    host_.ShowMessage(ResultText(state_), caption);
+    tally_.Finish(LabelledCounts(
+        {{u8"成功：", state_.m_nSuccess}, {u8"　失敗：", state_.m_nFailure}, {u8"　トータル：", state_.m_nTotal}}));
 }

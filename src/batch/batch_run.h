@@ -5,9 +5,11 @@
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
+#include "batch/clock.h"
 #include "batch/journal.h"
+#include "batch/run_tally.h"
+#include "fs/folders.h"
 #include "text/byte_string.h"
-#include "fs/fs.h"
 #include "naming/name_engine.h"
 #include "settings/drop_settings.h"
 
@@ -18,6 +20,11 @@ struct DroppedPath {
     ByteString path;
     bool convertible = true;
 };
+
+// Where the name of a path starts: just after its last separator (the
+// platform's, or "/"), found by a scan that steps over double-byte
+// characters, whose second byte may be "\"; 0 when it has none.
+size_t NameStartOf(const ByteString& path);
 
 // Runs batches on the window's settings, state and name program, in place.
 class BatchRun {
@@ -30,14 +37,14 @@ public:
              BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder = nullptr);
 
     void RunBatch(const std::vector<DroppedPath>& paths);
-    void RunBatch(const std::vector<ByteString>& paths);
 
     // Walks a dropped folder and, when the rule says so, removes it if it
     // ends up empty.  Every folder's whole listing is read before any entry
     // is processed, links to folders are never followed, special files never
     // opened, and the destination folder is skipped when met.
     void ProcessDirectory(const ByteString& folder);
-    // Disposes of one dropped file.  convertible false: the path is only the
+    // Disposes of one dropped file, through its folder opened as the walk
+    // opens the folders it enters.  convertible false: the path is only the
     // "?" form of a name without a code page 932 form; it is counted and
     // logged as a failure and nothing is touched.
     void ProcessFile(const ByteString& source, bool convertible = true);
@@ -46,11 +53,11 @@ public:
     void FinishBatch();
 
 private:
-    // Where a file is reached: by name through its open folder, or (a
-    // dropped file) by its path.
+    // Where a file is reached: by name through its open folder (the folder
+    // of a dropped file, or one the walk entered).
     struct FileAt {
-        const OpenFolder* folder;
-        const ByteString& name;  // the name in folder, or the path
+        const OpenFolder& folder;
+        const ByteString& name;
     };
     struct WalkFrame;
 
@@ -67,13 +74,9 @@ private:
     bool IsSmall(const FileAt& file) const;
     void DisposeOfSmallFile(const ByteString& source, const FileAt& file);
     void MoveOrCopy(const ByteString& source, const FileAt& file);
-    void CountSuccess();
-    void CountFailure(const ByteString& source);
     void CountUnlistedFolder(const ByteString& folder);
     // m_sWhere with one separator at its end (added to the setting itself).
     const ByteString& DestinationFolder();
-    static void AppendLogLine(ByteString& log, const ByteString& source, const ByteString& destination);
-    void ShowCountsInTitle();
     void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt);
 
     DropSettings& settings_;
@@ -82,15 +85,12 @@ private:
     NameRandom& random_;
     BatchHost& host_;
     Clock clock_;
-    ByteString logFolder_;
+    RunTally tally_;
     BatchRecorder* recorder_;
     // The bytes of the current file's or folder's path that were reached by
     // path (the dropped folder); the rest through open folders.
     size_t reachedByPath_ = 0;
     JournalRecord record_;  // reused from file to file
-    // Files known so far, for the progress: the dropped paths not yet walked
-    // and the files in the folders listed.
-    int32_t filesKnown_ = 0;
 
     // The destination's identity once it has been created, so that a walk
     // that meets it inside a dropped folder can leave it alone.
@@ -98,5 +98,4 @@ private:
     // Buffers reused from file to file: a batch of many files allocates
     // nothing per file for them.
     ByteString destination_;
-    ByteString title_;
 };

@@ -12,14 +12,3 @@ struct BatchState {
     ByteString m_sChangeLog; // log lines of successful moves and copies
     ByteString m_sErrorLog;  // log lines of failures
 };
-
-// The window title during a batch or an undo: "Tessarbolink  " and the
-// successes, failures and total, separated by blanks.
-inline void AssignCountsTitle(ByteString& title, const BatchState& state) {
-    title.assign("Tessarbolink  ");
-    AppendDecimal(title, state.m_nSuccess);
-    title += ' ';
-    AppendDecimal(title, state.m_nFailure);
-    title += ' ';
-    AppendDecimal(title, state.m_nTotal);
-}

@@ -103,22 +103,17 @@ bool ParseJournalLine(const ByteString& line, JournalRecord& record) {
 }
 
 void JournalWriter::Begin() {
-    pending_.clear();
     file_ = AppendFile::Replace(path_);
     if (!file_.Append(ByteString(kHeader))) file_ = AppendFile();
 }
 
 void JournalWriter::Record(const JournalRecord& record) {
     if (!file_.IsOpen()) return;
-    AppendJournalLine(pending_, record);
-    Flush();
-}
-
-void JournalWriter::Flush() {
+    line_.clear();
+    AppendJournalLine(line_, record);
     // A record written only in part is cut short, which the reader ignores;
     // nothing after it could be read: stop.
-    if (file_.IsOpen() && !pending_.empty() && !file_.Append(pending_)) file_ = AppendFile();
-    pending_.clear();
+    if (!file_.Append(line_)) file_ = AppendFile();
 }
 
 std::vector<JournalRecord> ReadJournal(const ByteString& path) {
@@ -144,7 +139,11 @@ std::vector<JournalRecord> ReadJournal(const ByteString& path) {
 
 bool JournalHasRecords(const ByteString& path) { return !ReadJournal(path).empty(); }
 
-void EmptyJournal(const ByteString& path) { AppendFile::Replace(path); }
+void EmptyJournal(const ByteString& path) {
+    // Nothing to undo any more; a journal that cannot be emptied is left as
+    // it is, and the files it names are checked again by the next undo.
+    (void)AppendFile::Replace(path);
+}
 
 void KeepInJournal(const ByteString& path, const std::vector<JournalRecord>& records, size_t count) {
     if (count == 0) {
@@ -154,9 +153,10 @@ void KeepInJournal(const ByteString& path, const std::vector<JournalRecord>& rec
     ByteString text(kHeader);
     for (size_t i = 0; i < count && i < records.size(); ++i) AppendJournalLine(text, records[i]);
     try {
-        WriteTextFileSafely(path, text);
+        // A journal that cannot be rewritten stays whole: the records already
+        // taken back then fail their check at the next undo and count as not
+        // undone.
+        (void)WriteTextFileSafely(path, text);
     } catch (const FileError&) {
-        // The old journal stays whole: records already taken back then fail
-        // their check at the next undo and count as not undone.
     }
 }

@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "fs/fs.h"
+#include "fs/folders.h"
+#include "fs/program_files.h"
 #include "text/byte_string.h"
 
 enum class JournalKind : char {
@@ -51,19 +52,16 @@ public:
 class JournalWriter : public BatchRecorder {
 public:
     explicit JournalWriter(ByteString path) : path_(std::move(path)) {}
-    ~JournalWriter() override { Flush(); }
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;
 
     void Begin() override;
     void Record(const JournalRecord& record) override;
-    // Hands the records written so far to the system.
-    void Flush();
 
 private:
     ByteString path_;
     AppendFile file_;
-    ByteString pending_;  // the record being handed over (its buffer reused)
+    ByteString line_;  // the record's line (its buffer reused)
 };
 
 // The journal's name in the folder of the settings file.

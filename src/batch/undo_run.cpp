@@ -1,49 +1,15 @@
 #include "batch/undo_run.h"
 
+#include <algorithm>
 #include <utility>
 
-namespace {
-
-// "戻した：%d　戻せない：%d" with the counts filled in.
-ByteString ResultText(const BatchState& state) {
-    static const ByteString undone = Cp932(u8"戻した：");
-    static const ByteString notUndone = Cp932(u8"　戻せない：");
-    ByteString text = undone;
-    AppendDecimal(text, state.m_nSuccess);
-    text += notUndone;
-    AppendDecimal(text, state.m_nFailure);
-    return text;
-}
-
-// "destination>source".
-void AppendUndoLogLine(ByteString& log, const JournalRecord& record) {
-    log += record.destination;
-    log += '>';
-    log += record.source;
-    log += "\r\n";
-}
-
-}  // namespace
-
-size_t NameStartOf(const ByteString& path) {
-    size_t start = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-        const char b = path[i];
-        if (b == kPathSeparator || b == '/') {
-            start = i + 1;
-        } else if (IsCp932LeadByte(static_cast<unsigned char>(b))) {
-            ++i;  // its second byte is no separator
-        }
-    }
-    return start;
-}
+#include "batch/batch_run.h"
 
 UndoRun::UndoRun(const DropSettings& settings, BatchState& state, BatchHost& host, ByteString logFolder,
                  ByteString journalPath)
-    : settings_(settings),
-      state_(state),
+    : state_(state),
       host_(host),
-      logFolder_(std::move(logFolder)),
+      tally_(settings, state, host, std::move(logFolder)),
       journalPath_(std::move(journalPath)) {}
 
 void UndoRun::Run() {
@@ -51,56 +17,47 @@ void UndoRun::Run() {
     if (records.empty()) return;
     if (!host_.AskYesNo(Cp932(u8"直前の処理を元に戻しますか？"), Cp932(u8"元に戻す"))) return;
 
-    state_.m_nTotal = 0;
-    state_.m_nSuccess = 0;
-    state_.m_nFailure = 0;
-    state_.m_sChangeLog.clear();
-    state_.m_sErrorLog.clear();
-    filesKnown_ = 0;
-    for (const JournalRecord& record : records) filesKnown_ += record.kind != JournalKind::RemovedFolder ? 1 : 0;
+    tally_.Reset();
+    for (const JournalRecord& record : records) tally_.Known(record.kind != JournalKind::RemovedFolder ? 1 : 0);
     // Newest first; a stop leaves the older records for a later undo.
     size_t left = records.size();
-    for (; left > 0 && !host_.StopRequested(); --left) Undo(records[left - 1]);
+    for (; left > 0 && !tally_.StopRequested(); --left) Undo(records[left - 1]);
     placedFolder_ = OpenFolder();
     sourceFolder_ = OpenFolder();
     KeepInJournal(journalPath_, records, left);
-
-    if (settings_.m_bChangeLog == 1)
-        AppendTextToFile(logFolder_ + kPathSeparator + "change.log", state_.m_sChangeLog);
-    if (settings_.m_bErrorLog == 1)
-        AppendTextToFile(logFolder_ + kPathSeparator + "error.log", state_.m_sErrorLog);
-    host_.ShowMessage(ResultText(state_), Cp932(u8"結果"));
+    tally_.Finish(LabelledCounts({{u8"戻した：", state_.m_nSuccess}, {u8"　戻せない：", state_.m_nFailure}}));
 }
 
 void UndoRun::Undo(const JournalRecord& record) {
-    if (record.kind != JournalKind::RemovedFolder)
-        host_.ReportProgress(WorkProgress{record.destination, state_.m_nTotal, filesKnown_, 0, 0});
-    switch (record.kind) {
-    case JournalKind::RemovedFolder:
+    if (record.kind == JournalKind::RemovedFolder) {
         // Not a file: recreated, and not counted.
         SourceFolder(record.source, record.reachedByPath);
         return;
+    }
+    tally_.Begins(record.destination);
+    tally_.Counted();
+    switch (record.kind) {
     case JournalKind::Moved:
         if (MoveBack(record)) {
-            CountUndone(record);
-            AppendUndoLogLine(state_.m_sChangeLog, record);
+            tally_.Succeeded(record.destination, record.source);
         } else {
-            CountNotUndone(record);
+            tally_.Failed(record.destination, record.source);
         }
         break;
     case JournalKind::Copied:
         if (RemoveCopy(record)) {
-            CountUndone(record);
+            tally_.Succeeded();
         } else {
-            CountNotUndone(record);
+            tally_.Failed(record.destination, record.source);
         }
         break;
     case JournalKind::CopiedOver:
     case JournalKind::Deleted:
-        CountNotUndone(record);  // what was there before is gone
+    case JournalKind::RemovedFolder:
+        tally_.Failed(record.destination, record.source);  // what was there before is gone
         break;
     }
-    ShowCountsInTitle();
+    tally_.ShowCountsInTitle();
 }
 
 bool UndoRun::MoveBack(const JournalRecord& record) {
@@ -111,7 +68,7 @@ bool UndoRun::MoveBack(const JournalRecord& record) {
     const ByteString name = record.destination.substr(placedName);
     if (!placed || placed->StampOf(name) != record.placed) return false;
     const OpenFolder* source = SourceFolder(record.source.substr(0, sourceName), record.reachedByPath);
-    return source && placed->MoveNoOverwrite(name, *source, record.source.substr(sourceName)) == 1;
+    return source && placed->MoveNoOverwrite(name, *source, record.source.substr(sourceName));
 }
 
 bool UndoRun::RemoveCopy(const JournalRecord& record) {
@@ -119,7 +76,7 @@ bool UndoRun::RemoveCopy(const JournalRecord& record) {
     if (placedName == 0) return false;
     const OpenFolder* placed = PlacedFolder(record.destination.substr(0, placedName));
     const ByteString name = record.destination.substr(placedName);
-    return placed && placed->StampOf(name) == record.placed && placed->RemoveFile(name) == 1;
+    return placed && placed->StampOf(name) == record.placed && placed->RemoveFile(name);
 }
 
 const OpenFolder* UndoRun::PlacedFolder(const ByteString& path) {
@@ -153,7 +110,7 @@ const OpenFolder* UndoRun::SourceFolder(const ByteString& folder, size_t reached
         if (end > start) {
             const FolderEntry entry{folder.substr(start, end - start), true, EntryKind::Folder, 0};
             OpenFolder child = open.OpenChild(entry);
-            if (!child.IsOpen() && child.Vanished() && open.CreateFolder(entry.name) == 1)
+            if (!child.IsOpen() && child.Vanished() && open.CreateFolder(entry.name))
                 child = open.OpenChild(entry);
             open = std::move(child);
         }
@@ -161,20 +118,4 @@ const OpenFolder* UndoRun::SourceFolder(const ByteString& folder, size_t reached
     }
     sourceFolder_ = std::move(open);
     return sourceFolder_.IsOpen() ? &sourceFolder_ : nullptr;
-}
-
-void UndoRun::CountUndone(const JournalRecord&) {
-    state_.m_nTotal += 1;
-    state_.m_nSuccess += 1;
-}
-
-void UndoRun::CountNotUndone(const JournalRecord& record) {
-    state_.m_nTotal += 1;
-    state_.m_nFailure += 1;
-    AppendUndoLogLine(state_.m_sErrorLog, record);
-}
-
-void UndoRun::ShowCountsInTitle() {
-    AssignCountsTitle(title_, state_);
-    host_.SetTitle(title_);
 }

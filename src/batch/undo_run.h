@@ -3,14 +3,10 @@
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
 #include "batch/journal.h"
-#include "fs/fs.h"
+#include "batch/run_tally.h"
+#include "fs/folders.h"
 #include "settings/drop_settings.h"
 #include "text/byte_string.h"
-
-// Where the name of a path starts: just after its last separator (the
-// platform's, or "/"), found by a scan that steps over double-byte
-// characters, whose second byte may be "\"; 0 when it has none.
-size_t NameStartOf(const ByteString& path);
 
 class UndoRun {
 public:
@@ -41,14 +37,9 @@ private:
     // the part the batch reached by path is opened by path, every folder
     // after it as a real folder of the one before, never through a link.
     const OpenFolder* SourceFolder(const ByteString& folder, size_t reachedByPath);
-    void CountUndone(const JournalRecord& record);
-    void CountNotUndone(const JournalRecord& record);
-    void ShowCountsInTitle();
-
-    const DropSettings& settings_;
     BatchState& state_;
     BatchHost& host_;
-    ByteString logFolder_;
+    RunTally tally_;
     ByteString journalPath_;
 
     // The last folders opened, kept for the records that follow: a batch
@@ -57,6 +48,4 @@ private:
     OpenFolder placedFolder_;
     ByteString sourceFolderPath_;
     OpenFolder sourceFolder_;
-    ByteString title_;
-    int32_t filesKnown_ = 0;  // the files the journal holds
 };

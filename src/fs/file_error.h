@@ -1,7 +1,7 @@
 #pragma once
 // The error condition raised when a file that is already open fails (read,
 // write, seek, truncate, close).  Nothing inside the batch or the settings
-// catches it; the window's handler turns it into the file-error message.
+// catches it; the window's handler has ui/ word it as the file-error message.
 #include <stdexcept>
 
 #include "text/byte_string.h"
@@ -41,6 +41,3 @@ private:
     FileStep step_;
     ByteString path_;
 };
-
-// The text of the file-error message box, %1 filled in.
-ByteString FileErrorMessage(const FileError& error);

@@ -1,30 +1,170 @@
 #pragma once
-// Steps of the POSIX file layer that the tests drive directly, to reach the
-// windows between a check and the act that follows it.
-#include <functional>
+// What the POSIX files of the file layer share: native paths, descriptors,
+// errors, temporary files, and the steps one file's operations lend another.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fs/file_error.h"
+#include "fs/folders.h"
 #include "text/byte_string.h"
 
-namespace fs_posix_steps {
+namespace fs_posix {
+
+// ---------------------------------------------------------------------------
+// Paths
+
+// The UTF-8 form of a path, or false when it has none.  A NUL byte would cut
+// the path short in a system call, so it makes the path unusable too.
+bool ToNative(const ByteString& path, std::string& native);
+
+// The folder part of a native path ("." for a bare name).
+std::string FolderOf(const std::string& native);
+
+std::string JoinNative(const std::string& folder, const std::string& name);
+
+// A file reached by name inside an open folder, or (dir AT_FDCWD) by a path.
+struct Place {
+    int dir;
+    std::string name;
+};
+
+inline Place PathPlace(std::string path) { return Place{AT_FDCWD, std::move(path)}; }
+
+inline bool StatOf(const Place& place, struct stat& st, bool followLink) {
+    return fstatat(place.dir, place.name.c_str(), &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+inline bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+inline FileId IdOfStatus(const struct stat& st) {
+    return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+FileStamp StampOfStatus(const struct stat& st);
+
+inline bool HasNoWriteBit(const struct stat& st) { return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
+// ---------------------------------------------------------------------------
+// Descriptors, errors and writing
+
+// An open file descriptor, closed when it goes out of scope.  Close() reports
+// the result where a failed close matters.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) close(fd_);
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // False when the system reports a failure of the close (errno says why).
+    [[nodiscard]] bool Close() {
+        const int result = close(fd_);
+        fd_ = -1;
+        return result == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// The cause of the file-error message for an errno value.
+FileErrorCause CauseOf(int error);
+
+// write(2) once; it may store fewer bytes than asked.
+ssize_t WriteOnce(int fd, const char* data, size_t size);
+
+// Writes the text in full 1024-byte blocks, then the rest; a failed write
+// throws, and one that stores fewer bytes than asked means the disk is full.
+void WriteInBlocks(int fd, const ByteString& text, const ByteString& path);
+void WriteOrThrow(int fd, const char* data, size_t size, const ByteString& path);
+
+// Closes a file whose failure to close must be reported.
+void CloseOrThrow(Fd& fd, const ByteString& path);
+
+// Opens with O_NONBLOCK so that a FIFO never blocks the program, then refuses
+// anything that is not a regular file or a device.
+Fd OpenFileLike(const std::string& native, int flags, mode_t mode, struct stat& st);
+
+// Flushes a folder's entries (a new name in it) to the disk.
+void SyncFolder(const std::string& folder);
+
+// ---------------------------------------------------------------------------
+// Temporary files
+
+// A fresh hidden name of the form ".tessarbolink-<random>.tmp".
+std::string TempName();
+
+// A new file with a fresh hidden name in the folder, created exclusively.
+Fd CreateTempIn(const std::string& folder, mode_t mode, std::string& tempPath);
+
+// Removes a temporary file on every path out of scope unless kept.
+class TempFileGuard {
+public:
+    explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+    ~TempFileGuard() {
+        if (!path_.empty()) unlink(path_.c_str());
+    }
+    TempFileGuard(const TempFileGuard&) = delete;
+    TempFileGuard& operator=(const TempFileGuard&) = delete;
+    void Keep() { path_.clear(); }
+
+private:
+    std::string path_;
+};
+
+// ---------------------------------------------------------------------------
+// Steps one file of the layer lends another
+
+// What a path or an entry names, without following a final link.
+EntryKind KindOfPlace(const Place& place);
+
+// The size of a regular file, or of the one a link leads to.
+std::optional<int64_t> SizeNative(const Place& place);
 
 // The move itself, without the early "destination already exists" check: it
 // must still refuse a destination that exists by the time it runs.
-int MoveWithoutPrecheck(const ByteString& source, const ByteString& destination);
+bool MoveNative(const Place& source, const std::string& destination);
 
 // The move to another file system (copy, publish, remove the source), as used
 // when a rename meets a device boundary.
-int MoveAcrossDevices(const ByteString& source, const ByteString& destination);
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination);
 
-// Called after a cross-device copy is complete and flushed, just before it is
-// published under its new name.  Empty turns it off.
-void SetBeforePublishHookForTesting(std::function<void()> hook);
+bool CopyNative(const Place& source, const std::string& destination);
+bool RemoveNative(const Place& place);
 
-// False: moves across devices use a named temporary file, as on a file system
-// without O_TMPFILE.
-void SetUnnamedTempFilesForTesting(bool allowed);
+}  // namespace fs_posix
 
-// False: renames behave as on a file system that refuses RENAME_NOREPLACE,
-// so moves fall back to link() and unlink().
-void SetRenameNoReplaceForTesting(bool allowed);
+// A folder held by its descriptor; errno of a failed open.
+struct OpenFolder::State {
+    fs_posix::Fd fd;
+    FileId id;
+    int error = 0;
+};
 
-}  // namespace fs_posix_steps
+namespace fs_posix {
+
+// The place of a file name in an open folder; false for a name that is no
+// single name of this folder, or a folder that is not open.
+bool PlaceIn(const OpenFolder::State* folder, const ByteString& name, Place& place);
+
+}  // namespace fs_posix

@@ -19,6 +19,7 @@
 
 #include "qt/help_qt.h"
 #include "qt/launcher_entry_qt.h"
+#include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "ui/drop_dialog.h"
 #include "qt/drop_window_qt.h"
@@ -130,7 +131,7 @@ int CDropApp::Run(int argc, char** argv) {
                       QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Stop);
         return 1;
     }
-    CDropDlg dlg(dataFolder);
+    CDropDlg dlg(dataFolder, DefaultDestinationFor(ProgramDir(), dataFolder));
     // The guide is found beside the program's real file, also when it was
     // started through a link.
     RunMainWindow(dlg, FindUserGuide(QCoreApplication::applicationDirPath()),

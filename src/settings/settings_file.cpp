@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "fs/fs.h"
+#include "fs/documents_folder.h"
+#include "fs/folders.h"
+#include "fs/program_files.h"
 #include "naming/format_pieces.h"
 
 namespace {
@@ -102,9 +104,10 @@ int32_t SavGetBool(const ByteString& folder, const ByteString& section, const By
     return *value == "1" ? 1 : 0;
 }
 
-DropSettings LoadSettings(const ByteString& folder) {
+DropSettings LoadSettings(const ByteString& folder) { return LoadSettings(folder, MovedFilesIn(folder)); }
+
+DropSettings LoadSettings(const ByteString& folder, const ByteString& defaultWhere) {
     DropSettings s;
-    const ByteString defaultWhere = folder + "MovedFiles" + kPathSeparator;
     s.m_sWhere = SavGetString(folder, kSection, "m_sWhere", defaultWhere);
     s.m_sFileNameFormat = SavGetString(folder, kSection, "m_sFileNameFormat", DefaultFileNameFormat());
     s.m_nMode = SavGetInt(folder, kSection, "m_nMode", 1);
@@ -131,5 +134,5 @@ void SaveSettings(const DropSettings& settings, const ByteString& folder) {
     // A file that can be neither opened nor created is left as it was, without
     // a word; a write that fails once the file is open throws FileError, which
     // the window reports, and the old settings stay intact.
-    WriteTextFileSafely(folder + kFileName, text);
+    (void)WriteTextFileSafely(folder + kFileName, text);
 }

@@ -1,5 +1,5 @@
 #pragma once
-// A moment of the calendar in the local time zone: the file layer reads it
+// A moment of the calendar in the local time zone: the clock reads it
 // from the platform, the name engine writes it into new names.
 #include <cstdint>
 

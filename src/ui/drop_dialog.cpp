@@ -6,10 +6,13 @@
 #include <string_view>
 #include <utility>
 
-#include "fs/fs.h"
+#include "batch/clock.h"
+#include "fs/documents_folder.h"
 #include "batch/journal.h"
 #include "batch/undo_run.h"
+#include "fs/program_files.h"
 #include "settings/settings_file.h"
+#include "ui/file_error_text.h"
 
 namespace {
 
@@ -74,10 +77,13 @@ std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
 }  // namespace
 
 CDropDlg::CDropDlg(ByteString dataFolder, Clock clock, SteadyClock refreshClock)
+    : CDropDlg(dataFolder, MovedFilesIn(dataFolder), std::move(clock), std::move(refreshClock)) {}
+
+CDropDlg::CDropDlg(ByteString dataFolder, const ByteString& defaultWhere, Clock clock, SteadyClock refreshClock)
     : dataFolder_(std::move(dataFolder)),
       clock_(std::move(clock)),
       refreshClock_(std::move(refreshClock)),
-      settings_(LoadSettings(dataFolder_)) {}
+      settings_(LoadSettings(dataFolder_, defaultWhere)) {}
 
 Clock CDropDlg::CurrentTimeSecondsClock() {
     return [] { return CurrentTimeSeconds(); };

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "win32/help_win32.h"
+#include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "fs/fs_win32.h"
 #include "ui/drop_dialog.h"
@@ -50,7 +51,7 @@ std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine) {
 // Loading the settings never fails: an unreadable file gives the defaults.
 // A file error while they are saved is shown by the window as it is destroyed.
 void CDropApp::RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPath> startPaths) {
-    CDropDlg dlg(dataFolder);
+    CDropDlg dlg(dataFolder, DefaultDestinationFor(ProgramDir(), dataFolder));
     RunDropDialog(instance_, dlg, std::move(startPaths));
 }
 

@@ -13,6 +13,7 @@
 #include "win32/help_win32.h"
 #include "win32/taskbar_progress_win32.h"
 #include "text/text_win32.h"
+#include "ui/file_error_text.h"
 
 namespace {
 

@@ -65,7 +65,7 @@ TEST_F(BatchWalkTest, LinksToFoldersAreWalkedOnlyWhenDroppedAndAreKept) {
     fsys::create_directory_symlink(Native(real.Path()), Native(target.Join("dropped")));
     settings.m_bDeleteDerectory = 1;
 
-    batch.RunBatch({source.Path(), target.Join("dropped")});
+    batch.RunBatch(AsDropped({source.Path(), target.Join("dropped")}));
 
     EXPECT_EQ(state.m_nTotal, 2);
     EXPECT_EQ(NamesIn(target.Join("out")), (std::vector<ByteString>{"0_alpha", "1_bravo"}));
@@ -84,7 +84,7 @@ TEST_F(BatchWalkTest, FifosAreCountedAsFailuresAndNeverOpened) {
         settings.m_nMode = mode;
         settings.m_sWhere = target.Join("out");
 
-        batch.RunBatch({source.Path(), In("pipe")});
+        batch.RunBatch(AsDropped({source.Path(), In("pipe")}));
 
         EXPECT_EQ(state.m_nTotal, mode == 0 ? 3 : 2);  // the file moved away in the first round
         EXPECT_EQ(state.m_nFailure, 2);
@@ -138,7 +138,7 @@ TEST_F(BatchWalkTest, TheDestinationIsRecognisedByIdentityNotByText) {
         settings.m_sWhere = where;
         WriteBytes(In(name), name);
 
-        batch.RunBatch({source.Path()});
+        batch.RunBatch(AsDropped({source.Path()}));
 
         EXPECT_EQ(state.m_nTotal, 1) << "files in the destination must not be handled again";
         EXPECT_EQ(ReadBytes(In("out") + "/0_" + name), name);
@@ -168,7 +168,7 @@ TEST_F(BatchWalkTest, AFileOfFourGibibytesIsNeverSmall) {
     settings.m_nKBytes = 10;
     settings.m_nDontMoveMode = 0;
 
-    batch.RunBatch({In("huge")});
+    batch.RunBatch(AsDropped({In("huge")}));
 
     EXPECT_EQ(fsys::file_size(Native(Out("0_huge"))), (uint64_t{1} << 32) + 5);
 }
@@ -181,7 +181,7 @@ TEST_F(BatchWalkTest, ASmallFileThatCannotBeDeletedIsAFailureLoggedWithItsTarget
     ASSERT_EQ(chmod(Native(source.Path()).c_str(), 0555), 0);
 
     EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
-        batch.RunBatch({In("tiny")});
+        batch.RunBatch(AsDropped({In("tiny")}));
         std::string wrong;
         if (state.m_nSuccess != 0 || state.m_nFailure != 1 || state.m_nTotal != 1) wrong += "miscounted; ";
         // The target names where the file would have gone, though nothing was written there.
@@ -190,6 +190,20 @@ TEST_F(BatchWalkTest, ASmallFileThatCannotBeDeletedIsAFailureLoggedWithItsTarget
         return wrong;
     }));
     EXPECT_TRUE(Exists(In("tiny")));
+}
+
+TEST_F(BatchWalkTest, ADroppedFileIsMovedFromAFolderThatCanBeEnteredButNotListed) {
+    WriteBytes(In("hidden.txt"), "kept");
+    // Everybody may enter and change both folders; nobody else may list the source.
+    ASSERT_EQ(chmod(Native(source.Path()).c_str(), 0733), 0);
+    ASSERT_EQ(chmod(Native(target.Path()).c_str(), 0777), 0);
+
+    EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
+        batch.RunBatch(AsDropped({In("hidden.txt")}));
+        if (state.m_nSuccess != 1 || state.m_nTotal != 1) return "not moved; error log: " + state.m_sErrorLog;
+        return std::string();
+    }));
+    EXPECT_EQ(ReadBytes(Out("0_hidden")), "kept");
 }
 
 // Someone with write access to a shared folder swaps the dropped tree's
@@ -217,7 +231,7 @@ TEST_F(BatchWalkTest, FoldersSwappedForLinksDuringTheBatchLeadNowhereElse) {
         }
     };
 
-    batch.RunBatch({source.Path()});
+    batch.RunBatch(AsDropped({source.Path()}));
 
     EXPECT_EQ(NamesIn(outside.Path()), (std::vector<ByteString>{"1", "2", "3"}));
     for (const char* file : {"1", "2", "3"}) EXPECT_EQ(ReadBytes(outside.Join(file)), "theirs");
@@ -238,7 +252,7 @@ TEST_F(BatchWalkTest, AFolderThatCannotBeListedIsOneFailureWithItsLogLine) {
     ASSERT_EQ(chmod(Native(In("locked")).c_str(), 0), 0);
 
     EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
-        batch.RunBatch({source.Path()});
+        batch.RunBatch(AsDropped({source.Path()}));
         std::string wrong;
         if (state.m_nSuccess != 1 || state.m_nFailure != 1 || state.m_nTotal != 2) wrong += "miscounted; ";
         const ByteString line = In("locked") + ">" + target.Join("out") + kPathSeparator + "\r\n";
@@ -270,7 +284,7 @@ TEST_F(BatchWalkTest, ATreeThreeThousandFoldersDeepIsWalked) {
     close(folder);
     settings.m_bDeleteDerectory = 1;
 
-    batch.RunBatch({In("d")});
+    batch.RunBatch(AsDropped({In("d")}));
 
     EXPECT_EQ(state.m_nSuccess, 1);
     EXPECT_EQ(state.m_nTotal, 1);

@@ -41,7 +41,7 @@ std::string SaveWhereRefused(const DropSettings& settings, const ByteString& fol
     try {
         SaveSettings(settings, folder);
     } catch (const FileError& error) {
-        return "the save failed: " + FileErrorMessage(error);
+        return "the save failed: cause " + std::to_string(static_cast<int>(error.cause())) + " at " + error.path();
     }
     return "";
 }

@@ -2,6 +2,8 @@
 // A civil calendar independent of the C runtime, to check local dates
 // against: no test framework needed, so the fuzz targets use it too.
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "text/date_time.h"
 
@@ -39,6 +41,14 @@ inline LocalDateTime CivilFromSeconds(int64_t seconds) {
     civil.minute = static_cast<int>(rest / 60 % 60);
     civil.second = static_cast<int>(rest % 60);
     return civil;
+}
+
+// "YYYY-MM-DD hh:mm:ss", to compare whole moments and show the wrong field.
+inline std::string DateText(const LocalDateTime& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(t.year), t.month,
+                  t.day, t.hour, t.minute, t.second);
+    return text;
 }
 
 }  // namespace testing_support

@@ -1,16 +1,14 @@
 #pragma once
-// Helpers for the file-layer tests: folder listings as short texts, and
-// dates to check local times against (support/civil_calendar.h).
+// Helpers for the file-layer tests: folder listings as short texts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fs/fs.h"
-#include "support/civil_calendar.h"
+#include "support/test_support.h"
 
 namespace testing_support {
 
@@ -26,15 +24,6 @@ inline std::vector<std::string> DescribedListing(const ByteString& folder) {
         described.push_back(entry.name + " " + kKinds[static_cast<int>(entry.kind)] +
                             (entry.convertible ? "" : " unreachable"));
     return described;
-}
-
-
-// "YYYY-MM-DD hh:mm:ss", to compare whole moments and show the wrong field.
-inline std::string DateText(const LocalDateTime& t) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%lld-%02d-%02d %02d:%02d:%02d", static_cast<long long>(t.year), t.month,
-                  t.day, t.hour, t.minute, t.second);
-    return text;
 }
 
 }  // namespace testing_support

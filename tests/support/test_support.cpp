@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "fs/fs.h"
-#include "fs/fs_testing.h"
+#include "support/fs_seams.h"
 #include "text/encoding.h"
 
 namespace testing_support {
@@ -91,9 +91,23 @@ std::vector<ByteString> NamesIn(const ByteString& folder) {
     return names;
 }
 
-ShortWritesAfter::ShortWritesAfter(int64_t bytes) { SetShortWriteAfterForTesting(bytes); }
+ShortWritesAfter::ShortWritesAfter(int64_t bytes) { SetShortWritesAfter(bytes); }
 
-ShortWritesAfter::~ShortWritesAfter() { SetShortWriteAfterForTesting(-1); }
+ShortWritesAfter::~ShortWritesAfter() { SetShortWritesAfter(-1); }
+
+std::vector<DroppedPath> AsDropped(const std::vector<ByteString>& paths) {
+    std::vector<DroppedPath> dropped;
+    for (const ByteString& path : paths) dropped.push_back({path, true});
+    return dropped;
+}
+
+bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    const OpenFolder open = OpenFolder::Open(folder);
+    return open.IsOpen() && open.List(entries);
+}
+
+std::optional<bool> FolderIsEmpty(const ByteString& folder) { return OpenFolder::Open(folder).IsEmpty(); }
 
 bool ScriptedHost::AskYesNo(const ByteString& text, const ByteString& caption) {
     boxes.push_back({"ask", text, caption});

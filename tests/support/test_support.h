@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "batch/batch_host.h"
+#include "batch/batch_run.h"
+#include "fs/folders.h"
 #include "text/byte_string.h"
 
 namespace testing_support {
@@ -52,6 +55,14 @@ public:
     ShortWritesAfter(const ShortWritesAfter&) = delete;
     ShortWritesAfter& operator=(const ShortWritesAfter&) = delete;
 };
+
+// Paths dropped as they are, each with a code page 932 form.
+std::vector<DroppedPath> AsDropped(const std::vector<ByteString>& paths);
+
+// A folder's whole listing, through OpenFolder; false when it cannot be read.
+bool ListFolder(const ByteString& folder, std::vector<FolderEntry>& entries);
+// Whether a folder lists no entry; nullopt when it cannot be listed.
+std::optional<bool> FolderIsEmpty(const ByteString& folder);
 
 // A BatchHost that answers questions from a script and records everything.
 class ScriptedHost : public BatchHost {

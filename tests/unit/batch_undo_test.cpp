@@ -83,7 +83,7 @@ protected:
         JournalWriter journal(Journal());
         BatchRun batch(settings, state, program, random, host, [] { return int64_t{1700000000}; }, logs.Path(),
                        &journal);
-        batch.RunBatch(paths);
+        batch.RunBatch(AsDropped(paths));
     }
 
     // Only the undo's boxes, titles and log lines are left to see.
@@ -91,8 +91,8 @@ protected:
         state = BatchState{};
         host.boxes.clear();
         host.titles.clear();
-        RemoveFile(logs.Join("change.log"));
-        RemoveFile(logs.Join("error.log"));
+        std::filesystem::remove(NativePath(logs.Join("change.log")));
+        std::filesystem::remove(NativePath(logs.Join("error.log")));
         UndoRun(settings, state, host, logs.Path(), Journal()).Run();
     }
 
@@ -183,7 +183,7 @@ TEST_P(BatchUndoTest, ChangedPlacedFilesAndTakenSourcesAreLeftAloneAndCounted) {
     RunBatch({In("back.txt"), In("edited.txt"), In("gone.txt"), In("taken.txt")});
     ASSERT_EQ(state.m_nSuccess, 4);
     Write(Out("1-edited.txt"), "edited.txt", 5);  // same size, other time
-    RemoveFile(Out("2-gone.txt"));
+    std::filesystem::remove(NativePath(Out("2-gone.txt")));
     Write(In("taken.txt"), "someone else's");
 
     RunUndo();

@@ -17,8 +17,6 @@ const ByteString& Hyou() {  // 表: its second byte is 0x5C, a separator byte
     return text;
 }
 
-std::string U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
-
 bool OwnerCanWrite(const ByteString& path) {
     const auto perms = std::filesystem::status(NativePath(path)).permissions();
     return (perms & std::filesystem::perms::owner_write) != std::filesystem::perms::none;
@@ -33,22 +31,6 @@ void MakeReadOnly(const ByteString& path) {
 
 }  // namespace
 
-TEST(FsConversion, RoundTripsAreExactBestFitIsRefusedAndTheShownFormMarksEachGap) {
-    ASSERT_EQ(Hyou(), ByteString("\x95\x5C"));
-    std::string utf8;
-    ASSERT_TRUE(Cp932ToUtf8(Hyou() + "\xB1" "a\\b", utf8));
-    EXPECT_EQ(utf8, U8(u8"表ｱa\\b"));
-    EXPECT_FALSE(Cp932ToUtf8("ab\x81", utf8)) << "a lone lead byte is no character";
-
-    // The yen sign must not become 0x5C; the wave dash and the emoji have no exact form.
-    ByteString back;
-    for (const char8_t* text : {u8"\u00A5", u8"\u301C", u8"a\U0001F600"})
-        EXPECT_FALSE(Utf8ToCp932(U8(text), back)) << U8(text);
-
-    EXPECT_EQ(Utf8ToCp932Shown(U8(u8"x\u00A5y\U0001F600表")), "x?y?" + Hyou());
-    EXPECT_EQ(Utf8ToCp932Shown("a\xFF" "b"), "a?b");
-}
-
 TEST(FsConversion, APathWithoutAnExactNativeFormTouchesNothing) {
     TempFolder temp;
     const ByteString file = temp.Join("a");
@@ -56,15 +38,15 @@ TEST(FsConversion, APathWithoutAnExactNativeFormTouchesNothing) {
     // A NUL would cut the path short at "a"; a lone lead byte has no form.
     const ByteString withNul = file + ByteString(1, '\0') + "b";
     const ByteString leadByte = temp.Join("b\x81");
-    EXPECT_EQ(FileExists(withNul), 0);
+    EXPECT_FALSE(FileExists(withNul));
     EXPECT_EQ(KindOf(withNul), EntryKind::Missing);
-    EXPECT_EQ(RemoveFile(withNul), 0);
-    EXPECT_EQ(WriteTextFile(withNul, "new"), 0);
-    EXPECT_EQ(AppendTextToFile(withNul, "new"), 0);
-    EXPECT_EQ(CreateFolder(leadByte), 0);
-    EXPECT_EQ(WriteTextFile(leadByte, "new"), 0);
-    EXPECT_EQ(MoveNoOverwrite(file, leadByte), 0);
-    EXPECT_EQ(CopyOverwrite(file, leadByte), 0);
+    EXPECT_FALSE(RemoveFile(withNul));
+    EXPECT_FALSE(WriteTextFile(withNul, "new"));
+    EXPECT_FALSE(AppendTextToFile(withNul, "new"));
+    EXPECT_FALSE(CreateFolder(leadByte));
+    EXPECT_FALSE(WriteTextFile(leadByte, "new"));
+    EXPECT_FALSE(MoveNoOverwrite(file, leadByte));
+    EXPECT_FALSE(CopyOverwrite(file, leadByte));
     EXPECT_EQ(ReadBytes(file), "x");
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"a"});
 }
@@ -76,15 +58,15 @@ TEST(FsMove, MovesOnlyAFileAndOnlyToAFreeName) {
     WriteBytes(temp.Join("taken"), "old");
     MakeFolder(temp.Join("folder"));
 
-    EXPECT_EQ(MoveNoOverwrite(source, temp.Join("taken")), 0);
-    EXPECT_EQ(MoveNoOverwrite(source, temp.Join("folder")), 0);
-    EXPECT_EQ(MoveNoOverwrite(temp.Join("folder"), temp.Join("folder2")), 0) << "folders are walked, not moved";
-    EXPECT_EQ(MoveNoOverwrite(temp.Join("missing"), temp.Join("elsewhere")), 0);
+    EXPECT_FALSE(MoveNoOverwrite(source, temp.Join("taken")));
+    EXPECT_FALSE(MoveNoOverwrite(source, temp.Join("folder")));
+    EXPECT_FALSE(MoveNoOverwrite(temp.Join("folder"), temp.Join("folder2"))) << "folders are walked, not moved";
+    EXPECT_FALSE(MoveNoOverwrite(temp.Join("missing"), temp.Join("elsewhere")));
     EXPECT_EQ(ReadBytes(temp.Join("taken")), "old");
     EXPECT_TRUE(NamesIn(temp.Join("folder")).empty());
     EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"folder", "taken", Hyou() + ".txt"}));
 
-    EXPECT_EQ(MoveNoOverwrite(source, temp.Join("moved " + Hyou())), 1);
+    EXPECT_TRUE(MoveNoOverwrite(source, temp.Join("moved " + Hyou())));
     EXPECT_EQ(ReadBytes(temp.Join("moved " + Hyou())), "new");
     EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"folder", "moved " + Hyou(), "taken"}));
 }
@@ -100,10 +82,10 @@ TEST(FsCopy, ReplacesTheDestinationUnlessItIsTheSourceOrReadOnly) {
     WriteBytes(locked, "locked content");
     MakeReadOnly(locked);
 
-    EXPECT_EQ(CopyOverwrite(source, destination), 1);
-    EXPECT_EQ(CopyOverwrite(temp.Join("missing"), destination), 0);
-    EXPECT_EQ(CopyOverwrite(source, source), 0);
-    EXPECT_EQ(CopyOverwrite(source, locked), 0);
+    EXPECT_TRUE(CopyOverwrite(source, destination));
+    EXPECT_FALSE(CopyOverwrite(temp.Join("missing"), destination));
+    EXPECT_FALSE(CopyOverwrite(source, source));
+    EXPECT_FALSE(CopyOverwrite(source, locked));
     EXPECT_EQ(ReadBytes(source), content);
     EXPECT_EQ(ReadBytes(destination), content);
     EXPECT_EQ(ReadBytes(locked), "locked content");
@@ -121,31 +103,32 @@ TEST(FsRemove, RemovesWritableFilesAndOnlyEmptyFolders) {
     WriteBytes(locked, "x");
     MakeReadOnly(locked);
 
-    EXPECT_EQ(RemoveFile(folder), 0);
-    EXPECT_EQ(RemoveFile(locked), 0) << "a read-only file is not deleted";
+    EXPECT_FALSE(RemoveFile(folder));
+    EXPECT_FALSE(RemoveFile(locked)) << "a read-only file is not deleted";
     EXPECT_EQ(ReadBytes(locked), "x");
-    EXPECT_EQ(RemoveFile(file), 1);
+    EXPECT_TRUE(RemoveFile(file));
     EXPECT_FALSE(Exists(file));
-    EXPECT_EQ(RemoveFile(file), 0);
+    EXPECT_FALSE(RemoveFile(file));
 
     WriteBytes(inside, "x");
-    EXPECT_EQ(RemoveFolder(folder), 0);
-    EXPECT_EQ(RemoveFile(inside), 1);
-    EXPECT_EQ(RemoveFolder(folder), 1);
+    EXPECT_FALSE(RemoveFolder(folder));
+    EXPECT_TRUE(RemoveFile(inside));
+    EXPECT_TRUE(RemoveFolder(folder));
     EXPECT_FALSE(Exists(folder));
 }
 
 TEST(FsFolders, ChainCreatesEveryMissingFolderAndNothingElse) {
     TempFolder temp;
     const ByteString deep = temp.Join(Hyou()) + kPathSeparator + "sub" + kPathSeparator + "leaf";
-    EXPECT_EQ(CreateFolderChain(deep + kPathSeparator), 1);
+    CreateFolderChain(deep + kPathSeparator);
     EXPECT_EQ(KindOf(deep), EntryKind::Folder);
     // The attempt for the prefix that ends inside 表 (cut before its 0x5C
     // byte) must not have created anything.
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{Hyou()});
 
-    EXPECT_EQ(CreateFolderChain(deep), 1) << "existing folders are fine";
-    EXPECT_EQ(CreateFolder(deep), 0);
+    CreateFolderChain(deep);
+    EXPECT_EQ(KindOf(deep), EntryKind::Folder) << "existing folders are fine";
+    EXPECT_FALSE(CreateFolder(deep));
 }
 
 TEST(FsQueries, KindsExistenceSizesAndIdentities) {
@@ -177,11 +160,11 @@ TEST(FsQueries, KindsExistenceSizesAndIdentities) {
 
 TEST(FsQueries, ListingGivesEveryEntryWithItsKind) {
     TempFolder temp;
-    EXPECT_EQ(FolderIsEmpty(temp.Path()), 1);
+    EXPECT_EQ(FolderIsEmpty(temp.Path()), true);
     WriteBytes(temp.Join(Hyou() + ".txt"), "x");
     MakeFolder(temp.Join("sub"));
-    EXPECT_EQ(FolderIsEmpty(temp.Path()), 0);
-    EXPECT_EQ(FolderIsEmpty(temp.Join("missing")), -1);
+    EXPECT_EQ(FolderIsEmpty(temp.Path()), false);
+    EXPECT_EQ(FolderIsEmpty(temp.Join("missing")), std::nullopt);
 
     std::vector<FolderEntry> entries{FolderEntry{"stale", true, EntryKind::File}};
     ASSERT_TRUE(ListFolder(temp.Path(), entries));
@@ -196,11 +179,11 @@ TEST(FsWholeFiles, WriteAndReadKeepEveryByte) {
     for (const size_t size : {size_t{0}, size_t{1}, size_t{1023}, size_t{1024}, size_t{1025}, size_t{5000}}) {
         ByteString text;
         for (size_t i = 0; i < size; ++i) text += static_cast<char>((i * 7) % 256);
-        ASSERT_EQ(WriteTextFile(path, text), 1);
+        ASSERT_TRUE(WriteTextFile(path, text));
         EXPECT_EQ(ReadTextFile(path), text) << size;
         EXPECT_EQ(ReadBytes(path), text) << size;
     }
-    ASSERT_EQ(WriteTextFile(path, "a\r\nb\r\n"), 1);
+    ASSERT_TRUE(WriteTextFile(path, "a\r\nb\r\n"));
     EXPECT_EQ(ReadTextFile(path), "a\r\nb\r\n");
     EXPECT_EQ(ReadTextFile(temp.Join("missing")), "");
 }
@@ -208,7 +191,7 @@ TEST(FsWholeFiles, WriteAndReadKeepEveryByte) {
 TEST(FsWholeFiles, BothWritesCreateAndReplaceAReadOnlyFileAndLeaveNothingElse) {
     struct Writer {
         const char* name;
-        int (*write)(const ByteString&, const ByteString&);
+        bool (*write)(const ByteString&, const ByteString&);
     };
     for (const Writer& writer : {Writer{"plain", &WriteTextFile}, Writer{"safe", &WriteTextFileSafely}}) {
         SCOPED_TRACE(writer.name);
@@ -232,19 +215,19 @@ TEST(FsWholeFiles, BothWritesCreateAndReplaceAReadOnlyFileAndLeaveNothingElse) {
 TEST(FsWholeFiles, AppendAddsAtTheEndAndRefusesReadOnlyFiles) {
     TempFolder temp;
     const ByteString log = temp.Join("change.log");
-    EXPECT_EQ(AppendTextToFile(log, ""), 1);
+    EXPECT_TRUE(AppendTextToFile(log, ""));
     EXPECT_EQ(ReadBytes(log), "") << "an empty append still creates the file";
 
     const std::string big(200000, 'b');
-    EXPECT_EQ(AppendTextToFile(log, "a\r\n"), 1);
-    EXPECT_EQ(AppendTextToFile(log, big), 1);
-    EXPECT_EQ(AppendTextToFile(log, ""), 1);
+    EXPECT_TRUE(AppendTextToFile(log, "a\r\n"));
+    EXPECT_TRUE(AppendTextToFile(log, big));
+    EXPECT_TRUE(AppendTextToFile(log, ""));
     EXPECT_EQ(ReadBytes(log), "a\r\n" + big);
 
     const ByteString locked = temp.Join("error.log");
     WriteBytes(locked, "kept");
     MakeReadOnly(locked);
-    EXPECT_EQ(AppendTextToFile(locked, "more"), 0);
+    EXPECT_FALSE(AppendTextToFile(locked, "more"));
     EXPECT_EQ(ReadBytes(locked), "kept");
 }
 
@@ -254,23 +237,22 @@ TEST(FsWholeFiles, AShortWriteIsAFullDisk) {
     WriteBytes(path, "previous");
     try {
         ShortWritesAfter seam(10);
-        AppendTextToFile(path, std::string(100, 'x'));
+        (void)AppendTextToFile(path, std::string(100, 'x'));
         FAIL() << "a short append must throw";
     } catch (const FileError& error) {
         EXPECT_EQ(error.cause(), FileErrorCause::DiskFull);
         EXPECT_EQ(error.step(), FileStep::Write);
         EXPECT_EQ(error.path(), path);
-        EXPECT_NE(FileErrorMessage(error).find(path), ByteString::npos);
     }
     {
         ShortWritesAfter seam(1500);
-        EXPECT_THROW(WriteTextFile(path, std::string(3000, 'y')), FileError);
+        EXPECT_THROW((void)WriteTextFile(path, std::string(3000, 'y')), FileError);
     }
     const std::string afterPlainWrite = ReadBytes(path);
     EXPECT_LT(afterPlainWrite.size(), 3000u);
     {
         ShortWritesAfter seam(100);
-        EXPECT_THROW(WriteTextFileSafely(path, std::string(3000, 'z')), FileError);
+        EXPECT_THROW((void)WriteTextFileSafely(path, std::string(3000, 'z')), FileError);
     }
     EXPECT_EQ(ReadBytes(path), afterPlainWrite) << "a failed safe write must leave the old file as it was";
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"target"}) << "the safe write left its temporary file";
@@ -285,24 +267,24 @@ TEST(FsLongPaths, PathsBeyond260BytesWorkAsGiven) {
         folders.push_back(folder);
     }
     ASSERT_GT(folder.size(), 300u);
-    ASSERT_EQ(CreateFolderChain(folder), 1);
+    CreateFolderChain(folder);
     ASSERT_EQ(KindOf(folder), EntryKind::Folder);
 
     const ByteString file = folder + kPathSeparator + "settings.sav";
     const ByteString moved = folder + kPathSeparator + "moved.sav";
     const ByteString copied = folder + kPathSeparator + "copied.sav";
-    ASSERT_EQ(WriteTextFile(file, "abc"), 1);
-    EXPECT_EQ(WriteTextFileSafely(file, "abcd"), 1);
-    EXPECT_EQ(AppendTextToFile(file, "e"), 1);
+    ASSERT_TRUE(WriteTextFile(file, "abc"));
+    EXPECT_TRUE(WriteTextFileSafely(file, "abcd"));
+    EXPECT_TRUE(AppendTextToFile(file, "e"));
     EXPECT_EQ(ReadTextFile(file), "abcde");
     EXPECT_EQ(FileSizeOf(file), std::optional<int64_t>(5));
-    EXPECT_EQ(MoveNoOverwrite(file, moved), 1);
-    EXPECT_EQ(CopyOverwrite(moved, copied), 1);
+    EXPECT_TRUE(MoveNoOverwrite(file, moved));
+    EXPECT_TRUE(CopyOverwrite(moved, copied));
     EXPECT_EQ(DescribedListing(folder), (std::vector<std::string>{"copied.sav File", "moved.sav File"}));
 
     // Cleaned up through the same layer, deepest first.
-    EXPECT_EQ(RemoveFile(moved), 1);
-    EXPECT_EQ(RemoveFile(copied), 1);
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it) EXPECT_EQ(RemoveFolder(*it), 1);
-    EXPECT_EQ(FolderIsEmpty(temp.Path()), 1);
+    EXPECT_TRUE(RemoveFile(moved));
+    EXPECT_TRUE(RemoveFile(copied));
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) EXPECT_TRUE(RemoveFolder(*it));
+    EXPECT_EQ(FolderIsEmpty(temp.Path()), true);
 }

@@ -1,17 +1,18 @@
 // The name format engine: compiling formats into codes and running them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
-#include "fs/fs.h"
 #include "naming/name_engine.h"
+#include "support/civil_calendar.h"
 #include "support/test_support.h"
 
 namespace {
 
 using testing_support::ScriptedHost;
+
+// The local time of these tests is UTC.
+LocalDateTime UtcAsLocalTime(int64_t secondsSince1970) { return testing_support::CivilFromSeconds(secondsSince1970); }
 
 // 2024-03-05 07:08:09 UTC.
 constexpr int64_t kMarch2024 = 1709622489;
@@ -22,20 +23,8 @@ const ByteString& DefaultFormat() {
     return format;
 }
 
-void UseUtcAsLocalTime() {
-#ifdef _WIN32
-    _putenv_s("TZ", "UTC0");
-    _tzset();
-#else
-    setenv("TZ", "UTC", 1);
-    tzset();
-#endif
-}
-
 class NameEngine : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { UseUtcAsLocalTime(); }
-
     // Compiles the format, expecting success, and keeps it for running.
     NameProgram Compile(const ByteString& text) {
         format = text;
@@ -45,7 +34,7 @@ protected:
     }
 
     ByteString NameFor(const ByteString& source) {
-        NameContext context{format, serial, random, clock, ToLocalDateTime, host};
+        NameContext context{format, serial, random, clock, UtcAsLocalTime, host};
         return BuildTargetName(program, source, context);
     }
 
@@ -160,7 +149,7 @@ TEST_F(NameEngine, UnknownCodeShowsAMessageAndDoesNotAdvance) {
     format = "abc";
     ByteString name = "x";
     int32_t position = 1;
-    NameContext context{format, serial, random, clock, ToLocalDateTime, host};
+    NameContext context{format, serial, random, clock, UtcAsLocalTime, host};
     EXPECT_EQ(0, RunNameCode("Q05", position, "C:\\a.txt", name, context));
     EXPECT_EQ(1, position);
     EXPECT_EQ("x", name);
@@ -175,7 +164,7 @@ TEST_F(NameEngine, UnknownCodeShowsAMessageAndDoesNotAdvance) {
 
 TEST_F(NameEngine, LiteralCodesCopyOnlyFromInsideTheFormat) {
     format = "ab";
-    NameContext context{format, serial, random, clock, ToLocalDateTime, host};
+    NameContext context{format, serial, random, clock, UtcAsLocalTime, host};
     ByteString name;
     for (int32_t start : {-1, 2, 3, INT32_MIN}) {
         int32_t position = start;

@@ -12,7 +12,7 @@
 #include "settings/settings_file.h"
 #include "support/test_support.h"
 #include "ui/drop_dialog.h"
-#include "ui_fake_controls.h"
+#include "support/fake_controls.h"
 
 using testing_support::Exists;
 using testing_support::MakeFolder;

@@ -9,7 +9,7 @@
 #include "support/test_support.h"
 #include "ui/drop_dialog.h"
 #include "ui/progress_view.h"
-#include "ui_fake_controls.h"
+#include "support/fake_controls.h"
 
 using testing_support::MakeFolder;
 using testing_support::NamesIn;

@@ -46,7 +46,7 @@ TEST_F(BatchWin32WalkTest, AFolderSwappedDuringTheWalkLeadsNowhereElse) {
             MoveFileW(Wide(outside.Path()).c_str(), Wide(In("x")).c_str());
     };
 
-    batch.RunBatch({source.Path()});
+    batch.RunBatch(AsDropped({source.Path()}));
 
     const ByteString theirs = Exists(In("x.old")) ? In("x") : outside.Path();
     EXPECT_EQ(NamesIn(theirs), (std::vector<ByteString>{"1", "2", "3"}));

@@ -1,7 +1,6 @@
-// The Windows file layer: strict code page 932 conversion, names and paths
-// beyond the classic rules and limits, moves across volumes, the copy's
-// refusals, the write seam, the executable's path and dates beyond the
-// runtime's range.
+// The Windows file layer: names and paths beyond the classic rules and
+// limits, moves across volumes, the copy's refusals, the write seam and the
+// executable's path.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,8 +11,8 @@
 #include <optional>
 
 #include "fs/fs.h"
-#include "fs/fs_testing.h"
-#include "fs/fs_win32_testing.h"
+#include "support/fs_seams.h"
+#include "fs/fs_win32_internal.h"
 #include "text/text_win32.h"
 #include "support/fs_helpers.h"
 #include "support/test_support.h"
@@ -49,22 +48,6 @@ WIN32_FILE_ATTRIBUTE_DATA AttributesOf(const ByteString& path) {
     return data;
 }
 
-// ---------------------------------------------------------------- conversions
-
-// Window texts and dropped paths arrive as UTF-16, which may hold what no
-// code page 932 text can come from.
-TEST(Win32Text, OnlyExactRoundTripsConvert) {
-    std::wstring wide;
-    ByteString back;
-    EXPECT_FALSE(WideToCp932(L"\xd800", back));  // a lone surrogate
-    EXPECT_FALSE(Cp932ToWide("a\x81", wide));     // a lead byte without its trail
-    // An IBM extension duplicate: it decodes, but encodes back as FA 5C, so a
-    // path holding it would not name itself.
-    EXPECT_FALSE(Cp932ToWide("\xed\x40", wide));
-    ASSERT_TRUE(Cp932ToWide("\xfa\x5c", wide));
-    EXPECT_EQ(wide, L"\u7e8a");
-}
-
 // ---------------------------------------------------------------- names
 
 TEST(Win32Names, NameWithoutCp932FormIsListedAsNotConvertible) {
@@ -75,8 +58,8 @@ TEST(Win32Names, NameWithoutCp932FormIsListedAsNotConvertible) {
     EXPECT_EQ(DescribedListing(temp.Path()),
               (std::vector<std::string>{"caf?.txt File unreachable", "\x95\x5c.txt File"}));
     // The "?" form names no file: nothing may be done to another in its place.
-    EXPECT_EQ(FileExists(temp.Join("caf?.txt")), 0);
-    EXPECT_EQ(RemoveFile(temp.Join("caf?.txt")), 0);
+    EXPECT_FALSE(FileExists(temp.Join("caf?.txt")));
+    EXPECT_FALSE(RemoveFile(temp.Join("caf?.txt")));
 }
 
 // Names that only "\\?\" paths (or another system) can make: a Win32 path
@@ -96,9 +79,9 @@ TEST(Win32Names, EntriesThatWin32PathsCannotReachAreNotUsable) {
 
 TEST(Win32Names, DriveRootAndTrailingSeparatorExist) {
     TempFolder temp;
-    EXPECT_EQ(FileExists("C:\\"), 1);
-    EXPECT_EQ(FileExists(temp.Path() + "\\"), 1);
-    EXPECT_EQ(FileExists(temp.Join("*")), 0);  // a pattern is no name
+    EXPECT_TRUE(FileExists("C:\\"));
+    EXPECT_TRUE(FileExists(temp.Path() + "\\"));
+    EXPECT_FALSE(FileExists(temp.Join("*")));  // a pattern is no name
 }
 
 // ---------------------------------------------------------------- long paths
@@ -115,17 +98,17 @@ TEST(Win32LongPath, SlashesDotsAndTrailingBlanksAreResolvedAsForAShortPath) {
     CreateFolderChain(longFolder);
     for (const ByteString& folder : {shortFolder, longFolder}) {
         SCOPED_TRACE(folder);
-        EXPECT_EQ(WriteTextFile(folder + "\\file.", "dot"), 1);
-        EXPECT_EQ(AppendTextToFile(folder + "\\file ", "+blank"), 1);
-        EXPECT_EQ(CreateFolder(folder + "\\sub. "), 1);
-        EXPECT_EQ(CopyOverwrite(folder + "\\file", folder + "\\copy."), 1);
+        EXPECT_TRUE(WriteTextFile(folder + "\\file.", "dot"));
+        EXPECT_TRUE(AppendTextToFile(folder + "\\file ", "+blank"));
+        EXPECT_TRUE(CreateFolder(folder + "\\sub. "));
+        EXPECT_TRUE(CopyOverwrite(folder + "\\file", folder + "\\copy."));
         EXPECT_EQ(DescribedListing(folder), (std::vector<std::string>{"copy File", "file File", "sub Folder"}));
     }
     EXPECT_EQ(ReadTextFile(longFolder + "\\file"), "dot+blank");
 
     ByteString slashed = longFolder;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
-    EXPECT_EQ(WriteTextFile(slashed + "/x/../f.txt", "via slashes"), 1);
+    EXPECT_TRUE(WriteTextFile(slashed + "/x/../f.txt", "via slashes"));
     EXPECT_EQ(ReadTextFile(longFolder + "\\f.txt"), "via slashes");
 }
 
@@ -159,7 +142,7 @@ TEST_F(Win32MoveAcrossVolumes, MovesAReadOnlyFileWithItsTimeAndMarks) {
     ASSERT_TRUE(SetFileAttributesW(Wide(source).c_str(), FILE_ATTRIBUTE_READONLY));
 
     const ByteString destination = other->Join("moved.txt");
-    ASSERT_EQ(MoveNoOverwrite(source, destination), 1);
+    ASSERT_TRUE(MoveNoOverwrite(source, destination));
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{});
     EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{"moved.txt"});
     EXPECT_EQ(ReadBytes(destination), content);
@@ -174,7 +157,7 @@ TEST_F(Win32MoveAcrossVolumes, AMoveThatCannotFinishLeavesTheSourceAndNoCopy) {
     WriteBytes(source, content);
     {
         ShortWritesAfter diskFullAfter(5000);
-        EXPECT_EQ(MoveNoOverwrite(source, other->Join("held.txt")), 0);
+        EXPECT_FALSE(MoveNoOverwrite(source, other->Join("held.txt")));
     }
     EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{});
 
@@ -198,7 +181,7 @@ TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
         std::function<void()> change;
         const char* content;
     } cases[] = {
-        {"growing", [&] { AppendTextToFile(source, "+more"); }, "v1+more"},
+        {"growing", [&] { (void)AppendTextToFile(source, "+more"); }, "v1+more"},
         {"saved over", [&] {
              WriteBytes(temp.Join("new"), "v2");
              MoveFileExW(Wide(temp.Join("new")).c_str(), Wide(source).c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -208,9 +191,9 @@ TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteBytes(source, "v1");
-        SetBeforeSourceRemovalHookForTesting(c.change);
-        EXPECT_EQ(MoveNoOverwrite(source, destination), 0);
-        SetBeforeSourceRemovalHookForTesting(nullptr);
+        testing_support::SetBeforeSourceRemoval(c.change);
+        EXPECT_FALSE(MoveNoOverwrite(source, destination));
+        testing_support::SetBeforeSourceRemoval(nullptr);
         EXPECT_EQ(ReadBytes(source), c.content);
         EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{}) << "the copy must be taken back";
     }
@@ -225,7 +208,7 @@ TEST(Win32Copy, RefusesToCopyAFileOntoItselfUnderAnotherName) {
     WriteBytes(file, "precious");
     ASSERT_TRUE(CreateHardLinkW(Wide(link).c_str(), Wide(file).c_str(), nullptr));
     for (const ByteString& other : {temp.Path() + "/SAME.TXT", temp.Path() + "\\.\\same.txt", link})
-        EXPECT_EQ(CopyOverwrite(file, other), 0) << other;
+        EXPECT_FALSE(CopyOverwrite(file, other)) << other;
     EXPECT_EQ(ReadBytes(file), "precious");
     EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"link.txt", "same.txt"}));
 }
@@ -240,12 +223,12 @@ TEST(Win32Copy, ReplacesTheDestinationWithTheSourcesTimeOrNotAtAll) {
     SetWriteTime(source, kIn1994);
     {
         ShortWritesAfter diskFullAfter(100000);
-        EXPECT_EQ(CopyOverwrite(source, destination), 0);
+        EXPECT_FALSE(CopyOverwrite(source, destination));
     }
     EXPECT_EQ(ReadBytes(destination), "old");
     EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"destination.bin", "source.bin"}));
 
-    EXPECT_EQ(CopyOverwrite(source, destination), 1);
+    EXPECT_TRUE(CopyOverwrite(source, destination));
     EXPECT_EQ(ReadBytes(destination), content);
     const FILETIME written = AttributesOf(destination).ftLastWriteTime;
     EXPECT_EQ(written.dwHighDateTime, kIn1994.dwHighDateTime);
@@ -265,15 +248,15 @@ TEST(Win32Write, FileIsClosedAfterAShortWrite) {
     WriteBytes(settings, "old settings");
     {
         ShortWritesAfter diskFullAfter(3);
-        EXPECT_THROW(AppendTextToFile(log, "second line\r\n"), FileError);
+        EXPECT_THROW((void)AppendTextToFile(log, "second line\r\n"), FileError);
     }
     EXPECT_EQ(ReadTextFile(log), "first\r\nsec");  // what the disk took stays
     {
         ShortWritesAfter diskFullAfter(70000);  // past the first block
-        EXPECT_THROW(WriteTextFileSafely(settings, ByteString(100000, 'x')), FileError);
+        EXPECT_THROW((void)WriteTextFileSafely(settings, ByteString(100000, 'x')), FileError);
     }
     EXPECT_EQ(ReadTextFile(settings), "old settings");
-    EXPECT_EQ(WriteTextFileSafely(settings, "new settings"), 1);
+    EXPECT_TRUE(WriteTextFileSafely(settings, "new settings"));
     EXPECT_EQ(ReadBytes(settings), "new settings");
     EXPECT_EQ(NamesIn(temp.Path()), (std::vector<ByteString>{"Morvandel.sav", "change.log"}));
 }
@@ -302,8 +285,8 @@ TEST(Win32Write, FileHeldByAnotherProgramIsNeitherReadNorWritten) {
     HANDLE held = CreateFileW(Wide(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     EXPECT_EQ(ReadTextFile(file), "");
-    EXPECT_EQ(AppendTextToFile(file, "x"), 0);
-    EXPECT_EQ(WriteTextFileSafely(file, "new"), 0);
+    EXPECT_FALSE(AppendTextToFile(file, "x"));
+    EXPECT_FALSE(WriteTextFileSafely(file, "new"));
     CloseHandle(held);
     EXPECT_EQ(ReadBytes(file), "old");
     EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"held.txt"});
@@ -320,7 +303,7 @@ TEST(Win32Write, SettingsAndLogsAreReadAndAppendedWhileOthersReadThem) {
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
     EXPECT_EQ(ReadTextFile(file), "m_nMode=0\r\n");
-    EXPECT_EQ(AppendTextToFile(file, "line\r\n"), 1);
+    EXPECT_TRUE(AppendTextToFile(file, "line\r\n"));
     CloseHandle(reader);
     EXPECT_EQ(ReadBytes(file), "m_nMode=0\r\nline\r\n");
 }
@@ -334,12 +317,12 @@ TEST(Win32Kinds, OnlyNameSurrogateReparsePointsAreLinks) {
     constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
     constexpr DWORD kCloud = 0x9000601AL;  // a cloud-files placeholder
     constexpr DWORD kDedup = 0x80000013L;
-    EXPECT_EQ(KindOfListedEntryForTesting(kFolder, IO_REPARSE_TAG_MOUNT_POINT), EntryKind::FolderLink);
-    EXPECT_EQ(KindOfListedEntryForTesting(kFolder, IO_REPARSE_TAG_SYMLINK), EntryKind::FolderLink);
-    EXPECT_EQ(KindOfListedEntryForTesting(kFolder, kCloud), EntryKind::Folder);
-    EXPECT_EQ(KindOfListedEntryForTesting(kFile, kCloud), EntryKind::File);
-    EXPECT_EQ(KindOfListedEntryForTesting(kFile, kDedup), EntryKind::File);
-    EXPECT_EQ(FileErrorCauseForTesting(1295 /* ERROR_DISK_QUOTA_EXCEEDED */), FileErrorCause::DiskFull);
+    EXPECT_EQ(fs_win32::KindOfListedEntry(kFolder, IO_REPARSE_TAG_MOUNT_POINT), EntryKind::FolderLink);
+    EXPECT_EQ(fs_win32::KindOfListedEntry(kFolder, IO_REPARSE_TAG_SYMLINK), EntryKind::FolderLink);
+    EXPECT_EQ(fs_win32::KindOfListedEntry(kFolder, kCloud), EntryKind::Folder);
+    EXPECT_EQ(fs_win32::KindOfListedEntry(kFile, kCloud), EntryKind::File);
+    EXPECT_EQ(fs_win32::KindOfListedEntry(kFile, kDedup), EntryKind::File);
+    EXPECT_EQ(fs_win32::CauseOfError(1295 /* ERROR_DISK_QUOTA_EXCEEDED */), FileErrorCause::DiskFull);
 }
 
 
@@ -347,7 +330,7 @@ TEST(Win32Kinds, FolderLinkIsNeverTakenForAFolder) {
     TempFolder temp;
     const ByteString target = temp.Join("target");
     const ByteString link = temp.Join("link");
-    CreateFolder(target);
+    ASSERT_TRUE(CreateFolder(target));
     CreateSymbolicLinkW(Wide(link).c_str(), Wide(target).c_str(),
                         SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
     if (GetFileAttributesW(Wide(link).c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -370,44 +353,6 @@ TEST(Win32Program, ExecutablePathAndProgramDirNameThisTestProgram) {
     EXPECT_EQ(exe.find('\\', dir.size()), ByteString::npos);
     EXPECT_EQ(ProgramDirNoSlash(), dir.substr(0, dir.size() - 1));
     EXPECT_EQ(KindOf(ProgramDirNoSlash()), EntryKind::Folder);
-}
-
-// ---------------------------------------------------------------- dates
-
-// The local offset in winter and in summer of a year the runtime handles;
-// the rules of today are applied to any year.
-int64_t OffsetOn(int month) {
-    const int64_t utc = DaysFromCivil(2024, month, 15) * 86400 + 12 * 3600;
-    return SecondsOf(ToLocalDateTime(utc)) - utc;
-}
-
-TEST(Win32Dates, AnyDateBeyondTheRuntimesRangeIsConverted) {
-    struct Case {
-        int64_t year;
-        int month;
-    };
-    for (const Case c : {Case{3001, 1}, Case{3024, 7}, Case{9999, 12}, Case{1969, 7}, Case{1601, 1},
-                         Case{-4000, 7}, Case{123456789, 7}}) {
-        const int64_t utc = DaysFromCivil(c.year, c.month, 15) * 86400 + 12 * 3600 + 34 * 60 + 56;
-        EXPECT_EQ(DateText(ToLocalDateTime(utc)), DateText(CivilFromSeconds(utc + OffsetOn(c.month)))) << utc;
-    }
-}
-
-TEST(Win32Dates, ExtremesNeitherOverflowNorCrash) {
-    // INT64_MAX is 292277026596-12-04 15:30:07 UTC; INT64_MIN is
-    // -292277022657-01-27 08:29:52 UTC.  No offset moves those across a year.
-    EXPECT_EQ(ToLocalDateTime(INT64_MAX).year, 292277026596);
-    EXPECT_EQ(ToLocalDateTime(INT64_MAX).month, 12);
-    EXPECT_EQ(ToLocalDateTime(INT64_MIN).year, -292277022657);
-    EXPECT_EQ(ToLocalDateTime(INT64_MIN).month, 1);
-}
-
-TEST(Win32Dates, SecondsRunOnAcrossTheEdgesOfTheRuntimesRange) {
-    const int64_t lastOf3000 = DaysFromCivil(3001, 1, 1) * 86400 - 1;
-    for (const int64_t edge : {int64_t{0}, lastOf3000}) {
-        for (int64_t t = edge - 2; t <= edge + 2; ++t)
-            EXPECT_EQ(SecondsOf(ToLocalDateTime(t + 1)) - SecondsOf(ToLocalDateTime(t)), 1) << t;
-    }
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 #include "dialog_session.h"
 #include "fs/fs.h"
-#include "fs/fs_testing.h"
+#include "support/fs_seams.h"
 #include "settings/settings_file.h"
 #include "support/test_support.h"
 #include "ui/control_table.h"
@@ -36,7 +36,7 @@ std::wstring W(const char8_t* utf8) { return Wide(Cp932(utf8)); }
 
 class MainDialogGui : public ::testing::Test {
 protected:
-    void TearDown() override { SetShortWriteAfterForTesting(-1); }
+    void TearDown() override { testing_support::SetShortWritesAfter(-1); }
 
     // The program's folder as the program passes it, with its separator.
     ByteString ProgramDirPath() const { return programFolder.Path() + "\\"; }
@@ -321,11 +321,11 @@ TEST_F(MainDialogGui, FileErrorsWhileWritingAreShownAtTheHandlerBoundary) {
     WriteBytes(file, "f");
 
     session.Run(NewDialog(), [&](HWND main) {
-        SetShortWriteAfterForTesting(0);
+        testing_support::SetShortWritesAfter(0);
         SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
         SendMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     });
-    SetShortWriteAfterForTesting(-1);
+    testing_support::SetShortWritesAfter(-1);
 
     // The confirmation, the log's error instead of the result, the settings' error.
     ASSERT_EQ(session.boxes.size(), 3u);

@@ -243,11 +243,10 @@ void Remove(const Run& run) {
     BatchRun batch(settings, state, program, random, host, [] { return int64_t{1700000000}; },
                    run.sourceParent.string(), journaled ? &journal : nullptr);
     (void)!write(pipeOut, "s", 1);
-    batch.RunBatch(std::vector<ByteString>{run.dropped.string()});
+    batch.RunBatch({DroppedPath{run.dropped.string(), true}});
     char done[64];
     const int length = std::snprintf(done, sizeof done, "d %d %d %d", state.m_nSuccess, state.m_nFailure,
                                      state.m_nTotal);
-    journal.Flush();
     (void)!write(pipeOut, done, static_cast<size_t>(length));
     _exit(0);
 }

@@ -1,0 +1,393 @@
+// Copying, moving and removing files on Linux.  Copies and moves to another
+// file system fill a new file beside the destination, which takes its place
+// in one step only when complete, so a failure never leaves a file
+// half-written.
+#include <sys/syscall.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "fs/copy_move.h"
+#include "fs/fs_posix_internal.h"
+#include "fs/fs_seams.h"
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+using namespace fs_posix;
+
+namespace {
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+constexpr size_t kCopyBufferSize = 256 * 1024;
+
+char* CopyBuffer() {
+    thread_local std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
+    return buffer.get();
+}
+
+// Copies the rest of one file into another with read and write.
+bool CopyByReadWrite(int in, int out) {
+    char* buffer = CopyBuffer();
+    for (;;) {
+        const ssize_t got = read(in, buffer, kCopyBufferSize);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = WriteOnce(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) return false;
+            done += put;
+        }
+    }
+}
+
+// Copies a whole file of the given size, in the kernel where the file
+// systems allow it.
+bool CopyContent(int in, int out, off_t size) {
+    // A file that reports no size (as some kernel files do) may still have
+    // content: only reading finds its end.
+    if (size == 0 || !fs_seams::KernelCopyAllowed()) return CopyByReadWrite(in, out);
+    for (off_t done = 0; done < size;) {
+        const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+        if (copied > 0) {
+            done += copied;
+            continue;
+        }
+        if (copied < 0 && errno == EINTR) continue;
+        // Shorter than it said, or refused (old kernel, file systems that
+        // cannot copy between each other): read and write whatever is left.
+        if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
+            errno != EBADF)
+            return false;
+        return CopyByReadWrite(in, out);
+    }
+    return true;
+}
+
+// Gives the copy the source's permission bits and times.
+bool TakeOverAttributes(int out, const struct stat& source, mode_t modeMask) {
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    return fchmod(out, source.st_mode & modeMask) == 0 && futimens(out, times) == 0;
+}
+
+int RenameNoReplace(const Place& from, const std::string& to) {
+    if (!fs_seams::RenameNoReplaceAllowed()) {
+        errno = EINVAL;
+        return -1;
+    }
+    return static_cast<int>(
+        syscall(SYS_renameat2, from.dir, from.name.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE));
+}
+
+// Opens a regular file (not a link) for reading; its status goes to st.
+Fd OpenPlainFileForReading(const Place& place, struct stat& st) {
+    struct stat before;
+    if (!StatOf(place, before, false) || !S_ISREG(before.st_mode)) return Fd();
+    Fd fd(openat(place.dir, place.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || !SameFile(st, before)) return Fd();
+    return fd;
+}
+
+// Whether the place still names the very file that was opened as in, and the
+// file is as it was when copying started (size and modification time): a file
+// saved over by an editor, or still growing, is not.
+bool StillTheCopiedFile(int in, const Place& place, const struct stat& copied) {
+    struct stat now, named;
+    return fstat(in, &now) == 0 && StatOf(place, named, false) && SameFile(named, copied) &&
+           SameFile(now, copied) && now.st_size == copied.st_size && SameTime(now.st_mtim, copied.st_mtim);
+}
+
+// Fills a new file in the destination folder with the source's content and
+// attributes, flushed to the disk.
+bool FillMovedCopy(int in, int out, const struct stat& source) {
+    if (!CopyContent(in, out, source.st_size)) return false;
+    (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
+    return TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
+}
+
+// Publishes an unnamed (O_TMPFILE) file under a name, only while it is free.
+bool PublishUnnamed(int fd, const std::string& destination) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, destination.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno == EEXIST) return false;
+    return linkat(fd, "", AT_FDCWD, destination.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Publishes a named temporary file under a name, only while it is free.
+bool PublishNamed(const std::string& temp, const std::string& destination) {
+    if (RenameNoReplace(PathPlace(temp), destination) == 0) return true;
+    if (errno == EEXIST || link(temp.c_str(), destination.c_str()) != 0) return false;
+    unlink(temp.c_str());
+    return true;
+}
+
+// Copies the source into the destination folder and publishes the copy under
+// the destination name; the source is not touched.  The identity of the
+// published file goes to published.
+bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, struct stat& published) {
+    const std::string folder = FolderOf(destination);
+    Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+    if (unnamed.valid()) {
+        if (!FillMovedCopy(in, unnamed.get(), source) || fstat(unnamed.get(), &published) != 0) return false;
+        fs_seams::BeforePublish();
+        return PublishUnnamed(unnamed.get(), destination);
+    }
+    std::string temp;
+    Fd named = CreateTempIn(folder, 0600, temp);
+    if (!named.valid()) return false;
+    TempFileGuard guard(temp);
+    if (!FillMovedCopy(in, named.get(), source) || fstat(named.get(), &published) != 0 || !named.Close())
+        return false;
+    fs_seams::BeforePublish();
+    if (!PublishNamed(temp, destination)) return false;
+    guard.Keep();
+    return true;
+}
+
+// Whether a copy of the source may take the place of what the path names:
+// nothing, or a writable regular file other than the source itself.
+// Read-only means no write bit at all (root passes access(), so the bits
+// decide) or not writable for this user.
+bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
+    struct stat old;
+    if (lstat(target.c_str(), &old) != 0) return errno == ENOENT;
+    return S_ISREG(old.st_mode) && !SameFile(old, source) && !HasNoWriteBit(old) &&
+           access(target.c_str(), W_OK) == 0;
+}
+
+// Fills a new copy: the content and the permission bits and times.
+bool FillCopy(int in, int out, const struct stat& source) {
+    return CopyContent(in, out, source.st_size) && TakeOverAttributes(out, source, 0777);
+}
+
+// Copies into a new file in the target's folder, which gets a name only when
+// it is complete, so that neither a failure nor a kill leaves a half-written
+// file under any name.  A copy to a free name is not flushed: its source
+// stays, so a crash loses nothing, and copies must run at the speed of a plain
+// copy.  A copy that replaces a file is flushed first, since the old file is
+// gone once the new one takes its place.
+bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target) {
+    const std::string folder = FolderOf(target);
+    struct stat old;
+    const bool replacing = lstat(target.c_str(), &old) == 0;
+    Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+    if (unnamed.valid()) {
+        if (!FillCopy(in, unnamed.get(), source)) return false;
+        if (!replacing && PublishUnnamed(unnamed.get(), target)) return true;
+        if (fsync(unnamed.get()) != 0 && errno != EINVAL) return false;
+        // A name of its own for the moment of the rename: linkat() cannot
+        // replace a file.
+        std::string temp;
+        for (int attempt = 0; attempt < 100 && temp.empty(); ++attempt) {
+            temp = JoinNative(folder, TempName());
+            if (!PublishUnnamed(unnamed.get(), temp)) {
+                if (errno != EEXIST) return false;
+                temp.clear();
+            }
+        }
+        TempFileGuard guard(temp);
+        if (temp.empty() || rename(temp.c_str(), target.c_str()) != 0) return false;
+        guard.Keep();
+        return true;
+    }
+    std::string temp;
+    Fd out = CreateTempIn(folder, 0600, temp);
+    if (!out.valid()) return false;
+    TempFileGuard guard(temp);
+    if (!FillCopy(in, out.get(), source) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||
+        !out.Close() || rename(temp.c_str(), target.c_str()) != 0)
+        return false;
+    guard.Keep();
+    return true;
+}
+
+// Where the file system has no hard links (and no RENAME_NOREPLACE): claims
+// the name with an exclusive create, then renames over that claim.
+bool MoveOverOwnClaim(const Place& source, const std::string& destination) {
+    Fd claim(open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!claim.valid()) return false;
+    (void)claim.Close();  // an empty file: nothing to lose
+    if (renameat(source.dir, source.name.c_str(), AT_FDCWD, destination.c_str()) == 0) return true;
+    unlink(destination.c_str());
+    return false;
+}
+
+// A second name, then the first one dropped: link() never replaces.
+bool MoveByLink(const Place& source, const std::string& destination) {
+    if (linkat(source.dir, source.name.c_str(), AT_FDCWD, destination.c_str(), 0) == 0) {
+        if (unlinkat(source.dir, source.name.c_str(), 0) == 0) return true;
+        unlink(destination.c_str());
+        return false;
+    }
+    switch (errno) {
+    case EXDEV: return MoveAcrossDevicesNative(source, destination);
+    case EPERM:
+    case EOPNOTSUPP: return MoveOverOwnClaim(source, destination);
+    default: return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Copies through a link at the destination
+
+// Whether the system would refuse to follow this link for this user in a
+// shared folder: in a sticky, world-writable folder a link is followed only
+// for its owner, or when it belongs to the folder's owner.
+bool IsProtectedLink(const std::string& link, const struct stat& linkStatus) {
+    struct stat folder;
+    if (stat(FolderOf(link).c_str(), &folder) != 0) return true;
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return shared && linkStatus.st_uid != geteuid() && linkStatus.st_uid != folder.st_uid;
+}
+
+// The file a copy to this path writes: the path itself, or what its chain of
+// links leads to.  Empty for a dangling link, a loop, and a link the system
+// would not follow for this user.
+std::string CopyTarget(const std::string& native) {
+    std::string path = native;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0) return hop == 0 ? path : std::string();
+        if (!S_ISLNK(st.st_mode)) return path;
+        if (IsProtectedLink(path, st)) return std::string();
+        std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::string();
+        target.resize(static_cast<size_t>(length));
+        path = target.front() == '/' ? target : JoinNative(FolderOf(path), target);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+namespace fs_posix {
+
+// Moves a regular file to another file system.  Links and special files are
+// not carried across: a link would have to be re-created pointing elsewhere
+// relative to its new folder, and a device or FIFO has no content to copy, so
+// such a move fails and the source stays.
+//
+// The copy and its new name are on the disk before the source goes (the copy
+// is flushed before it is published, its folder after), so a power cut never
+// loses the file.  The source goes only if it is still the very file that was
+// copied, unchanged; otherwise (an editor saved over it, it is still growing)
+// the move fails and the copy is taken back.
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination) {
+    struct stat st;
+    Fd in = OpenPlainFileForReading(source, st);
+    if (!in.valid()) return false;
+    struct stat published;
+    if (!CopyAndPublish(in.get(), st, destination, published)) return false;
+    SyncFolder(FolderOf(destination));
+    fs_seams::BeforeSourceRemoval();
+    if (StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) return true;
+    // The source cannot go: take back the copy (only if it is still ours),
+    // so that a failed move leaves things as they were.
+    struct stat now;
+    if (lstat(destination.c_str(), &now) == 0 && SameFile(now, published)) unlink(destination.c_str());
+    return false;
+}
+
+bool MoveNative(const Place& source, const std::string& destination) {
+    struct stat st;
+    if (!StatOf(source, st, false) || S_ISDIR(st.st_mode)) return false;
+    if (RenameNoReplace(source, destination) == 0) return true;
+    switch (errno) {
+    case EXDEV: return MoveAcrossDevicesNative(source, destination);
+    case EINVAL:
+    case ENOSYS:
+    case EOPNOTSUPP: return MoveByLink(source, destination);
+    default: return false;
+    }
+}
+
+bool CopyNative(const Place& source, const std::string& destination) {
+    struct stat src;
+    if (!StatOf(source, src, true) || !S_ISREG(src.st_mode)) return false;
+
+    // A link as destination is written through: its target is replaced and
+    // the link stays.  A dangling link is refused rather than followed into a
+    // folder nobody chose.
+    const std::string target = CopyTarget(destination);
+    if (target.empty() || !MayBeReplacedBy(target, src)) return false;
+
+    // The source is opened only now that it is known to be a regular file,
+    // and must still be the same one.
+    Fd in(openat(source.dir, source.name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat opened;
+    if (!in.valid() || fstat(in.get(), &opened) != 0 || !SameFile(opened, src)) return false;
+    return CopyInPlaceOf(in.get(), src, target);
+}
+
+bool RemoveNative(const Place& place) {
+    struct stat st;
+    if (!StatOf(place, st, false) || S_ISDIR(st.st_mode)) return false;
+    // A file without any write bit is read-only, and a read-only file is not
+    // deleted, as on Windows (also for root, whom unlink() lets through).
+    if (S_ISREG(st.st_mode) && HasNoWriteBit(st)) return false;
+    return unlinkat(place.dir, place.name.c_str(), 0) == 0;
+}
+
+}  // namespace fs_posix
+
+// ---------------------------------------------------------------------------
+// By path and in open folders
+
+bool MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
+    std::string from, to;
+    if (FileExists(destination) || !ToNative(source, from) || !ToNative(destination, to)) return false;
+    return MoveNative(PathPlace(from), to);
+}
+
+bool CopyOverwrite(const ByteString& source, const ByteString& destination) {
+    std::string from, to;
+    if (!ToNative(source, from) || !ToNative(destination, to)) return false;
+    return CopyNative(PathPlace(from), to);
+}
+
+bool RemoveFile(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return false;
+    return RemoveNative(PathPlace(native));
+}
+
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
+    Place place;
+    std::string to;
+    if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to) || FileExists(destination)) return false;
+    return MoveNative(place, to);
+}
+
+bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
+    Place place;
+    std::string to;
+    if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to)) return false;
+    return CopyNative(place, to);
+}
+
+bool OpenFolder::RemoveFile(const ByteString& name) const {
+    Place place;
+    return PlaceIn(state_.get(), name, place) && RemoveNative(place);
+}
+
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
+    Place from, target;
+    struct stat st;
+    if (!PlaceIn(state_.get(), name, from) || !PlaceIn(to.state_.get(), toName, target) ||
+        StatOf(target, st, false) || errno != ENOENT)
+        return false;
+    // The other folder by its descriptor: whatever became of its path, the
+    // file lands in that very folder.
+    return MoveNative(from, "/proc/self/fd/" + std::to_string(target.dir) + "/" + target.name);
+}

@@ -1,0 +1,150 @@
+#pragma once
+// What the Windows files of the file layer share: native paths, handles,
+// errors, attributes, temporary files, and the steps one file's operations
+// lend another.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "fs/file_error.h"
+#include "fs/folders.h"
+#include "fs/fs_win32.h"
+#include "text/byte_string.h"
+
+namespace fs_win32 {
+
+// Whole-file reads and writes move data in blocks of this size.
+constexpr DWORD kBlockSize = 64 * 1024;
+
+// ---------------------------------------------------------------- paths
+
+inline bool IsSlash(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// "\\?\" and "\\.\" paths bypass the normalisation of Win32 paths.
+bool IsDevicePath(const std::wstring& path);
+
+// "C:\..." or "\\server\...": the same wherever the current folder is.
+bool IsFullyQualified(const std::wstring& path);
+
+bool HasWildcard(const std::wstring& native);
+
+// The UTF-16 form of a path as written; false when it has none or holds a
+// NUL byte, which would cut it short and name another file.
+bool WidePathOf(const ByteString& path, std::wstring& wide);
+
+// ---------------------------------------------------------------- handles
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~Handle() { (void)Close(); }
+    Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            (void)Close();
+            handle_ = other.handle_;
+            other.handle_ = INVALID_HANDLE_VALUE;
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    HANDLE get() const { return handle_; }
+    // False when the platform reports a failure of the close.
+    [[nodiscard]] bool Close() {
+        if (!valid()) return true;
+        const HANDLE handle = handle_;
+        handle_ = INVALID_HANDLE_VALUE;
+        return CloseHandle(handle) != 0;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+// Opens a file for exclusive use: nobody else may read or write it meanwhile.
+Handle OpenExclusive(const std::wstring& native, DWORD access, DWORD disposition);
+
+// Opens a file shared with other readers (and, with share, writers): a backup
+// tool or a viewer that has the settings or a log open never disturbs the
+// program, nor the program them.
+Handle OpenShared(const std::wstring& native, DWORD access, DWORD share, DWORD disposition);
+
+// Opens anything, files and folders, only to ask about it.  Asking needs no
+// access to the content, so this works on a file that another program holds
+// for exclusive use.
+Handle OpenForQuery(const std::wstring& native, bool followLinks);
+
+// ---------------------------------------------------------------- errors and writing
+
+// The cause of the file-error message for a system error code.
+FileErrorCause CauseOfError(DWORD error);
+
+[[noreturn]] void ThrowLastError(FileStep step, const ByteString& path);
+
+// Writes every byte; false with the cause when a write fails, or stores fewer
+// bytes than asked, which is a full disk.
+[[nodiscard]] bool TryWriteAll(HANDLE file, const char* data, size_t size, FileErrorCause& cause);
+void WriteAll(HANDLE file, const ByteString& text, const ByteString& path);
+void CloseOrThrow(Handle& file, const ByteString& path);
+void SeekOrThrow(HANDLE file, DWORD from, const ByteString& path);
+
+// ---------------------------------------------------------------- attributes and kinds
+
+inline DWORD AttributesOf(const std::wstring& native) { return GetFileAttributesW(native.c_str()); }
+
+bool IsReadOnlyFile(DWORD attributes);
+
+// Like the runtime's permission change to read and write: only the read-only
+// mark goes, every other attribute stays.
+void ClearReadOnly(const std::wstring& native, DWORD attributes);
+
+// Whether attributes read by path mark a link (a name-surrogate reparse point).
+bool IsLinkByAttributes(DWORD attributes, const std::wstring& native);
+
+std::optional<FileId> IdOf(const std::wstring& native, bool followLinks);
+
+// What attributes and a reparse tag make of an entry.  `native` is only
+// opened for a link, to see where it leads (and, without a tag from a
+// listing, to read the tag).
+EntryKind KindOfAttributes(DWORD attributes, const std::wstring& native, std::optional<DWORD> tag = std::nullopt);
+
+// The kind of a listed entry with these attributes and reparse tag.
+inline EntryKind KindOfListedEntry(DWORD attributes, DWORD reparseTag) {
+    return KindOfAttributes(attributes, std::wstring(), reparseTag);
+}
+
+// ---------------------------------------------------------------- temporary files
+
+// Removes a temporary file, also when the copy made it read-only.
+void RemoveTemp(const std::wstring& tempPath);
+
+// A new, empty file beside `target`, open for exclusive writing; not valid
+// when its folder takes no new file.
+Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath);
+
+}  // namespace fs_win32
+
+// The folder's path serves for its entries: its handle, held without delete
+// sharing, keeps the folder from being renamed or deleted meanwhile, so the
+// path goes on naming this very folder.  Where the system does not enforce
+// that for folders (Wine), each use checks that the path still names it.
+struct OpenFolder::State {
+    fs_win32::Handle handle;
+    ByteString path;
+    FileId id;
+    DWORD error = ERROR_SUCCESS;  // why the open failed
+};
+
+namespace fs_win32 {
+
+// Whether the folder is open and its path still names it.
+bool StillHeld(const OpenFolder::State* folder);
+
+// The path of an entry of the folder.
+ByteString EntryPath(const OpenFolder::State& folder, const ByteString& name);
+
+}  // namespace fs_win32

@@ -1,0 +1,94 @@
+#pragma once
+// The program's own files: where they live, and the whole-file reads and
+// writes of the settings file, the logs and the undo journal.
+//
+// A failure inside a file that is already open (read, write, seek, truncate,
+// close) throws FileError, which carries its cause up to the message that
+// words it.
+#include <memory>
+
+#include "fs/file_error.h"
+#include "text/byte_string.h"
+
+// The whole content of a file; empty when it cannot be opened for reading.
+// A failure after the file was opened throws FileError.
+[[nodiscard]] ByteString ReadTextFile(const ByteString& path);
+
+// Replaces the whole content of a file, clearing a read-only mark first and
+// creating the file if needed.  False when it can be neither opened nor
+// created.
+[[nodiscard]] bool WriteTextFile(const ByteString& path, const ByteString& text);
+
+// Replaces the whole content of a file without ever leaving it half-written:
+// the text goes to a new file beside it, which takes the old one's place only
+// when every byte was stored and flushed.  A link is written through (its
+// target is replaced, the link stays).  A read-only file is written all the
+// same.  Where no file can be created beside it, or the old file cannot be
+// replaced (a file another program holds, a file mounted on its own), writes
+// in place with WriteTextFile.
+// False when the file can be neither written nor created; a failed write
+// throws FileError and leaves the old file intact.
+[[nodiscard]] bool WriteTextFileSafely(const ByteString& path, const ByteString& text);
+
+// Adds the text at the end of a file, creating it if needed.  False when it
+// can be neither opened nor created; fails on a read-only file.  A write that
+// stores fewer bytes than asked throws FileError with cause DiskFull.
+[[nodiscard]] bool AppendTextToFile(const ByteString& path, const ByteString& text);
+
+// A file that records are added to, one after another.  Each Append hands
+// its bytes to the system at once, so that a kill of the program afterwards
+// never loses them (a power cut may).
+class AppendFile {
+public:
+    AppendFile();
+    ~AppendFile();
+    AppendFile(AppendFile&& other) noexcept;
+    AppendFile& operator=(AppendFile&& other) noexcept;
+
+    // Creates the file, or empties the one there; not open on failure.
+    [[nodiscard]] static AppendFile Replace(const ByteString& path);
+
+    bool IsOpen() const;
+    // False when the bytes could not all be written.
+    [[nodiscard]] bool Append(const ByteString& bytes);
+
+    struct State;  // each platform's own
+
+private:
+    explicit AppendFile(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// The full path of the running executable in code page 932 (empty when it has
+// no such form).
+ByteString ExecutablePath();
+
+// The executable's folder up to and including its last "\" or "/" byte
+// (single-byte scan); empty when it has neither.
+ByteString ProgramDir();
+
+// ProgramDir without one trailing platform separator.
+ByteString ProgramDirNoSlash();
+
+// A folder path without one trailing platform separator.
+ByteString WithoutTrailingSeparator(ByteString folder);
+
+// The folder of the settings file, both logs and the default destination,
+// with its trailing separator, decided once at start: programDir (ProgramDir(),
+// with its separator) when a file can be created and removed there, as in a
+// portable copy or a per-user install; otherwise, as for a program installed
+// for all users, the user's own data folder (UserDataFolder()).  programDir
+// again when that cannot be had either (nothing can be saved then).  Empty
+// only when neither folder has a code page 932 form.
+ByteString DataFolderFor(const ByteString& programDir);
+
+// Whether a new file can be created in the folder (given with its trailing
+// separator) and removed again; nothing is left behind either way.
+[[nodiscard]] bool CanCreateFileIn(const ByteString& folder);
+
+// The user's own data folder for the program, with its trailing separator,
+// created with its missing parents: $XDG_DATA_HOME/tessarbolink/ (an absolute
+// $XDG_DATA_HOME only), by default ~/.local/share/tessarbolink/, on Linux;
+// %LOCALAPPDATA%\Tessarbolink\ on Windows.  Empty when it has no code page 932
+// form or cannot be created.
+ByteString UserDataFolder();

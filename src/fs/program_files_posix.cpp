@@ -1,0 +1,259 @@
+// The program's own files on Linux: the whole-file reads and writes of the
+// settings file, the logs and the undo journal, the program's path, and the
+// user's data folder.
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "fs/fs_posix_internal.h"
+#include "fs/home_folder_posix.h"
+#include "fs/program_files.h"
+#include "text/encoding.h"
+
+using namespace fs_posix;
+
+namespace {
+
+// The path a link finally leads to; the path itself when it is no link;
+// empty for a dangling link or a loop.
+std::string ResolvedTarget(const std::string& native) {
+    struct stat st;
+    if (lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return native;
+    char* real = realpath(native.c_str(), nullptr);
+    if (!real) return std::string();
+    std::string target(real);
+    free(real);
+    return target;
+}
+
+// Writes one byte per call and hands the system large blocks.
+class BufferedWriter {
+public:
+    BufferedWriter(int fd, const ByteString& path) : fd_(fd), path_(path) { buffer_.reserve(kCapacity); }
+
+    void Put(char byte) {
+        buffer_.push_back(byte);
+        if (buffer_.size() == kCapacity) Flush();
+    }
+
+    void Flush() {
+        WriteOrThrow(fd_, buffer_.data(), buffer_.size(), path_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr size_t kCapacity = 64 * 1024;
+    int fd_;
+    const ByteString& path_;
+    std::string buffer_;
+};
+
+// The base of the user's data folders: an absolute $XDG_DATA_HOME, else
+// ~/.local/share (the home folder from $HOME, else from the user database);
+// without a trailing slash.  Empty when there is none.
+std::string UserDataBase() {
+    const auto absolute = [](const char* path) { return path && path[0] == '/'; };
+    std::string base;
+    if (const char* xdg = getenv("XDG_DATA_HOME"); absolute(xdg)) {
+        base = xdg;
+    } else {
+        const std::string home = HomeFolderNative();
+        if (home.empty()) return std::string();
+        base = home + "/.local/share";
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    return base;
+}
+
+// Creates the folder and its missing parents, those it creates open to their
+// owner alone; true when it is a folder afterwards.
+bool MakeFolderChainNative(const std::string& folder) {
+    for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) break;
+    }
+    struct stat st {};
+    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Whole-file reads and writes
+
+ByteString ReadTextFile(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return ByteString();
+    struct stat st;
+    Fd fd = OpenFileLike(native, O_RDONLY, 0, st);
+    if (!fd.valid() || !S_ISREG(st.st_mode)) return ByteString();  // a device might never end
+
+    ByteString content;
+    char block[1024];
+    for (;;) {
+        const ssize_t got = read(fd.get(), block, sizeof block);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw FileError(CauseOf(errno), FileStep::Read, path);
+        }
+        content.append(block, static_cast<size_t>(got));
+    }
+    CloseOrThrow(fd, path);
+    return content;
+}
+
+bool WriteTextFile(const ByteString& path, const ByteString& text) {
+    std::string native;
+    if (!ToNative(path, native)) return false;
+
+    // The owner's read and write permission is added, so that a file marked
+    // read-only is written all the same; nothing else changes.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        (void)chmod(native.c_str(), (st.st_mode & 07777) | S_IRUSR | S_IWUSR);
+
+    // Opens the file or creates it, in one step; it is truncated below, once
+    // it is known to be a regular file.
+    Fd fd = OpenFileLike(native, O_WRONLY | O_CREAT, 0666, st);
+    if (!fd.valid()) return false;
+
+    if (S_ISREG(st.st_mode) && ftruncate(fd.get(), 0) != 0)
+        throw FileError(CauseOf(errno), FileStep::Truncate, path);
+    WriteInBlocks(fd.get(), text, path);
+    CloseOrThrow(fd, path);
+    return true;
+}
+
+bool WriteTextFileSafely(const ByteString& path, const ByteString& text) {
+    std::string native;
+    if (!ToNative(path, native)) return false;
+
+    // A link is written through: its target gets the new content.  A dangling
+    // link is left to the plain write, which creates the target.
+    const std::string target = ResolvedTarget(native);
+    if (target.empty()) return WriteTextFile(path, text);
+    struct stat old;
+    const bool replacing = stat(target.c_str(), &old) == 0;
+    if (replacing && !S_ISREG(old.st_mode)) return WriteTextFile(path, text);
+
+    std::string temp;
+    Fd fd = CreateTempIn(FolderOf(target), 0666, temp);
+    if (!fd.valid()) return WriteTextFile(path, text);
+    TempFileGuard guard(temp);
+
+    if (replacing) {
+        // Same owner and permissions as before, plus the owner's read and
+        // write permission (a read-only file is written all the same).
+        (void)!fchown(fd.get(), old.st_uid, old.st_gid);
+        (void)fchmod(fd.get(), (old.st_mode & 07777) | S_IRUSR | S_IWUSR);
+    }
+    WriteInBlocks(fd.get(), text, path);
+    // EINVAL: a file system that has nothing to flush.
+    if (fsync(fd.get()) != 0 && errno != EINVAL) throw FileError(CauseOf(errno), FileStep::Write, path);
+    CloseOrThrow(fd, path);
+    if (rename(temp.c_str(), target.c_str()) != 0) {
+        // The old file cannot be replaced (a file mounted on its own, another
+        // user's file in a shared folder): write it in place instead.
+        return WriteTextFile(path, text);
+    }
+    guard.Keep();
+    SyncFolder(FolderOf(target));
+    return true;
+}
+
+bool AppendTextToFile(const ByteString& path, const ByteString& text) {
+    std::string native;
+    if (!ToNative(path, native)) return false;
+
+    // A file without any write bit is read-only for this program, also for
+    // root, whom open() would let through.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && HasNoWriteBit(st)) return false;
+
+    Fd fd = OpenFileLike(native, O_WRONLY | O_APPEND | O_CREAT, 0666, st);
+    if (!fd.valid()) return false;
+
+    BufferedWriter writer(fd.get(), path);
+    for (const char byte : text) writer.Put(byte);
+    writer.Flush();
+    CloseOrThrow(fd, path);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Files added to record by record
+
+struct AppendFile::State {
+    Fd fd;
+};
+
+AppendFile::AppendFile() = default;
+AppendFile::AppendFile(std::unique_ptr<State> state) : state_(std::move(state)) {}
+AppendFile::~AppendFile() = default;
+AppendFile::AppendFile(AppendFile&& other) noexcept = default;
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
+
+AppendFile AppendFile::Replace(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return AppendFile();
+    struct stat st;
+    Fd fd = OpenFileLike(native, O_WRONLY | O_CREAT | O_APPEND, 0666, st);
+    if (!fd.valid() || !S_ISREG(st.st_mode) || ftruncate(fd.get(), 0) != 0) return AppendFile();
+    auto state = std::make_unique<State>();
+    state->fd = std::move(fd);
+    return AppendFile(std::move(state));
+}
+
+bool AppendFile::IsOpen() const { return state_ && state_->fd.valid(); }
+
+bool AppendFile::Append(const ByteString& bytes) {
+    if (!IsOpen()) return false;
+    for (size_t done = 0; done < bytes.size();) {
+        const ssize_t put = WriteOnce(state_->fd.get(), bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The program and its data folder
+
+ByteString ExecutablePath() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (length < 0) return ByteString();
+        if (static_cast<size_t>(length) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(length));
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    ByteString path;
+    return Utf8ToCp932(buffer, path) ? path : ByteString();
+}
+
+bool CanCreateFileIn(const ByteString& folder) {
+    std::string probe;
+    if (folder.empty() || !ToNative(folder + ".tessarbolink-XXXXXX", probe)) return false;
+    const int fd = mkostemp(probe.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    close(fd);
+    return unlink(probe.c_str()) == 0;
+}
+
+ByteString UserDataFolder() {
+    const std::string base = UserDataBase();
+    if (base.empty()) return ByteString();
+    const std::string folder = base + "/tessarbolink";
+    ByteString path;
+    // Named in code page 932 or not at all: nothing is created for a folder
+    // the program could not use.
+    if (!Utf8ToCp932(folder, path) || !MakeFolderChainNative(folder)) return ByteString();
+    return path + kPathSeparator;
+}

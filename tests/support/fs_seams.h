@@ -1,0 +1,31 @@
+#pragma once
+// The file layer's seams as the tests link them (seams/fs_seams.cpp): writes
+// cut short as on a full disk, system facilities turned off as on file
+// systems without them, and hooks between the steps of a move or a copy.
+// Each setting holds until it is set again; a test puts back what it changed.
+#include <cstdint>
+#include <functional>
+
+namespace testing_support {
+
+// After this many more bytes, every write of a file stores fewer bytes than
+// asked (as on a full disk).  A negative value turns it off.
+void SetShortWritesAfter(int64_t bytes);
+
+// Called once a copy to another file system or volume is complete and
+// flushed, just before it gets its name (Linux).  Empty turns it off.
+void SetBeforePublish(std::function<void()> hook);
+
+// Called once that copy has its name, just before the source is checked and
+// removed.  Empty turns it off.
+void SetBeforeSourceRemoval(std::function<void()> hook);
+
+// False: copies use a named temporary file, as on a file system without
+// O_TMPFILE (Linux).
+void SetUnnamedTempFiles(bool allowed);
+
+// False: renames behave as on a file system that refuses RENAME_NOREPLACE,
+// so moves fall back to link() and unlink() (Linux).
+void SetRenameNoReplace(bool allowed);
+
+}  // namespace testing_support
