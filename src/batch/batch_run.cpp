@@ -272,10 +272,10 @@ void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
     // then it cannot be undone.
     bool replacing = false;
     if (settings_.m_nMode == 0) {
-        placed = file.folder.MoveNoOverwrite(file.name, destination_);
+        placed = file.folder.MoveNoOverwrite(file.name, destination_, &tally_);
     } else {
         replacing = recorder_ && FileExists(destination_);
-        placed = file.folder.CopyOverwrite(file.name, destination_);
+        placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
     }
     if (placed) {
         tally_.Succeeded(source, destination_);

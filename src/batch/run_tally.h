@@ -1,7 +1,8 @@
 #pragma once
 // What a batch and an undo of one share: the counts, the log lines, the
 // counts in the window title, where the work stands for the progress window
-// and whether to stop, and at the end the logs and the result box.
+// (also from inside a long copy) and whether to stop, and at the end the
+// logs and the result box.
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
+#include "fs/copy_progress.h"
 #include "settings/drop_settings.h"
 #include "text/byte_string.h"
 
@@ -16,7 +18,7 @@
 // the result) followed by its count in decimal.
 ByteString LabelledCounts(std::initializer_list<std::pair<std::u8string_view, int32_t>> counts);
 
-class RunTally {
+class RunTally : public CopyProgress {
 public:
     // logFolder is where "change.log" and "error.log" live, without a
     // trailing separator.
@@ -29,8 +31,11 @@ public:
     // records of the journal); a folder once counted as a file takes itself
     // back with -1.
     void Known(int32_t files) { known_ += files; }
-    // A file begins: where the work stands goes to the host.
+    // A file begins: where the work stands goes to the host.  file must stay
+    // valid until the next file begins (the copies report while it is handled).
     void Begins(const ByteString& file);
+    // CopyProgress: the bytes of the file being handled, from inside its copy.
+    void Copied(int64_t bytes, int64_t size) override;
     // Whether the user asked to stop: asked between files, never inside one.
     bool StopRequested() { return host_.StopRequested(); }
 
@@ -61,4 +66,6 @@ private:
     ByteString logFolder_;
     ByteString title_;  // reused from file to file
     int32_t known_ = 0;
+    const ByteString* file_ = nullptr;  // the file being handled
+    int32_t doneBefore_ = 0;            // the files handled before it
 };

@@ -68,7 +68,7 @@ bool UndoRun::MoveBack(const JournalRecord& record) {
     const ByteString name = record.destination.substr(placedName);
     if (!placed || placed->StampOf(name) != record.placed) return false;
     const OpenFolder* source = SourceFolder(record.source.substr(0, sourceName), record.reachedByPath);
-    return source && placed->MoveNoOverwrite(name, *source, record.source.substr(sourceName));
+    return source && placed->MoveNoOverwrite(name, *source, record.source.substr(sourceName), &tally_);
 }
 
 bool UndoRun::RemoveCopy(const JournalRecord& record) {

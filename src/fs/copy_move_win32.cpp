@@ -3,6 +3,7 @@
 // place in one step only when complete, so a failure never leaves a file
 // half-written.
 #include "fs/copy_move.h"
+#include "fs/copy_progress.h"
 #include "fs/fs_seams.h"
 #include "fs/fs_win32_internal.h"
 
@@ -10,16 +11,23 @@ using namespace fs_win32;
 
 namespace {
 
-// Copies what is left of an open file into another; false when a read or a
-// write fails.
-bool CopyContent(HANDLE from, HANDLE to) {
+// Copies what is left of an open file of the given size into another, in
+// pieces, telling progress after each; false when a read or a write fails.
+// A flushed copy is flushed after every piece, so that the flush at its end
+// never finds gigabytes to write (and the copy keeps reporting meanwhile).
+bool CopyContent(HANDLE from, HANDLE to, int64_t size, CopyProgress* progress, bool flushed) {
     std::string block(kBlockSize, '\0');
     FileErrorCause cause;
+    CopyPieces pieces(progress, size);
     for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return false;
-        if (got == 0) return true;
-        if (!TryWriteAll(to, block.data(), got, cause)) return false;
+        size_t piece = 0;
+        for (DWORD got = kBlockSize; piece < pieces.Next() && got > 0; piece += got) {
+            if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return false;
+            if (got > 0 && !TryWriteAll(to, block.data(), got, cause)) return false;
+        }
+        if (piece == 0) return true;
+        if (flushed && !FlushFileBuffers(to)) return false;
+        pieces.Done(piece);
     }
 }
 
@@ -38,13 +46,14 @@ DWORD CopiedAttributes(DWORD source) {
 // CopyFileW so that every byte goes through the one writer that reports short
 // writes.  Nobody may write to the source meanwhile.
 bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, std::wstring& tempPath, bool flush,
-                      BY_HANDLE_FILE_INFORMATION& info) {
+                      BY_HANDLE_FILE_INFORMATION& info, CopyProgress* progress) {
     const Handle from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!from.valid() || !GetFileInformationByHandle(from.get(), &info)) return false;
     Handle to = CreateTempBeside(target, tempPath);
     if (!to.valid()) return false;
-    const bool copied = CopyContent(from.get(), to.get()) &&
+    const int64_t size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    const bool copied = CopyContent(from.get(), to.get(), size, progress, flush) &&
                         SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) &&
                         (!flush || FlushFileBuffers(to.get())) && to.Close();
     if (!copied) {
@@ -86,11 +95,11 @@ bool StillTheCopiedFile(const std::wstring& native, const BY_HANDLE_FILE_INFORMA
 // unchanged.  When the source cannot or must not go, the copy is taken back,
 // so a failed move leaves one file where it was.  Links are not carried
 // across (a copy would turn one into a second file).
-bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD attributes) {
+bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD attributes, CopyProgress* progress) {
     if (IsLinkByAttributes(attributes, from)) return false;
     std::wstring temp;
     BY_HANDLE_FILE_INFORMATION copied;
-    if (!CopyToTempBeside(from, to, temp, true, copied)) return false;
+    if (!CopyToTempBeside(from, to, temp, true, copied, progress)) return false;
     if (!MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveTemp(temp);
         return false;
@@ -104,7 +113,7 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
 
 }  // namespace
 
-bool MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
+bool MoveNoOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::wstring from, to;
     if (!NativePathOf(source, from) || !NativePathOf(destination, to)) return false;
     const DWORD attributes = AttributesOf(from);
@@ -116,10 +125,10 @@ bool MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
     if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
     // Not MOVEFILE_COPY_ALLOWED: when the source cannot be deleted after the
     // copy, it reports success and leaves the file twice.
-    return MoveAcrossVolumes(from, to, attributes);
+    return MoveAcrossVolumes(from, to, attributes, progress);
 }
 
-bool CopyOverwrite(const ByteString& source, const ByteString& destination) {
+bool CopyOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::wstring from, to;
     if (!NativePathOf(source, from) || !NativePathOf(destination, to)) return false;
     if (KindOfAttributes(AttributesOf(from), from) != EntryKind::File) return false;
@@ -138,7 +147,7 @@ bool CopyOverwrite(const ByteString& source, const ByteString& destination) {
     // the new one takes its place.
     std::wstring temp;
     BY_HANDLE_FILE_INFORMATION copied;
-    if (!CopyToTempBeside(from, to, temp, existing != INVALID_FILE_ATTRIBUTES, copied)) return false;
+    if (!CopyToTempBeside(from, to, temp, existing != INVALID_FILE_ATTRIBUTES, copied, progress)) return false;
     if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     RemoveTemp(temp);
     return false;
@@ -151,19 +160,20 @@ bool RemoveFile(const ByteString& path) {
 
 // ---------------------------------------------------------------- in open folders
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
-    return StillHeld(state_.get()) && ::MoveNoOverwrite(EntryPath(*state_, name), destination);
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
+    return StillHeld(state_.get()) && ::MoveNoOverwrite(EntryPath(*state_, name), destination, progress);
 }
 
-bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
-    return StillHeld(state_.get()) && ::CopyOverwrite(EntryPath(*state_, name), destination);
+bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
+    return StillHeld(state_.get()) && ::CopyOverwrite(EntryPath(*state_, name), destination, progress);
 }
 
 bool OpenFolder::RemoveFile(const ByteString& name) const {
     return StillHeld(state_.get()) && ::RemoveFile(EntryPath(*state_, name));
 }
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName,
+                                 CopyProgress* progress) const {
     if (!IsOpen() || !to.IsOpen()) return false;
-    return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName));
+    return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName), progress);
 }

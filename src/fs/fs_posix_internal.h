@@ -143,13 +143,13 @@ std::optional<int64_t> SizeNative(const Place& place);
 
 // The move itself, without the early "destination already exists" check: it
 // must still refuse a destination that exists by the time it runs.
-bool MoveNative(const Place& source, const std::string& destination);
+bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 
 // The move to another file system (copy, publish, remove the source), as used
 // when a rename meets a device boundary.
-bool MoveAcrossDevicesNative(const Place& source, const std::string& destination);
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 
-bool CopyNative(const Place& source, const std::string& destination);
+bool CopyNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 bool RemoveNative(const Place& place);
 
 }  // namespace fs_posix
