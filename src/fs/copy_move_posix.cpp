@@ -103,10 +103,10 @@ bool CopyContent(int in, int out, off_t size, const CopyPace& pace) {
     for (;;) {
         // In the kernel the copy stops at the size it began with, as a copy
         // of a file still growing should; reading stops at the file's end.
-        const ssize_t copied =
-            inKernel ? KernelPiece(in, out, static_cast<size_t>(std::min<off_t>(static_cast<off_t>(pieces.Next()),
-                                                                                size - pieces.Copied())))
-                     : ReadWritePiece(in, out, pieces.Next());
+        const size_t asked =
+            inKernel ? static_cast<size_t>(std::min<off_t>(static_cast<off_t>(pieces.Next()), size - pieces.Copied()))
+                     : pieces.Next();
+        const ssize_t copied = inKernel ? KernelPiece(in, out, asked) : ReadWritePiece(in, out, asked);
         if (copied < 0 && inKernel) {
             // Refused (old kernel, file systems that cannot copy between each
             // other): read and write whatever is left.
@@ -124,7 +124,9 @@ bool CopyContent(int in, int out, off_t size, const CopyPace& pace) {
             continue;
         }
         const off_t start = pieces.Copied();
-        if (pace.flushed) {
+        // The last piece is left to the final flush (a small file: all of it).
+        const bool last = inKernel ? start + copied >= size : static_cast<size_t>(copied) < asked;
+        if (pace.flushed && !last) {
             WriteBack(out, start, copied, previousStart);
             previousStart = start;
         }

@@ -26,7 +26,9 @@ bool CopyContent(HANDLE from, HANDLE to, int64_t size, CopyProgress* progress, b
             if (got > 0 && !TryWriteAll(to, block.data(), got, cause)) return false;
         }
         if (piece == 0) return true;
-        if (flushed && !FlushFileBuffers(to)) return false;
+        // A piece that ended the file is left to the final flush (a small
+        // file: all of it).
+        if (flushed && piece >= pieces.Next() && !FlushFileBuffers(to)) return false;
         pieces.Done(piece);
     }
 }
