@@ -47,6 +47,8 @@ public:
     const std::string& BackingPath() const { return backingPath_; }
 
     // Each returns false (and sets Error()) when the server refused or is gone.
+    // SetDelay and ClearFaults also let go at once the requests that are
+    // waiting out a delay.
     bool SetDelay(int64_t microseconds);
     // The next `times` requests of the kind (0: all of them) whose path
     // contains pathPart fail with the error.  Kinds: the names in Counts().

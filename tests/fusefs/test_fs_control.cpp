@@ -4,6 +4,7 @@
 // Commands, one line per connection, answered with lines and then the end
 // of the connection ("ok" or "error: ..." unless told otherwise):
 //   delay MICROSECONDS                   every request waits this long first
+//                                        (requests waiting now go at once)
 //   fail OP ERRNO [TIMES [PATH-PART]]    the next TIMES requests of kind OP
 //                                        (whose path contains PATH-PART) fail
 //                                        with ERRNO; TIMES 0 or none: all of them
@@ -11,6 +12,7 @@
 //                                        every request waits DELAY-US and fails
 //                                        with ERRNO, as a server that went away
 //   clear                                no more failures, no server gone
+//                                        (requests waiting now go at once)
 //   counts                               "NAME COUNT" for each kind with a
 //                                        count, then "total COUNT"
 //   reset                                all counts back to 0
@@ -23,6 +25,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -67,8 +70,26 @@ std::vector<FailRule> g_rules;
 Gone g_gone;
 std::atomic<bool> g_anyFault{false};
 
+// Requests waiting out a delay; a new delay, or the faults cleared, lets
+// them go at once (so a test can hold requests for long and still end fast).
+std::mutex g_waitMutex;
+std::condition_variable g_waitChanged;
+uint64_t g_waitGeneration = 0;
+
 void Sleep(int64_t microseconds) {
-    if (microseconds > 0) std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+    if (microseconds <= 0) return;
+    std::unique_lock<std::mutex> lock(g_waitMutex);
+    const uint64_t generation = g_waitGeneration;
+    g_waitChanged.wait_for(lock, std::chrono::microseconds(microseconds),
+                           [generation] { return g_waitGeneration != generation; });
+}
+
+void ReleaseWaiting() {
+    {
+        std::lock_guard<std::mutex> lock(g_waitMutex);
+        ++g_waitGeneration;
+    }
+    g_waitChanged.notify_all();
 }
 
 bool ParseOp(const std::string& name, Op& op) {
@@ -152,10 +173,13 @@ std::string Execute(const std::string& line, std::string (*onCut)(), bool& endAf
         return "ok\n";
     }
     if (command == "clear") {
-        std::lock_guard<std::mutex> lock(g_faultMutex);
-        g_rules.clear();
-        g_gone = Gone{};
-        UpdateAnyFault();
+        {
+            std::lock_guard<std::mutex> lock(g_faultMutex);
+            g_rules.clear();
+            g_gone = Gone{};
+            UpdateAnyFault();
+        }
+        ReleaseWaiting();
         return "ok\n";
     }
     if (command == "counts") return CountsText();
@@ -200,7 +224,10 @@ void Serve(int listener, std::string (*onCut)()) {
 
 const char* OpName(Op op) { return kNames[static_cast<size_t>(op)]; }
 
-void SetDelay(int64_t microseconds) { g_delay = microseconds; }
+void SetDelay(int64_t microseconds) {
+    g_delay = microseconds;
+    ReleaseWaiting();
+}
 
 int Enter(Op op, const char* path) {
     g_counts[static_cast<size_t>(op)].fetch_add(1);

@@ -100,14 +100,15 @@ TEST(TestFileSystem, TheDelayHoldsEachRequestBeforeItIsAnswered) {
     if (!fs.IsMounted()) GTEST_SKIP() << fs.Error();
     Write(fs.MountPath() + "/a", "x", false);
     ASSERT_TRUE(fs.ResetCounts());
-    ASSERT_TRUE(fs.SetDelay(500'000));
+    ASSERT_TRUE(fs.SetDelay(60'000'000));
     std::atomic<bool> answered{false};
     std::thread request([&] {
         struct stat st;
         stat((fs.MountPath() + "/a").c_str(), &st);
         answered = true;
     });
-    // Once the server has counted the request, it holds it for the delay.
+    // Once the server has counted the request, it holds it for the delay
+    // (a new delay lets it go).
     while (fs.Counts()["getattr"] == 0) std::this_thread::yield();
     EXPECT_FALSE(answered.load());
     ASSERT_TRUE(fs.SetDelay(0));
