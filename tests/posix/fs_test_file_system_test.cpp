@@ -272,3 +272,25 @@ TEST(TestFileSystem, APowerCutKeepsTheMarksOfAnFsyncedFileAndForgetsLaterOnes) {
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
+
+// However a test leaves the server (gone, with a request held), the end of
+// the test removes the mount.
+TEST(TestFileSystem, AServerThatWentAwayIsStillUnmountedAtTheEnd) {
+    std::string mountPath;
+    std::thread request;
+    std::atomic<int> error{0};
+    {
+        FuseTestFs fs(Uncached());
+        if (!fs.IsMounted()) GTEST_SKIP() << fs.Error();
+        mountPath = fs.MountPath();
+        ASSERT_TRUE(fs.GoAway(EIO, 60'000'000));
+        request = std::thread([&] {
+            struct stat st;
+            error = ErrorOf(stat((mountPath + "/a").c_str(), &st));
+        });
+        while (fs.Counts()["total"] == 0) std::this_thread::yield();
+    }
+    EXPECT_FALSE(IsMounted(mountPath));
+    request.join();
+    EXPECT_NE(error.load(), 0);
+}
