@@ -32,7 +32,7 @@ std::string Native(const ByteString& path) { return NativePath(path).string(); }
 
 enum class Mode { Move, Copy };
 
-int Place(Mode mode, const ByteString& from, const ByteString& to) {
+bool Place(Mode mode, const ByteString& from, const ByteString& to) {
     return mode == Mode::Move ? MoveNoOverwrite(from, to) : CopyOverwrite(from, to);
 }
 
@@ -99,7 +99,7 @@ TEST(FsPosixMarks, CopiesAndMovesAcrossFileSystemsKeepExtendedAttributesAndAcls)
         ASSERT_EQ(stat(Native(from).c_str(), &before), 0);
 
         const ByteString to = destination.Join("b.txt");
-        ASSERT_EQ(Place(mode, from, to), 1);
+        ASSERT_TRUE(Place(mode, from, to));
         EXPECT_EQ(ReadBytes(to), "content");
         EXPECT_EQ(MarksOf(Native(to)), expected) << "user.* and the ACL kept, trusted.* not carried";
         struct stat after;
@@ -132,7 +132,7 @@ TEST(FsPosixMarks, ASparseFileKeepsItsHolesOnAVolumeSmallerThanItsSize) {
             },
             [&]() -> std::string {
                 const ByteString to = source.Join("volume/sparse.img");
-                if (Place(mode, from, to) != 1) return "the file did not fit";
+                if (!Place(mode, from, to)) return "the file did not fit";
                 const int fd = open(Native(to).c_str(), O_RDONLY);
                 struct stat st;
                 if (fd < 0 || fstat(fd, &st) != 0) return "no copy";
@@ -173,7 +173,7 @@ TEST(FsPosixMarks, ADestinationThatCannotHoldAMarkStillTakesTheFile) {
             SetMark(Native(from), "user.mark", "1");
             const std::string name = "e" + std::to_string(c.error) + (mode == Mode::Move ? "m" : "c");
             ASSERT_TRUE(share.Fail("setxattr", c.error));
-            EXPECT_EQ(Place(mode, from, ByteString(share.MountPath() + "/" + name)), c.placed ? 1 : 0);
+            EXPECT_EQ(Place(mode, from, ByteString(share.MountPath() + "/" + name)), c.placed);
             ASSERT_TRUE(share.ClearFaults());
             EXPECT_EQ(Exists(from), mode == Mode::Copy || !c.placed);
             const std::string placed = share.BackingPath() + "/" + name;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fs/fs.h"
-#include "fs/fs_testing.h"
+#include "support/fs_seams.h"
 #include "fusefs/fuse_test_fs.h"
 #include "support/test_support.h"
 
@@ -44,9 +44,9 @@ void WriteDurably(const std::string& path, const std::string& content) {
 class CutHook {
 public:
     explicit CutHook(testfs::FuseTestFs& share) {
-        SetBeforeSourceRemovalHookForTesting([&share] { cut = share.PowerCut(); });
+        testing_support::SetBeforeSourceRemoval([&share] { cut = share.PowerCut(); });
     }
-    ~CutHook() { SetBeforeSourceRemovalHookForTesting(nullptr); }
+    ~CutHook() { testing_support::SetBeforeSourceRemoval(nullptr); }
     static inline bool cut = false;
 };
 
@@ -58,7 +58,7 @@ TEST(FsPosixPowerCut, NoMoveOrCopyOntoAServerLosesAFileOrHalfWritesIt) {
         const char* what;
         // Does the work on the local file and the share; returns what the
         // program's call returned.
-        std::function<int(const ByteString& local, const std::string& share, testfs::FuseTestFs& fs)> act;
+        std::function<bool(const ByteString& local, const std::string& share, testfs::FuseTestFs& fs)> act;
         bool cutDuringMove;
         // The contents the share's "new" may hold afterwards, and whether the
         // local file must still be there.
@@ -97,14 +97,14 @@ TEST(FsPosixPowerCut, NoMoveOrCopyOntoAServerLosesAFileOrHalfWritesIt) {
         TempFolder local;
         const ByteString file = local.Join("report.pdf");
         WriteBytes(file, content);
-        int result;
+        bool result;
         {
             std::optional<CutHook> hook;
             if (c.cutDuringMove) hook.emplace(fs);
             CutHook::cut = false;
             result = c.act(file, fs.MountPath(), fs);
         }
-        EXPECT_EQ(result, 1);
+        EXPECT_TRUE(result);
         if (c.cutDuringMove) {
             ASSERT_TRUE(CutHook::cut) << fs.Error();
         } else {
@@ -127,7 +127,7 @@ TEST(FsPosixPowerCut, AMoveWithinTheServerLeavesTheFileUnderOneName) {
     testfs::FuseTestFs fs(options);
     if (!fs.IsMounted()) GTEST_SKIP() << fs.Error();
     WriteDurably(fs.MountPath() + "/old", "whole");
-    ASSERT_EQ(MoveNoOverwrite(ByteString(fs.MountPath() + "/old"), ByteString(fs.MountPath() + "/new")), 1);
+    ASSERT_TRUE(MoveNoOverwrite(ByteString(fs.MountPath() + "/old"), ByteString(fs.MountPath() + "/new")));
     ASSERT_TRUE(fs.PowerCut()) << fs.Error();
     const std::string before = Held(fs.BackingPath() + "/old"), after = Held(fs.BackingPath() + "/new");
     EXPECT_TRUE((before == "whole") != (after == "whole")) << before << " / " << after;

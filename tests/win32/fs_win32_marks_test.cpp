@@ -84,12 +84,12 @@ TEST(Win32Marks, CopiesKeepTheAlternateDataStreams) {
     const std::map<std::wstring, std::string> expected = {{L":Zone.Identifier:$DATA", zone}, {L":empty:$DATA", ""}};
     ASSERT_EQ(StreamsOf(source), expected);
 
-    EXPECT_EQ(CopyOverwrite(temp.Join("download.pdf"), temp.Join("copy.pdf")), 1);
+    EXPECT_TRUE(CopyOverwrite(temp.Join("download.pdf"), temp.Join("copy.pdf")));
     EXPECT_EQ(StreamsOf(Wide(temp.Join("copy.pdf"))), expected);
     // A copy that replaces a file with streams of its own has the source's.
     ASSERT_TRUE(WriteStream(Wide(temp.Join("old.pdf")), "old"));
     ASSERT_TRUE(WriteStream(Wide(temp.Join("old.pdf")) + L":other", "x"));
-    EXPECT_EQ(CopyOverwrite(temp.Join("download.pdf"), temp.Join("old.pdf")), 1);
+    EXPECT_TRUE(CopyOverwrite(temp.Join("download.pdf"), temp.Join("old.pdf")));
     EXPECT_EQ(StreamsOf(Wide(temp.Join("old.pdf"))), expected);
     EXPECT_EQ(ReadStream(Wide(temp.Join("old.pdf"))), "main");
 }
@@ -116,9 +116,9 @@ TEST(Win32Marks, ASparseFileStaysSparse) {
     CloseHandle(file);
     const bool marked = (GetFileAttributesW(source.c_str()) & FILE_ATTRIBUTE_SPARSE_FILE) != 0;
     testing_support::SetTreatAsSparse(!marked);
-    const int copied = CopyOverwrite(temp.Join("sparse.img"), temp.Join("copy.img"));
+    const bool copied = CopyOverwrite(temp.Join("sparse.img"), temp.Join("copy.img"));
     testing_support::SetTreatAsSparse(false);
-    ASSERT_EQ(copied, 1);
+    ASSERT_TRUE(copied);
 
     const std::wstring copy = Wide(temp.Join("copy.img"));
     const std::string content = ReadStream(copy);
