@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "text/cp932_scan.h"
+
 namespace {
 
 const ByteString& AskText() {
@@ -202,14 +204,15 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
     // A dropped file: its folder was reached by path.
-    const size_t separator = source.find_last_of("\\/");
+    const size_t separator = LastSeparatorIndex(source);
     reachedByPath_ = separator == ByteString::npos ? 0 : separator + 1;
     ProcessFileAt(source, FileAt{nullptr, source}, convertible);
 }
 
 const ByteString& BatchRun::DestinationFolder() {
     ByteString& where = settings_.m_sWhere;
-    if (!where.empty() && where.back() != kPathSeparator) where += kPathSeparator;
+    // Read by characters: a name ending in ソ or 表 (second byte 0x5C) still needs one.
+    if (!where.empty() && !EndsWithCharacter(where, kPathSeparator)) where += kPathSeparator;
     return where;
 }
 

@@ -52,8 +52,8 @@ std::optional<int64_t> FileSizeOf(const ByteString& path);
 // Creates one folder; 1 on success.
 int CreateFolder(const ByteString& path);
 
-// Creates every folder along the path, one byte scan: a creation attempt for
-// the prefix before each "\" or "/" byte and for the whole path.  Failures are
+// Creates every folder along the path, read by characters: a creation attempt
+// for the prefix before each "\" or "/" and for the whole path.  Failures are
 // ignored; returns 1.
 int CreateFolderChain(const ByteString& path);
 
@@ -88,8 +88,8 @@ int AppendTextToFile(const ByteString& path, const ByteString& text);
 // no such form).
 ByteString ExecutablePath();
 
-// The executable's folder up to and including its last "\" or "/" byte
-// (single-byte scan); empty when it has neither.
+// The executable's folder up to and including its last "\" or "/", read by
+// characters; empty when it has neither.
 ByteString ProgramDir();
 
 // ProgramDir without one trailing platform separator.

@@ -1,10 +1,9 @@
 // The parts of the file layer that are the same on every platform.
 #include "fs/fs.h"
 #include "fs/local_time.h"
+#include "text/cp932_scan.h"
 
 namespace {
-
-bool IsSeparatorByte(char b) { return b == '\\' || b == '/'; }
 
 std::u8string_view CauseText(FileErrorCause cause) {
     switch (cause) {
@@ -71,16 +70,16 @@ ByteString FileErrorMessage(const FileError& error) {
 int CreateFolderChain(const ByteString& path) {
     ByteString prefix;
     prefix.reserve(path.size());
-    for (size_t i = 0; i < path.size(); ++i) {
-        const char b = path[i];
-        if (i + 1 == path.size()) {
-            prefix += b;
+    for (size_t i = 0, length = 0; i < path.size(); i += length) {
+        length = Cp932CharLength(path, i);  // a separator is a character of its own
+        if (i + length == path.size()) {
+            prefix.append(path, i, length);
             CreateFolder(prefix);
-        } else if (IsSeparatorByte(b)) {
+        } else if (IsPathSeparatorByte(path[i])) {
             CreateFolder(prefix);
-            prefix += b;
+            prefix += path[i];
         } else {
-            prefix += b;
+            prefix.append(path, i, length);
         }
     }
     return 1;
@@ -88,14 +87,12 @@ int CreateFolderChain(const ByteString& path) {
 
 ByteString ProgramDir() {
     const ByteString exe = ExecutablePath();
-    for (size_t i = exe.size(); i > 0; --i) {
-        if (IsSeparatorByte(exe[i - 1])) return exe.substr(0, i);
-    }
-    return ByteString();
+    const size_t separator = LastSeparatorIndex(exe);
+    return separator == ByteString::npos ? ByteString() : exe.substr(0, separator + 1);
 }
 
 ByteString WithoutTrailingSeparator(ByteString folder) {
-    if (!folder.empty() && folder.back() == kPathSeparator) folder.pop_back();
+    if (EndsWithCharacter(folder, kPathSeparator)) folder.pop_back();
     return folder;
 }
 

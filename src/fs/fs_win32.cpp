@@ -17,6 +17,7 @@
 #include "fs/fs_win32.h"
 #include "fs/fs_win32_testing.h"
 #include "fs/local_time.h"
+#include "text/cp932_scan.h"
 #include "text/text_win32.h"
 
 // A user's disk quota is used up (not in every SDK's headers).
@@ -883,7 +884,7 @@ bool StillHeld(const OpenFolder::State* folder) {
 
 ByteString EntryPath(const OpenFolder::State& folder, const ByteString& name) {
     ByteString path = folder.path;
-    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += kPathSeparator;
+    if (!path.empty() && !EndsWithCharacter(path, '\\') && !EndsWithCharacter(path, '/')) path += kPathSeparator;
     return path + name;
 }
 
