@@ -572,3 +572,75 @@ TEST_F(MainDialogGui, TheUndoItemOfTheSystemMenuUndoesTheLastBatch) {
     EXPECT_EQ(ReadBytes(file), "alpha");
     EXPECT_TRUE(NamesIn(destination).empty());
 }
+
+// The keyboard as the dialog manager gives it (the Linux window must match):
+// Tab visits the tab stops in template order and each radio group at its
+// checked button; the arrow keys move within a group of the template and
+// check the radio button they reach.
+TEST_F(MainDialogGui, TabAndArrowKeysFollowTheTemplatesTabStopsAndGroups) {
+    const auto press = [](HWND main, UINT key, bool shift) {
+        BYTE keys[256] = {};
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        SetKeyboardState(keys);
+        PostMessageW(GetFocus(), WM_KEYDOWN, key, 1);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (CallMsgFilterW(&message, MSGF_DIALOGBOX)) continue;
+            if (!IsDialogMessageW(main, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+        keys[VK_SHIFT] = 0;
+        SetKeyboardState(keys);
+    };
+    const auto checks = [](HWND main) {
+        std::string states;
+        for (int id : {IDC_MOVE, IDC_COPY, IDC_DELETE, IDC_DONTMOVE})
+            states += IsDlgButtonChecked(main, id) == BST_CHECKED ? '1' : '0';
+        return states;
+    };
+    DropSettings stored;
+    stored.m_nMode = 0;
+    stored.m_nDontMoveMode = 1;
+    SaveSettings(stored, ProgramDirPath());
+
+    session.Run(NewDialog(), [&](HWND main) {
+        const std::vector<int> tabOrder = {1,    1000, 1001, 1008, 1009, 1010, 1011, 1012, 1013, 1015,
+                                           1016, 1017, 1018, 1019, 1020, 1021, 1022, 1024, 1025, 1026};
+        std::vector<int> visited, back;
+        for (size_t i = 0; i < tabOrder.size(); ++i) {
+            visited.push_back(GetDlgCtrlID(GetFocus()));
+            press(main, VK_TAB, false);
+        }
+        EXPECT_EQ(visited, tabOrder);
+        EXPECT_EQ(GetDlgCtrlID(GetFocus()), IDC_CLOSE) << "and round again";
+        for (size_t i = 0; i < tabOrder.size(); ++i) {
+            press(main, VK_TAB, true);
+            back.insert(back.begin(), GetDlgCtrlID(GetFocus()));
+        }
+        EXPECT_EQ(back, tabOrder);
+
+        const struct {
+            int from;
+            UINT key;
+            int to;
+            const char* checks;
+        } steps[] = {
+            {IDC_MOVE, VK_DOWN, IDC_COPY, "0101"},     {IDC_COPY, VK_DOWN, IDC_CLEAR, "0101"},
+            {IDC_CLEAR, VK_LEFT, IDC_COPY, "0101"},    {IDC_COPY, VK_UP, IDC_MOVE, "1001"},
+            {IDC_DONTMOVE, VK_UP, IDC_DELETE, "1010"}, {IDC_DELETE, VK_RIGHT, IDC_DONTMOVE, "1001"},
+            {IDC_DONTMOVE, VK_DOWN, IDC_KBYTES, "1001"}, {IDC_CLOSE, VK_DOWN, IDC_WHERE, "1001"},
+            {IDC_CHANGELOG, VK_DOWN, IDC_ERRORLOG, "1001"},
+        };
+        for (const auto& step : steps) {
+            SCOPED_TRACE(std::to_string(step.from) + " key " + std::to_string(step.key));
+            SetFocus(GetDlgItem(main, step.from));
+            press(main, step.key, false);
+            EXPECT_EQ(GetDlgCtrlID(GetFocus()), step.to);
+            EXPECT_EQ(checks(main), step.checks);
+        }
+        PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
+    });
+}
