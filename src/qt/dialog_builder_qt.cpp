@@ -1,13 +1,13 @@
 #include "qt/dialog_builder_qt.h"
 
+#include <cstddef>
 #include <limits>
-
-#include <QKeyEvent>
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
