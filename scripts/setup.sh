@@ -19,7 +19,8 @@ program_packages=(
 # The tests, the Windows program under Wine (icotool packs its icon), the
 # packages and their checks (the installer is made by makensis), and the
 # fuzz targets (libclang-rt-dev: libFuzzer and the sanitizer runtimes of the
-# system's clang, libclang-rt-14-dev on Debian 12).  dbus: the launcher
+# system's clang, libclang-rt-14-dev on Debian 12); libfuse 3 for the test
+# file system that the share tests and benchmarks mount; dbus: the launcher
 # entry's test starts a session bus of its own (dbus-daemon).
 test_packages=(
     libgtest-dev libgmock-dev googletest qt6-qpa-plugins dbus
@@ -27,6 +28,7 @@ test_packages=(
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 icoutils
     wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick
     appstream desktop-file-utils lintian nsis
+    libfuse3-dev fuse3
 )
 
 packages=("${program_packages[@]}")

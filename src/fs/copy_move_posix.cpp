@@ -4,14 +4,14 @@
 // half-written.
 #include <sys/syscall.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "fs/copy_move.h"
-#include "fs/copy_progress.h"
+#include "fs/fs_marks_posix.h"
 #include "fs/fs_posix_internal.h"
 #include "fs/fs_seams.h"
 
@@ -34,26 +34,8 @@ char* CopyBuffer() {
     return buffer.get();
 }
 
-// How a copy goes: who hears how far it got, and whether it is flushed at
-// its end.  A flushed copy is also written back as it goes, each piece
-// waiting for the one before it to be on the disk, so that the final flush
-// never finds gigabytes to write (and the copy keeps reporting meanwhile).
-struct CopyPace {
-    CopyProgress* progress = nullptr;
-    bool flushed = false;
-};
-
-// Puts a piece on its way to the disk and waits for the piece before it.
-void WriteBack(int out, off_t pieceStart, off_t pieceLength, off_t previousStart) {
-    // Errors are the final flush's to report: it flushes all of it again.
-    if (pieceStart > previousStart)
-        (void)sync_file_range(out, previousStart, pieceStart - previousStart,
-                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-    (void)sync_file_range(out, pieceStart, pieceLength, SYNC_FILE_RANGE_WRITE);
-}
-
 // Copies up to `size` bytes of one file into another with read and write;
-// the bytes copied, or -1 when a read or a write failed.  0 at the end.
+// the bytes copied (0 at the end), or -1 when a read or a write failed.
 ssize_t ReadWritePiece(int in, int out, size_t size) {
     char* buffer = CopyBuffer();
     size_t copied = 0;
@@ -75,7 +57,7 @@ ssize_t ReadWritePiece(int in, int out, size_t size) {
     return static_cast<ssize_t>(copied);
 }
 
-// Copies up to `size` bytes in the kernel; the bytes copied, 0 at the end,
+// Copies up to `size` bytes in the kernel; the bytes copied (0 at the end),
 // or -1 with errno set.
 ssize_t KernelPiece(int in, int out, size_t size) {
     size_t copied = 0;
@@ -92,20 +74,21 @@ ssize_t KernelPiece(int in, int out, size_t size) {
     return static_cast<ssize_t>(copied);
 }
 
-// Copies a whole file of the given size, in pieces, in the kernel where the
-// file systems allow it.
-bool CopyContent(int in, int out, off_t size, const CopyPace& pace) {
-    CopyPieces pieces(pace.progress, size);
+// Copies a whole file of the given size in the pieces of pace, in the kernel
+// where the file systems allow it, keeping the holes of a sparse file.
+bool CopyContent(int in, int out, off_t size, CopyPace& pace) {
     // A file that reports no size (as some kernel files do) may still have
     // content: only reading finds its end.
     bool inKernel = size > 0 && fs_seams::KernelCopyAllowed();
-    off_t previousStart = 0;
+    if (inKernel) {
+        if (const int sparse = CopyKeepingHoles(in, out, size, pace); sparse >= 0) return sparse == 1;
+    }
     for (;;) {
         // In the kernel the copy stops at the size it began with, as a copy
         // of a file still growing should; reading stops at the file's end.
         const size_t asked =
-            inKernel ? static_cast<size_t>(std::min<off_t>(static_cast<off_t>(pieces.Next()), size - pieces.Copied()))
-                     : pieces.Next();
+            inKernel ? static_cast<size_t>(std::min<off_t>(static_cast<off_t>(pace.Next()), size - pace.Copied()))
+                     : pace.Next();
         const ssize_t copied = inKernel ? KernelPiece(in, out, asked) : ReadWritePiece(in, out, asked);
         if (copied < 0 && inKernel) {
             // Refused (old kernel, file systems that cannot copy between each
@@ -117,21 +100,16 @@ bool CopyContent(int in, int out, off_t size, const CopyPace& pace) {
         }
         if (copied < 0) return false;
         if (copied == 0) {
-            // The kernel copy ends where the size said; a file that is shorter
-            // than it said ends here too.
-            if (!inKernel || pieces.Copied() >= size) return true;
-            inKernel = false;  // shorter than it said: reading finds the end
+            // The kernel copy ends where the size said; a file shorter than
+            // it said is read to its end.
+            if (!inKernel || pace.Copied() >= size) return true;
+            inKernel = false;
             continue;
         }
-        const off_t start = pieces.Copied();
-        // The last piece is left to the final flush (a small file: all of it).
-        const bool last = inKernel ? start + copied >= size : static_cast<size_t>(copied) < asked;
-        if (pace.flushed && !last) {
-            WriteBack(out, start, copied, previousStart);
-            previousStart = start;
-        }
-        pieces.Done(static_cast<size_t>(copied));
-        if (inKernel && pieces.Copied() >= size) return true;
+        const off_t start = pace.Copied();
+        pace.Done(start, static_cast<size_t>(copied),
+                  inKernel ? start + copied >= size : static_cast<size_t>(copied) < asked);
+        if (inKernel && pace.Copied() >= size) return true;
     }
 }
 
@@ -168,12 +146,13 @@ bool StillTheCopiedFile(int in, const Place& place, const struct stat& copied) {
            SameFile(now, copied) && now.st_size == copied.st_size && SameTime(now.st_mtim, copied.st_mtim);
 }
 
-// Fills a new file in the destination folder with the source's content and
-// attributes, flushed to the disk.
+// Fills a new file in the destination folder with the source's content, marks
+// and attributes, flushed to the disk.
 bool FillMovedCopy(int in, int out, const struct stat& source, CopyProgress* progress) {
-    if (!CopyContent(in, out, source.st_size, CopyPace{progress, true})) return false;
+    CopyPace pace(out, source.st_size, progress, true);
+    if (!CopyContent(in, out, source.st_size, pace)) return false;
     (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
-    return TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
+    return CopyMarks(in, out) && TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
 }
 
 // Publishes an unnamed (O_TMPFILE) file under a name, only while it is free.
@@ -227,9 +206,11 @@ bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
            access(target.c_str(), W_OK) == 0;
 }
 
-// Fills a new copy: the content and the permission bits and times.
-bool FillCopy(int in, int out, const struct stat& source, const CopyPace& pace) {
-    return CopyContent(in, out, source.st_size, pace) && TakeOverAttributes(out, source, 0777);
+// Fills a new copy: the content, the marks and the permission bits and times;
+// flushed: it is flushed at its end, and so written back as it goes.
+bool FillCopy(int in, int out, const struct stat& source, CopyProgress* progress, bool flushed) {
+    CopyPace pace(out, source.st_size, progress, flushed);
+    return CopyContent(in, out, source.st_size, pace) && CopyMarks(in, out) && TakeOverAttributes(out, source, 0777);
 }
 
 // Copies into a new file in the target's folder, which gets a name only when
@@ -242,10 +223,9 @@ bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target,
     const std::string folder = FolderOf(target);
     struct stat old;
     const bool replacing = lstat(target.c_str(), &old) == 0;
-    const CopyPace pace{progress, replacing};
     Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
     if (unnamed.valid()) {
-        if (!FillCopy(in, unnamed.get(), source, pace)) return false;
+        if (!FillCopy(in, unnamed.get(), source, progress, replacing)) return false;
         if (!replacing && PublishUnnamed(unnamed.get(), target)) return true;
         if (fsync(unnamed.get()) != 0 && errno != EINVAL) return false;
         // A name of its own for the moment of the rename: linkat() cannot
@@ -267,7 +247,7 @@ bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target,
     Fd out = CreateTempIn(folder, 0600, temp);
     if (!out.valid()) return false;
     TempFileGuard guard(temp);
-    if (!FillCopy(in, out.get(), source, pace) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||
+    if (!FillCopy(in, out.get(), source, progress, replacing) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||
         !out.Close() || rename(temp.c_str(), target.c_str()) != 0)
         return false;
     guard.Keep();
@@ -335,6 +315,19 @@ std::string CopyTarget(const std::string& native) {
 }  // namespace
 
 namespace fs_posix {
+
+void CopyPace::Done(off_t start, size_t bytes, bool last) {
+    if (flushed_ && !last) {
+        // Errors are the final flush's to report: it flushes all of it again.
+        if (writtenLength_ > 0)
+            (void)sync_file_range(out_, writtenStart_, writtenLength_,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        (void)sync_file_range(out_, start, static_cast<off_t>(bytes), SYNC_FILE_RANGE_WRITE);
+        writtenStart_ = start;
+        writtenLength_ = static_cast<off_t>(bytes);
+    }
+    pieces_.Done(bytes);
+}
 
 // Moves a regular file to another file system.  Links and special files are
 // not carried across: a link would have to be re-created pointing elsewhere

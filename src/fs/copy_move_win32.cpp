@@ -4,6 +4,7 @@
 // half-written.
 #include "fs/copy_move.h"
 #include "fs/copy_progress.h"
+#include "fs/fs_marks_win32.h"
 #include "fs/fs_seams.h"
 #include "fs/fs_win32_internal.h"
 
@@ -11,25 +12,20 @@ using namespace fs_win32;
 
 namespace {
 
-// Copies what is left of an open file of the given size into another, in
-// pieces, telling progress after each; false when a read or a write fails.
-// A flushed copy is flushed after every piece, so that the flush at its end
-// never finds gigabytes to write (and the copy keeps reporting meanwhile).
-bool CopyContent(HANDLE from, HANDLE to, int64_t size, CopyProgress* progress, bool flushed) {
+// Copies what is left of an open file into another in the pieces of pace;
+// false when a read, a write or a flush fails.
+bool CopyContent(HANDLE from, HANDLE to, CopyPace& pace) {
     std::string block(kBlockSize, '\0');
     FileErrorCause cause;
-    CopyPieces pieces(progress, size);
     for (;;) {
         size_t piece = 0;
-        for (DWORD got = kBlockSize; piece < pieces.Next() && got > 0; piece += got) {
+        for (DWORD got = kBlockSize; piece < pace.Next() && got > 0; piece += got) {
             if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return false;
             if (got > 0 && !TryWriteAll(to, block.data(), got, cause)) return false;
         }
         if (piece == 0) return true;
-        // A piece that ended the file is left to the final flush (a small
-        // file: all of it).
-        if (flushed && piece >= pieces.Next() && !FlushFileBuffers(to)) return false;
-        pieces.Done(piece);
+        // A piece that ended the file is left to the final flush.
+        if (!pace.Done(piece, piece < pace.Next())) return false;
     }
 }
 
@@ -42,8 +38,8 @@ DWORD CopiedAttributes(DWORD source) {
 }
 
 // Copies `source` to a fresh file beside `target`, keeping its modification
-// time and attributes; with flush, the copy is on the disk before it is
-// closed.  What the source was when the copy started goes to copied.  False,
+// time, attributes, streams and holes; with flush, the copy is on the disk
+// before it is closed.  What the source was when the copy started goes to copied.  False,
 // leaving nothing behind, when it fails.  The copy is done here rather than by
 // CopyFileW so that every byte goes through the one writer that reports short
 // writes.  Nobody may write to the source meanwhile.
@@ -54,8 +50,10 @@ bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, st
     if (!from.valid() || !GetFileInformationByHandle(from.get(), &info)) return false;
     Handle to = CreateTempBeside(target, tempPath);
     if (!to.valid()) return false;
-    const int64_t size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    const bool copied = CopyContent(from.get(), to.get(), size, progress, flush) &&
+    CopyPace pace(to.get(), (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow, progress, flush);
+    const int sparse = CopyKeepingHoles(from.get(), to.get(), info, pace);
+    const bool copied = (sparse < 0 ? CopyContent(from.get(), to.get(), pace) : sparse == 1) &&
+                        CopyNamedStreams(source, tempPath) &&
                         SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) &&
                         (!flush || FlushFileBuffers(to.get())) && to.Close();
     if (!copied) {

@@ -34,6 +34,9 @@ public:
     // is flushed as it goes): tells the progress and sizes the next piece by
     // the time this one took.
     void Done(size_t bytes);
+    // Bytes passed over without copying (a hole of a sparse file): told to
+    // the progress, not timed.
+    void Skipped(int64_t bytes);
     int64_t Copied() const { return copied_; }
 
 private:

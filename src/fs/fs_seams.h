@@ -24,5 +24,8 @@ bool UnnamedTempFilesAllowed();
 void BeforePublish();
 // That copy has its name, just before the source is checked and removed.
 void BeforeSourceRemoval();
+// Whether a file is copied as sparse although the system does not mark it so
+// (Windows: Wine marks no file sparse).
+bool TreatAsSparse();
 
 }  // namespace fs_seams

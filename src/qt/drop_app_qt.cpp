@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include <QApplication>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include "qt/launcher_entry_qt.h"
 #include "fs/documents_folder.h"
 #include "fs/fs.h"
+#include "ui/command_line.h"
 #include "ui/drop_dialog.h"
 #include "qt/drop_window_qt.h"
 #include "qt/message_box_qt.h"
@@ -76,6 +78,13 @@ void CatchEndRequests() {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+// Writes a text of the command line's and gives the exit status: 0, or 1 when
+// it could not be written.
+int Print(std::string_view text, std::FILE* stream, int status) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    return std::fflush(stream) == 0 && written ? status : 1;
+}
+
 }  // namespace
 
 std::vector<DroppedPath> CommandLinePaths(const QStringList& arguments, const QString& currentFolder) {
@@ -101,12 +110,29 @@ QTranslator* InstallJapaneseQtTexts(QCoreApplication& app) {
 }
 
 int CDropApp::Run(int argc, char** argv) {
+    // The options come first: --help and --version need no display.  The
+    // arguments are read before Qt starts, and Qt is given none of them, so
+    // that no file is ever taken for one of its options (-style, ...).
+    QStringList given;
+    std::vector<std::u16string> forOptions;
+    for (int i = 1; i < argc; ++i) {
+        given << QFile::decodeName(argv[i]);
+        forOptions.push_back(given.back().toStdU16String());
+    }
+    const CommandLine line = ReadCommandLine(forOptions);
+    switch (line.request) {
+    case StartRequest::Help: return Print(UsageText(), stdout, 0);
+    case StartRequest::Version: return Print(VersionText(), stdout, 0);
+    case StartRequest::RefusedOption:
+        Print(RefusedOptionText(argv[line.refused + 1]), stderr, 0);
+        return kRefusedOptionStatus;
+    case StartRequest::Window: break;
+    }
+    QStringList arguments;
+    for (const size_t file : line.files) arguments << given[static_cast<qsizetype>(file)];
+
     CatchEndRequests();
     if (NoDisplayInSight()) ExitWithoutDisplay();
-    // Every argument is a path, read before Qt starts.  Qt is given none of
-    // them, so that no file is ever taken for one of its options (-style, ...).
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
     const QString currentFolder = QDir::currentPath();
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};

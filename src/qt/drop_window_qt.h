@@ -76,6 +76,7 @@ protected:
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     // During a batch: drops the keys and clicks given to this window.
     bool eventFilter(QObject* watched, QEvent* event) override;
 

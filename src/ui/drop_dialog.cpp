@@ -12,6 +12,7 @@
 #include "batch/undo_run.h"
 #include "fs/program_files.h"
 #include "settings/settings_file.h"
+#include "text/cp932_scan.h"
 #include "ui/file_error_text.h"
 
 namespace {
@@ -98,9 +99,9 @@ SteadyClock CDropDlg::SteadyMillisecondsClock() {
 
 ByteString CDropDlg::ProgramName() {
     const ByteString exe = ExecutablePath();
-    const size_t folderEnd = exe.find_last_of("\\/");
+    const size_t folderEnd = LastSeparatorIndex(exe);
     ByteString name = folderEnd == ByteString::npos ? exe : exe.substr(folderEnd + 1);
-    const size_t dot = name.rfind('.');
+    const size_t dot = ExtensionDotIndex(name);
     if (dot != ByteString::npos) name.erase(dot);
     return name;
 }
@@ -299,7 +300,7 @@ void CDropDlg::BrowseForDestination() {
     const std::optional<ByteString> chosen = controls_->BrowseForFolder(Cp932(u8"フォルダの参照"));
     if (chosen) {
         ByteString folder = *chosen;
-        if (folder.empty() || folder.back() != kPathSeparator) folder += kPathSeparator;
+        if (!EndsWithCharacter(folder, kPathSeparator)) folder += kPathSeparator;
         settings_.m_sWhere = std::move(folder);
     }
     PushToControls();

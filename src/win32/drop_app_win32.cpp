@@ -4,6 +4,7 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -11,7 +12,9 @@
 #include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "fs/fs_win32.h"
+#include "ui/command_line.h"
 #include "ui/drop_dialog.h"
+#include "win32/console_win32.h"
 #include "win32/drop_dialog_win32.h"
 
 namespace {
@@ -31,20 +34,31 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
     return path;
 }
 
+// The arguments after the program's name.
+std::vector<std::wstring> ArgumentsOf(const wchar_t* commandLine) {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(commandLine, &count);
+    if (!split) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(split);
+    return arguments;
+}
+
+DroppedPath PathOfArgument(const std::wstring& argument) {
+    const std::wstring full = FullPathOf(argument);
+    return DroppedPathOfWide(WithoutTrailingSeparator(full.empty() ? argument : full));
+}
+
+void AddPath(std::vector<DroppedPath>& paths, const std::wstring& argument) {
+    if (!argument.empty()) paths.push_back(PathOfArgument(argument));
+}
+
 }  // namespace
 
 std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine) {
     std::vector<DroppedPath> paths;
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
-    if (!arguments) return paths;
-    for (int i = 1; i < count; ++i) {
-        const std::wstring argument = arguments[i];
-        if (argument.empty()) continue;
-        const std::wstring full = FullPathOf(argument);
-        paths.push_back(DroppedPathOfWide(WithoutTrailingSeparator(full.empty() ? argument : full)));
-    }
-    LocalFree(arguments);
+    for (const std::wstring& argument : ArgumentsOf(commandLine)) AddPath(paths, argument);
     return paths;
 }
 
@@ -55,9 +69,41 @@ void CDropApp::RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPa
     RunDropDialog(instance_, dlg, std::move(startPaths));
 }
 
+// Options are read only where there is a console to answer on: started from
+// Explorer or a shortcut, every argument is a path, as it always was.
+bool CDropApp::AnswerOptions(std::vector<DroppedPath>& startPaths) {
+    const std::vector<std::wstring> arguments = ArgumentsOf(GetCommandLineW());
+    const bool anyOption =
+        std::any_of(arguments.begin(), arguments.end(), [](const std::wstring& a) { return a.starts_with(L'-'); });
+    bool attached = false;
+    if (!anyOption || !UseStartingConsole(attached)) {
+        startPaths = CommandLinePaths(GetCommandLineW());
+        return false;
+    }
+    std::vector<std::u16string> forOptions;
+    for (const std::wstring& argument : arguments) forOptions.emplace_back(argument.begin(), argument.end());
+    const CommandLine line = ReadCommandLine(forOptions);
+    bool answered = true;
+    switch (line.request) {
+    case StartRequest::Help: exitCode_ = WriteToConsole(STD_OUTPUT_HANDLE, UsageText()) ? 0 : 1; break;
+    case StartRequest::Version: exitCode_ = WriteToConsole(STD_OUTPUT_HANDLE, VersionText()) ? 0 : 1; break;
+    case StartRequest::RefusedOption:
+        WriteToConsole(STD_ERROR_HANDLE, RefusedOptionText(Utf8OfWide(arguments[line.refused])));
+        exitCode_ = kRefusedOptionStatus;
+        break;
+    case StartRequest::Window:
+        for (const size_t file : line.files) AddPath(startPaths, arguments[file]);
+        answered = false;
+        break;
+    }
+    if (attached) FreeConsole();
+    return answered;
+}
+
 bool CDropApp::InitInstance() {
     // Relative paths are taken from the folder the program was started in.
-    std::vector<DroppedPath> startPaths = CommandLinePaths(GetCommandLineW());
+    std::vector<DroppedPath> startPaths;
+    if (AnswerOptions(startPaths)) return false;
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;

@@ -6,5 +6,5 @@
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     CDropApp app(instance);
     app.InitInstance();
-    return 0;
+    return app.ExitCode();
 }

@@ -357,7 +357,7 @@ TEST_F(LongBatchGui, MovesOfFilesOf2GiBKeepTheWindowAnsweringAndShowTheirBytes) 
     };
     session.Run(NewDialog(), [&](HWND main) {
         DialogSession::Type(main, IDC_WHERE, Wide(target + "\\"));
-        DialogSession::Type(main, IDC_FORMAT, W(u8"[ファイルタイトル]"));
+        DialogSession::Type(main, IDC_FORMAT, W(u8"[ファイルタイトル].[拡張子]"));
         DialogSession::Click(main, IDC_MOVE);
         DropWatched(main, {Wide(in)}, watch);
         PostMessageW(GetDlgItem(main, IDC_CLOSE), WM_KEYDOWN, VK_ESCAPE, 0);

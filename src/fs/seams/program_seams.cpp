@@ -12,5 +12,6 @@ bool RenameNoReplaceAllowed() { return true; }
 bool UnnamedTempFilesAllowed() { return true; }
 void BeforePublish() {}
 void BeforeSourceRemoval() {}
+bool TreatAsSparse() { return false; }
 
 }  // namespace fs_seams

@@ -16,6 +16,7 @@ std::atomic<int64_t> g_shortWriteBudget{-1};
 std::atomic<int64_t> g_writeMicroseconds{0};
 std::atomic<bool> g_renameNoReplace{true};
 std::atomic<bool> g_unnamedTempFiles{true};
+std::atomic<bool> g_treatAsSparse{false};
 
 std::function<void()>& BeforePublishHook() {
     static std::function<void()> hook;
@@ -45,6 +46,7 @@ void Wrote(size_t bytes) {
 bool KernelCopyAllowed() { return g_shortWriteBudget.load() < 0 && g_writeMicroseconds.load() == 0; }
 bool RenameNoReplaceAllowed() { return g_renameNoReplace; }
 bool UnnamedTempFilesAllowed() { return g_unnamedTempFiles; }
+bool TreatAsSparse() { return g_treatAsSparse; }
 
 void BeforePublish() {
     if (BeforePublishHook()) BeforePublishHook()();
@@ -64,5 +66,6 @@ void SetBeforePublish(std::function<void()> hook) { BeforePublishHook() = std::m
 void SetBeforeSourceRemoval(std::function<void()> hook) { BeforeSourceRemovalHook() = std::move(hook); }
 void SetUnnamedTempFiles(bool allowed) { g_unnamedTempFiles = allowed; }
 void SetRenameNoReplace(bool allowed) { g_renameNoReplace = allowed; }
+void SetTreatAsSparse(bool on) { g_treatAsSparse = on; }
 
 }  // namespace testing_support
