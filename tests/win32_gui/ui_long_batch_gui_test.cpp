@@ -303,6 +303,39 @@ TEST_F(LongBatchGui, TheProgressWindowShowsTheBatchAndItsButtonEscAndCloseBoxSto
     }
 }
 
+// Keys typed on the keyboard while a batch runs (here before any progress
+// window, so they go to the main window) are gone before the result box
+// opens: none is left to dismiss it the moment it appears.
+TEST_F(LongBatchGui, KeysTypedDuringABatchAreGoneBeforeTheResultBoxOpens) {
+    const std::vector<std::wstring> dropped = MakeFiles(10, 100);
+    BatchWatch watch;
+    DWORD inputAtResult = 0;
+    bool typed = false;
+    session.onBox = [&](const SeenBox& box) {
+        if (box.yesNo) return;
+        watch.resultShown = true;
+        inputAtResult = HIWORD(GetQueueStatus(QS_KEY | QS_MOUSEBUTTON));
+    };
+    session.Run(NewDialog(), [&](HWND main) {
+        MoveIntoDest(main);
+        watch.midBatch = [&] {
+            for (const WORD key : {WORD{'A'}, WORD{VK_ESCAPE}, WORD{VK_RETURN}}) {
+                INPUT press[2] = {};
+                press[0].type = press[1].type = INPUT_KEYBOARD;
+                press[0].ki.wVk = press[1].ki.wVk = key;
+                press[1].ki.dwFlags = KEYEVENTF_KEYUP;
+                typed = SendInput(2, press, sizeof press[0]) == 2 || typed;
+            }
+        };
+        SetForegroundWindow(main);
+        DropWatched(main, dropped, watch);
+        PostMessageW(GetDlgItem(main, IDC_CLOSE), WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(inputAtResult, 0u) << "keys waited for the result box";
+    ASSERT_EQ(session.boxes.size(), 2u);
+}
+
 // The progress window of the main window, once it shows.
 HWND ProgressWindowOf(HWND main) {
     const HWND found = FindWindowExW(nullptr, nullptr, L"#32770", W(u8"処理中").c_str());
