@@ -390,12 +390,14 @@ void CDropDlg::Refresh(int64_t now, bool showProgress) {
         titlePending_ = false;
         controls_->SetWindowTitle(title_);
     }
-    if (showProgress && working_ && workStart_ &&
-        (progressShown_ || now - *workStart_ >= kProgressDelayMilliseconds)) {
+    const bool viewDue = progressShown_ ? now - lastView_ >= kProgressViewMilliseconds
+                                        : workStart_ && now - *workStart_ >= kProgressDelayMilliseconds;
+    if (showProgress && working_ && workStart_ && viewDue) {
         FillProgressView(view_, progress_);
         view_.failed = state_.m_nFailure > 0;
         view_.stopping = stopRequested_;
         progressShown_ = true;
+        lastView_ = now;
         controls_->ShowProgress(view_);
     }
     controls_->RefreshDuringBatch();

@@ -50,6 +50,8 @@ public:
     // The progress window "処理中" shows once a batch or an undo has run this
     // long since its question was answered, and goes before its result.
     static constexpr int64_t kProgressDelayMilliseconds = 1000;
+    // It is brought up to date at most this often (each update repaints it).
+    static constexpr int64_t kProgressViewMilliseconds = 100;
 
     // The window's controls; must be set before any handler runs.
     void Attach(DialogControls& controls) { controls_ = &controls; }
@@ -173,6 +175,7 @@ private:
     bool stopRequested_ = false;  // and was asked to stop
     std::optional<int64_t> workStart_;  // when its question was answered Yes
     bool progressShown_ = false;
+    int64_t lastView_ = 0;        // when the progress window was last brought up to date
     ByteString progressFile_;     // the file being handled
     WorkProgress progress_;       // where the work stands; its file is progressFile_
     ProgressView view_;           // what the progress window shows
