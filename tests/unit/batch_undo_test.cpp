@@ -227,7 +227,8 @@ INSTANTIATE_TEST_SUITE_P(Volumes, BatchUndoTest, ::testing::Values(false, true),
 TEST(JournalLine, RoundTripsEveryByteOfAPath) {
     const ByteString paths[] = {"plain", "tab\there", "cr\rlf\n", "100%25%", Cp932(u8"表\\ソ")};
     for (const ByteString& path : paths) {
-        JournalRecord record{JournalKind::Copied, path, path + "x", 2, FileStamp{FileId{7, 8}, 9, -10}};
+        const JournalRecord record{JournalKind::Copied, path,          path + "x", FileStamp{FileId{7, 8}, 9, -10},
+                                   FileStamp{FileId{1, 2}, 3, 4},  FileId{5, 6}, 0755};
         ByteString line;
         AppendJournalLine(line, record);
         ASSERT_EQ(line.find('\n'), line.size() - 1) << path;
@@ -235,8 +236,10 @@ TEST(JournalLine, RoundTripsEveryByteOfAPath) {
         ASSERT_TRUE(ParseJournalLine(line.substr(0, line.size() - 1), back)) << path;
         EXPECT_EQ(back.source, path);
         EXPECT_EQ(back.destination, path + "x");
-        EXPECT_EQ(back.reachedByPath, 2u);
         EXPECT_TRUE(back.placed == record.placed);
+        EXPECT_TRUE(back.original == record.original);
+        EXPECT_TRUE(back.folder == record.folder);
+        EXPECT_EQ(back.mode, 0755u);
     }
 }
 
