@@ -79,7 +79,9 @@ bool BatchRun::BeginRecording(const std::vector<DroppedPath>& paths) {
     case RecorderStart::NotRecording: break;
     }
     static const ByteString text = Cp932(u8"元に戻すための記録を作れません。元に戻せないまま実行しますか？");
-    return host_.AskYesNo(text, AskCaption(settings_.m_nMode));
+    if (!host_.AskYesNo(text, AskCaption(settings_.m_nMode))) return false;
+    recorder_->DropPrevious();
+    return true;
 }
 
 void BatchRun::ProcessDroppedPath(const DroppedPath& dropped) {
@@ -179,7 +181,7 @@ void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry
         CountUnlistedFolder(frame.path);
         return;
     }
-    RecordFolder(JournalKind::EnteredFolder, frame.path, frame.folder.Id(), frame.folder.Mode());
+    RecordFolder(JournalKind::EnteredFolder, frame.path, frame.folder);
     stack.push_back(std::move(frame));
 }
 
@@ -192,22 +194,26 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
     if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || !done.folder.IsEmpty().value_or(false))
         return;
     const FileId id = done.folder.Id();
-    const uint32_t mode = done.folder.Mode();
+    // What it was, recorded before it goes: undo makes it again like this.
+    if (recorder_) RecordFolder(JournalKind::RemovedFolder, done.path, done.folder);
     done.folder = OpenFolder();  // an open folder cannot be removed on every system
     const bool removed =
         isRoot ? RemoveFolder(done.path) : stack.back().folder.RemoveFolder(done.nameInParent, id);
-    if (removed) RecordFolder(JournalKind::RemovedFolder, done.path, id, mode);
+    if (removed && recorder_) recorder_->Record(record_);
 }
 
-void BatchRun::RecordFolder(JournalKind kind, const ByteString& path, const FileId& id, uint32_t mode) {
+// Fills record_ for a folder; recorded at once unless it is a removal, which
+// is recorded only once done.
+void BatchRun::RecordFolder(JournalKind kind, const ByteString& path, const OpenFolder& folder) {
     if (!recorder_) return;
     record_.kind = kind;
     record_.source = path;
     record_.destination.clear();
     record_.placed = record_.original = FileStamp{};
-    record_.folder = id;
-    record_.mode = mode;
-    recorder_->Record(record_);
+    record_.folder = folder.Id();
+    record_.mode = folder.Mode();
+    record_.owner = folder.Owner();
+    if (kind != JournalKind::RemovedFolder) recorder_->Record(record_);
 }
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
@@ -222,7 +228,7 @@ void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
     if (folder.IsOpen() && folderPath != lastDroppedFileFolder_) {
         // Recorded once for the files dropped from one folder in a row.
         lastDroppedFileFolder_ = folderPath;
-        RecordFolder(JournalKind::EnteredFolder, folderPath, folder.Id(), folder.Mode());
+        RecordFolder(JournalKind::EnteredFolder, folderPath, folder);
     }
     ProcessFileAt(source, FileAt{folder, name}, convertible && folder.IsOpen());
 }
@@ -323,7 +329,7 @@ void BatchRun::Record(JournalKind kind, const ByteString& source, const std::opt
     record_.placed = placed.value_or(FileStamp{});
     record_.original = original.value_or(FileStamp{});
     record_.folder = FileId{};
-    record_.mode = 0;
+    record_.mode = record_.owner = 0;
     recorder_->Record(record_);
 }
 

@@ -82,7 +82,7 @@ private:
     const ByteString& DestinationFolder();
     void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt,
                 const std::optional<FileStamp>& original = std::nullopt);
-    void RecordFolder(JournalKind kind, const ByteString& path, const FileId& id, uint32_t mode);
+    void RecordFolder(JournalKind kind, const ByteString& path, const OpenFolder& folder);
     // Starts the journal; false when the batch must not act: another one
     // runs (said so), or no journal can be written and the user said No.
     bool BeginRecording(const std::vector<DroppedPath>& paths);

@@ -11,7 +11,7 @@ namespace {
 constexpr std::string_view kFirstLine = "Tessarbolink undo journal 2\n";
 constexpr char kDestinationLine = 'W';
 constexpr char kDroppedLine = 'P';
-constexpr size_t kFields = 14;
+constexpr size_t kFields = 15;
 
 // The journal is read in blocks of this size.
 constexpr size_t kBlock = 64 * 1024;
@@ -133,6 +133,7 @@ void AppendJournalLine(ByteString& line, const JournalRecord& record) {
     AppendNumber(line, static_cast<int64_t>(record.folder.volume));
     AppendNumber(line, static_cast<int64_t>(record.folder.index));
     AppendNumber(line, record.mode);
+    AppendNumber(line, record.owner);
     line += '\n';
 }
 
@@ -149,7 +150,8 @@ bool ParseJournalLine(std::string_view line, JournalRecord& record) {
     record.kind = static_cast<JournalKind>(fields[0][0]);
     return Unescape(fields[1], record.source) && !record.source.empty() && Unescape(fields[2], record.destination) &&
            ParseStamp(fields + 3, record.placed) && ParseStamp(fields + 7, record.original) &&
-           ParseId(fields[11], fields[12], record.folder) && ParseNumber(fields[13], record.mode);
+           ParseId(fields[11], fields[12], record.folder) && ParseNumber(fields[13], record.mode) &&
+           ParseNumber(fields[14], record.owner);
 }
 
 // ---------------------------------------------------------------------------
@@ -171,12 +173,13 @@ RecorderStart JournalWriter::Begin(const JournalHeader& header) {
         recording_ = true;
         return RecorderStart::Recording;
     }
-    // No record of this batch; the one of the batch before goes all the same,
-    // so that undo never takes back an older batch than the last.
     file_ = AppendFile();
     (void)RemoveOwnFile(NewJournalPath(path_));
-    if (!RemoveOwnFile(path_)) leftOlder_ = JournalHasRecords(path_);
     return RecorderStart::NotRecording;
+}
+
+void JournalWriter::DropPrevious() {
+    if (!RemoveOwnFile(path_)) leftOlder_ = JournalHasRecords(path_);
 }
 
 void JournalWriter::Record(const JournalRecord& record) {

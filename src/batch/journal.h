@@ -41,6 +41,7 @@ struct JournalRecord {
     FileStamp original;      // Copied: its source as it was copied
     FileId folder;           // a folder's identity
     uint32_t mode = 0;       // a folder's permission bits (0 on Windows)
+    uint32_t owner = 0;      // a folder's owner (0 on Windows)
 };
 
 // Where a batch may have acted, as the journal's header records it.
@@ -60,9 +61,13 @@ class BatchRecorder {
 public:
     virtual ~BatchRecorder() = default;
     // The batch is about to act.  Busy: another batch or undo runs, and
-    // nothing may be touched.  Otherwise the record of the batch before is
-    // gone, or replaced; NotRecording: this batch cannot be recorded.
+    // nothing may be touched.  Recording: the record of this batch has
+    // replaced the one before.  NotRecording: this batch cannot be recorded,
+    // and the record before is still there.
     virtual RecorderStart Begin(const JournalHeader& header) = 0;
+    // After NotRecording, when the batch acts all the same: the record of
+    // the batch before goes, so that undo never takes back an older batch.
+    virtual void DropPrevious() = 0;
     virtual void Record(const JournalRecord& record) = 0;
     // How many moved or copied files have no record (a write failed): they
     // cannot be undone.
@@ -83,14 +88,14 @@ public:
     JournalWriter& operator=(const JournalWriter&) = delete;
 
     RecorderStart Begin(const JournalHeader& header) override;
+    void DropPrevious() override;
     void Record(const JournalRecord& record) override;
     int LostRecords() const override { return lost_; }
 
     // After Begin: this batch is being recorded.
     bool Recording() const { return recording_; }
-    // After a Begin that could not record: the journal of an earlier batch
-    // could be neither replaced nor removed, so it must not be offered for
-    // undo any more.
+    // After DropPrevious: the journal of an earlier batch could be neither
+    // replaced nor removed, so it must not be offered for undo any more.
     bool LeftOlderJournal() const { return leftOlder_; }
 
 private:

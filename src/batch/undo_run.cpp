@@ -59,7 +59,10 @@ void UndoRun::Run() {
     header_ = reader.Header();
     dropped_ = std::unordered_set<ByteString>(header_.dropped.begin(), header_.dropped.end());
     JournalRecord record;
-    while (reader.Next(record, true)) known_[record.source] = KnownFolder{record.folder, record.mode};
+    while (reader.Next(record, true)) {
+        known_[record.source] = KnownFolder{record.folder, record.mode, record.owner,
+                                            record.kind == JournalKind::RemovedFolder};
+    }
 
     tally_.Reset();
     std::vector<LineAt> kept;
@@ -194,13 +197,18 @@ UndoRun::Outcome UndoRun::PlacedFolder(const ByteString& path, const OpenFolder*
     return Outcome::Undone;
 }
 
+// The folder the batch saw (the same identity and owner: a folder made since
+// may have got the number of a removed one), one this undo created, or one
+// of the user's alone.
 bool UndoRun::Accepted(const ByteString& path, const OpenFolder& folder) const {
     const auto known = known_.find(path);
-    return (known != known_.end() && known->second.id == folder.Id()) || folder.OwnedByUserAlone();
+    return (known != known_.end() && !known->second.removed && known->second.id == folder.Id() &&
+            known->second.owner == folder.Owner()) ||
+           folder.OwnedByUserAlone();
 }
 
 void UndoRun::Remember(const ByteString& path, const OpenFolder& folder, uint32_t mode) {
-    known_[path] = KnownFolder{folder.Id(), mode};
+    known_[path] = KnownFolder{folder.Id(), mode, folder.Owner(), false};
 }
 
 UndoRun::Outcome UndoRun::CreateRoot(const ByteString& root, OpenFolder& created) {
@@ -297,9 +305,11 @@ void UndoRun::KeepOnly(JournalReader& reader, const std::vector<LineAt>& kept) {
     JournalRecord folder;
     folder.kind = JournalKind::EnteredFolder;
     for (const auto& [path, known] : known_) {
+        if (known.removed) continue;  // its record is among those left, where it was not made again
         folder.source = path;
         folder.folder = known.id;
         folder.mode = known.mode;
+        folder.owner = known.owner;
         AppendJournalLine(text, folder);
         flush(64 * 1024);
     }

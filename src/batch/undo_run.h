@@ -46,6 +46,8 @@ private:
     struct KnownFolder {
         FileId id;
         uint32_t mode = 0;
+        uint32_t owner = 0;
+        bool removed = false;  // by the batch: no folder there now is that one
     };
     // Where a record's line is in the journal.
     struct LineAt {
@@ -74,6 +76,7 @@ private:
     Outcome SourceFolder(const ByteString& folder, size_t rootLength, bool create, const OpenFolder*& reached);
     Outcome CreateRoot(const ByteString& root, OpenFolder& created);
     bool Accepted(const ByteString& path, const OpenFolder& folder) const;
+    // A folder this undo created.
     void Remember(const ByteString& path, const OpenFolder& folder, uint32_t mode);
 
     // What is left to undo later goes to a new journal in the old one's place.

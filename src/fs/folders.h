@@ -117,6 +117,9 @@ public:
     FileId Id() const;
     // The folder's permission bits (0 on Windows, which has none).
     uint32_t Mode() const;
+    // The user id of its owner (0 on Windows).  With the identity it tells
+    // a folder from a later one that got the same number.
+    uint32_t Owner() const;
     // Whether the folder belongs to the user and no other user can write to
     // it (on Windows: its owner is the user, and its access list lets nobody
     // else but the system and the administrators add, change or remove

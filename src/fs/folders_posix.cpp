@@ -265,6 +265,12 @@ uint32_t OpenFolder::Mode() const {
     return static_cast<uint32_t>(st.st_mode & 07777);
 }
 
+uint32_t OpenFolder::Owner() const {
+    struct stat st;
+    if (!IsOpen() || fstat(state_->fd.get(), &st) != 0) return 0;
+    return static_cast<uint32_t>(st.st_uid);
+}
+
 bool OpenFolder::OwnedByUserAlone() const {
     // A group or others with write permission: the mode's group bits also
     // show the widest grant of an access list.
