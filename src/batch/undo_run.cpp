@@ -26,12 +26,13 @@ bool ForEachName(const ByteString& path, size_t from, Visit&& visit) {
     return true;
 }
 
-// No name of path after byte from is "." or "..": the path cannot climb out
-// of the part before it.
+// No name of path after byte from is "." or "..", nor made only of dots and
+// blanks (which Windows path rules shorten to those): the path cannot climb
+// out of the part before it.
 bool StaysBelow(const ByteString& path, size_t from) {
     return ForEachName(path, from, [&](size_t start, size_t end) {
         const std::string_view name = std::string_view(path).substr(start, end - start);
-        return name != "." && name != "..";
+        return name.empty() || name.find_first_not_of(". ") != std::string_view::npos;
     });
 }
 

@@ -323,27 +323,34 @@ TEST_P(UndoJournalTest, OneBatchOrUndoAtATime) {
     EXPECT_TRUE(Exists(Out("0-alpha.txt")));
 }
 
-// A journal that cannot be made (here a folder stands where the new one would
-// be written): asked before anything moves; No keeps the journal of the
-// batch before, Yes acts and leaves nothing to undo, not even that one.
+// A journal that cannot be made (a folder stands where the new one would be
+// written, or where it would be put): asked before anything moves; No keeps
+// the journal of the batch before, Yes acts and leaves nothing to undo, not
+// even that one.
 TEST_P(UndoJournalTest, WithoutAJournalTheUserIsAskedAndNothingOlderIsUndone) {
-    Write(In("alpha.txt"), "a");
-    Write(In("bravo.txt"), "b");
-    RunBatch({In("alpha.txt")});
-    MakeFolder(NewJournalPath(Journal()));
-    for (const bool answer : {false, true}) {
-        host.boxes.clear();
-        host.answers = {true, answer};
-        RunBatch({In("bravo.txt")});
-        ASSERT_GE(host.boxes.size(), 2u);
-        EXPECT_EQ(host.boxes[1].text, Cp932(u8"元に戻すための記録を作れません。元に戻せないまま実行しますか？"));
-        EXPECT_EQ(host.boxes[1].caption, Cp932(u8"移動処理"));
-        EXPECT_EQ(Exists(In("bravo.txt")), !answer);
-        EXPECT_EQ(JournalHasRecords(Journal()), !answer);
+    for (const ByteString& blocked : {NewJournalPath(Journal()), Journal()}) {
+        SCOPED_TRACE(blocked);
+        Write(In("alpha.txt"), "a");
+        Write(In("bravo.txt"), "b");
+        RunBatch({In("alpha.txt")});
+        if (blocked == Journal()) fsys::rename(NativePath(Journal()), NativePath(logs.Join("kept")));
+        MakeFolder(blocked);
+        for (const bool answer : {false, true}) {
+            host = ScriptedHost{};
+            host.answers = {true, answer};
+            RunBatch({In("bravo.txt")});
+            ASSERT_GE(host.boxes.size(), 2u);
+            EXPECT_EQ(host.boxes[1].text, Cp932(u8"元に戻すための記録を作れません。元に戻せないまま実行しますか？"));
+            EXPECT_EQ(host.boxes[1].caption, Cp932(u8"移動処理"));
+            EXPECT_EQ(Exists(In("bravo.txt")), !answer);
+            EXPECT_EQ(JournalHasRecords(Journal()), !answer && blocked != Journal());
+        }
+        RunUndo();
+        EXPECT_TRUE(host.boxes.empty());
+        EXPECT_TRUE(Exists(Out("0-alpha.txt")));
+        fsys::remove_all(NativePath(destinationParent->Join("out")));
+        fsys::remove_all(NativePath(blocked));
     }
-    RunUndo();
-    EXPECT_TRUE(host.boxes.empty());
-    EXPECT_TRUE(Exists(Out("0-alpha.txt")));
 }
 
 // Records that cannot be written are counted after the result; those that
