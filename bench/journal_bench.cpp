@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
 
     std::printf("journal of %d records, %.0f MB\n", options.records, journalBytes / 1e6);
     const double added = start - plain;
-    std::printf("start: %.4f s with it, %.4f s without: adds %.4f s  (< 0.1 s)  %s\n", start, plain, added,
-                added < 0.1 ? "ok" : "MISSED");
+    std::printf("start: %.3f ms with it, %.3f ms without: adds %.3f ms  (< 100 ms)  %s\n", start * 1e3,
+                plain * 1e3, added * 1e3, added < 0.1 ? "ok" : "MISSED");
     std::printf("undo of every record (files gone): %.2f s, peak memory %.1f MiB\n", undo, peakKiB / 1024.0);
     return 0;
 }

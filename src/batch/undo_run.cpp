@@ -189,11 +189,12 @@ UndoRun::Outcome UndoRun::RecreateFolder(const JournalRecord& record) {
 }
 
 UndoRun::Outcome UndoRun::PlacedFolder(const ByteString& path, const OpenFolder*& folder) {
-    if (!placedFolder_.IsOpen() || path != placedFolderPath_) {
+    // A folder that failed to open is not tried again for the records after.
+    if (path != placedFolderPath_ || placedFolderPath_.empty()) {
         placedFolderPath_ = path;
         placedFolder_ = OpenFolder::Open(path);
-        if (!placedFolder_.IsOpen()) return placedFolder_.Vanished() ? Outcome::Impossible : Outcome::Passing;
     }
+    if (!placedFolder_.IsOpen()) return placedFolder_.Vanished() ? Outcome::Impossible : Outcome::Passing;
     folder = &placedFolder_;
     return Outcome::Undone;
 }
