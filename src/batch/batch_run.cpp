@@ -41,6 +41,7 @@ BatchRun::BatchRun(DropSettings& settings, BatchState& state, NameProgram& progr
 
 void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     tally_.Reset();
+    lastDroppedFileFolder_.clear();
     program_.clear();
     // A format that does not compile has shown its message and leaves the
     // program empty: every file then gets an empty name, and fails visibly.
@@ -54,7 +55,7 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
         return;
     }
 
-    if (recorder_) recorder_->Begin();
+    if (recorder_ && !BeginRecording(paths)) return;
     CreateFolderChain(settings_.m_sWhere);
     destinationId_ = FileIdOf(settings_.m_sWhere);
 
@@ -65,6 +66,24 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
         ProcessDroppedPath(dropped);
     }
     FinishBatch();
+}
+
+bool BatchRun::BeginRecording(const std::vector<DroppedPath>& paths) {
+    // The header: the only places undo may act in.
+    JournalHeader header;
+    header.destination = settings_.m_sWhere;
+    if (header.destination.back() != kPathSeparator) header.destination += kPathSeparator;
+    for (const DroppedPath& dropped : paths)
+        if (dropped.convertible) header.dropped.push_back(dropped.path);
+    switch (recorder_->Begin(header)) {
+    case RecorderStart::Recording: return true;
+    case RecorderStart::Busy: tally_.ShowBusy(); return false;
+    case RecorderStart::NotRecording: break;
+    }
+    static const ByteString text = Cp932(u8"元に戻すための記録を作れません。元に戻せないまま実行しますか？");
+    if (!host_.AskYesNo(text, AskCaption(settings_.m_nMode))) return false;
+    recorder_->DropPrevious();
+    return true;
 }
 
 void BatchRun::ProcessDroppedPath(const DroppedPath& dropped) {
@@ -107,7 +126,6 @@ struct BatchRun::WalkFrame {
 };
 
 void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
-    reachedByPath_ = root.size();
     std::vector<WalkFrame> stack;
     OpenFolder rootFolder = OpenFolder::Open(root);
     if (!rootFolder.IsOpen()) {
@@ -171,6 +189,7 @@ void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry
     for (const FolderEntry& listed : frame.entries)
         files += listed.kind != EntryKind::Folder && listed.kind != EntryKind::FolderLink ? 1 : 0;
     tally_.Known(files);
+    RecordFolder(JournalKind::EnteredFolder, frame.path, frame.folder);
     stack.push_back(std::move(frame));
 }
 
@@ -183,17 +202,26 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
     if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || !done.folder.IsEmpty().value_or(false))
         return;
     const FileId id = done.folder.Id();
+    // What it was, recorded before it goes: undo makes it again like this.
+    if (recorder_) RecordFolder(JournalKind::RemovedFolder, done.path, done.folder);
     done.folder = OpenFolder();  // an open folder cannot be removed on every system
     const bool removed =
         isRoot ? RemoveFolder(done.path) : stack.back().folder.RemoveFolder(done.nameInParent, id);
-    if (removed && recorder_) {
-        record_.kind = JournalKind::RemovedFolder;
-        record_.source = done.path;
-        record_.destination.clear();
-        record_.reachedByPath = std::min(reachedByPath_, done.path.size());
-        record_.placed = FileStamp{};
-        recorder_->Record(record_);
-    }
+    if (removed && recorder_) recorder_->Record(record_);
+}
+
+// Fills record_ for a folder; recorded at once unless it is a removal, which
+// is recorded only once done.
+void BatchRun::RecordFolder(JournalKind kind, const ByteString& path, const OpenFolder& folder) {
+    if (!recorder_) return;
+    record_.kind = kind;
+    record_.source = path;
+    record_.destination.clear();
+    record_.placed = record_.original = FileStamp{};
+    record_.folder = folder.Id();
+    record_.mode = folder.Mode();
+    record_.owner = folder.Owner();
+    if (kind != JournalKind::RemovedFolder) recorder_->Record(record_);
 }
 
 void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
@@ -201,11 +229,15 @@ void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
     // opens a folder it enters; the file is reached through it by name.  A
     // folder that cannot be opened fails the file, untouched.
     const size_t nameStart = NameStartOf(source);
-    reachedByPath_ = nameStart;
     const ByteString name = source.substr(nameStart);
+    const ByteString folderPath = nameStart == 0 ? ByteString(".") : source.substr(0, nameStart);
     OpenFolder folder;
-    if (convertible && !name.empty())
-        folder = OpenFolder::Open(nameStart == 0 ? ByteString(".") : source.substr(0, nameStart));
+    if (convertible && !name.empty()) folder = OpenFolder::Open(folderPath);
+    if (folder.IsOpen() && folderPath != lastDroppedFileFolder_) {
+        // Recorded once for the files dropped from one folder in a row.
+        lastDroppedFileFolder_ = folderPath;
+        RecordFolder(JournalKind::EnteredFolder, folderPath, folder);
+    }
     ProcessFileAt(source, FileAt{folder, name}, convertible && folder.IsOpen());
 }
 
@@ -269,10 +301,16 @@ void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
     // Whether a copy replaces a file (asked only when there is a journal):
     // then it cannot be undone.
     bool replacing = false;
+    std::optional<FileStamp> original;
     if (settings_.m_nMode == 0) {
         placed = file.folder.MoveNoOverwrite(file.name, destination_, &tally_);
+    } else if (recorder_) {
+        // A copy is undone only while its source is as it was copied: what
+        // the copy read, taken before it read it.
+        original = file.folder.ContentStampOf(file.name);
+        replacing = FileExists(destination_);
+        placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
     } else {
-        replacing = recorder_ && FileExists(destination_);
         placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
     }
     if (placed) {
@@ -281,23 +319,27 @@ void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
             const JournalKind kind = settings_.m_nMode == 0 ? JournalKind::Moved
                                      : replacing            ? JournalKind::CopiedOver
                                                             : JournalKind::Copied;
-            Record(kind, source, FileStampOf(destination_));
+            Record(kind, source, FileStampOf(destination_), original);
         }
     } else {
         tally_.Failed(source, destination_);
     }
 }
 
-void BatchRun::Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed) {
+void BatchRun::Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed,
+                      const std::optional<FileStamp>& original) {
     if (!recorder_) return;
-    // A placed file whose stamp cannot be read could never be recognised:
-    // it is recorded as one that cannot be undone.
-    if (!placed && (kind == JournalKind::Moved || kind == JournalKind::Copied)) kind = JournalKind::CopiedOver;
+    // A placed file, or the source of a copy, whose stamp cannot be read could
+    // never be recognised: recorded as one that cannot be undone.
+    if ((kind == JournalKind::Moved && !placed) || (kind == JournalKind::Copied && (!placed || !original)))
+        kind = JournalKind::CopiedOver;
     record_.kind = kind;
     record_.source = source;
     record_.destination = destination_;
-    record_.reachedByPath = std::min(reachedByPath_, source.size());
     record_.placed = placed.value_or(FileStamp{});
+    record_.original = original.value_or(FileStamp{});
+    record_.folder = FileId{};
+    record_.mode = record_.owner = 0;
     recorder_->Record(record_);
 }
 
@@ -310,6 +352,7 @@ void BatchRun::CountUnlistedFolder(const ByteString& folder) {
 }
 
 void BatchRun::FinishBatch() {
+    if (recorder_ && recorder_->LostRecords() > 0) tally_.WarnUnrecorded(recorder_->LostRecords());
     tally_.Finish(LabelledCounts(
         {{u8"成功：", state_.m_nSuccess}, {u8"　失敗：", state_.m_nFailure}, {u8"　トータル：", state_.m_nTotal}}));
 }

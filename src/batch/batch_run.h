@@ -31,8 +31,11 @@ class BatchRun {
 public:
     // logFolder is where "change.log" and "error.log" live, without a trailing
     // separator (the folder of the settings file, DataFolderFor, in the program).
-    // recorder, when given, hears of every file placed or deleted and every
-    // folder removed, as it happens (the journal for undo).
+    // recorder, when given, hears of every folder entered, file placed or
+    // deleted and folder removed, as it happens (the journal for undo); its
+    // Begin may stop the batch before it acts: another batch or undo runs
+    // (says so), or no journal can be written and the user says No to going
+    // on without one.
     BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
              BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder = nullptr);
 
@@ -77,7 +80,12 @@ private:
     void CountUnlistedFolder(const ByteString& folder);
     // m_sWhere with one separator at its end (added to the setting itself).
     const ByteString& DestinationFolder();
-    void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt);
+    void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt,
+                const std::optional<FileStamp>& original = std::nullopt);
+    void RecordFolder(JournalKind kind, const ByteString& path, const OpenFolder& folder);
+    // Starts the journal; false when the batch must not act: another one
+    // runs (said so), or no journal can be written and the user said No.
+    bool BeginRecording(const std::vector<DroppedPath>& paths);
 
     DropSettings& settings_;
     BatchState& state_;
@@ -87,10 +95,8 @@ private:
     Clock clock_;
     RunTally tally_;
     BatchRecorder* recorder_;
-    // The bytes of the current file's or folder's path that were reached by
-    // path (the dropped folder); the rest through open folders.
-    size_t reachedByPath_ = 0;
     JournalRecord record_;  // reused from file to file
+    ByteString lastDroppedFileFolder_;  // recorded as entered last
 
     // The destination's identity once it has been created, so that a walk
     // that meets it inside a dropped folder can leave it alone.

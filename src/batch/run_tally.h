@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
@@ -52,19 +53,31 @@ public:
     // blanks, as the window title.
     void ShowCountsInTitle();
 
-    // Appends the log texts to their files, each when its option is on (a log
-    // that cannot be opened is left out silently; a FileError from a failing
-    // write is not caught), then shows the result box.
+    // Another window runs a batch or an undo: says so, caption "警告".
+    void ShowBusy();
+
+    // A warning to show after the result box, caption "警告".
+    void Warn(ByteString text);
+    // "元に戻す記録を書けなかったため、%d 件は元に戻せません。"
+    void WarnUnrecorded(int files);
+
+    // Appends the log texts to their files, each when its option is on, both
+    // of them whatever becomes of the other; shows the result box; then a
+    // warning for each log that lines could not be written to, after the
+    // warnings given before, in order.
     void Finish(const ByteString& resultText);
 
 private:
     static void AppendLogLine(ByteString& log, const ByteString& from, const ByteString& to);
+    // Appends a log text; the warning when some of its lines are missing.
+    void AppendLog(const char* name, const ByteString& text);
 
     const DropSettings& settings_;
     BatchState& state_;
     BatchHost& host_;
     ByteString logFolder_;
     ByteString title_;  // reused from file to file
+    std::vector<ByteString> warnings_;
     int32_t known_ = 0;
     const ByteString* file_ = nullptr;  // the file being handled
     int32_t doneBefore_ = 0;            // the files handled before it

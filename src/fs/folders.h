@@ -112,7 +112,20 @@ public:
     // After a failed open: the folder was no longer there at all (a vanished
     // folder contributes nothing; any other failure is worth reporting).
     bool Vanished() const;
+    // After a failed open: something else than the folder asked for holds
+    // the name (a file, a link, another folder than the one listed).
+    bool NotTheFolder() const;
     FileId Id() const;
+    // The folder's permission bits (0 on Windows, which has none).
+    uint32_t Mode() const;
+    // The user id of its owner (0 on Windows).  With the identity it tells
+    // a folder from a later one that got the same number.
+    uint32_t Owner() const;
+    // Whether the folder belongs to the user and no other user can write to
+    // it (on Windows: its owner is the user, and its access list lets nobody
+    // else but the system and the administrators add, change or remove
+    // anything; a volume that keeps no owners fails).
+    [[nodiscard]] bool OwnedByUserAlone() const;
 
     // The whole listing, in the order the file system returns it; false
     // when it cannot be read.
@@ -133,6 +146,14 @@ public:
     [[nodiscard]] std::optional<FileStamp> StampOf(const ByteString& name) const;
     // Creates a folder of this name in this folder.
     [[nodiscard]] bool CreateFolder(const ByteString& name) const;
+    // Creates a folder of this name that only the user may enter, opens it as
+    // OpenChild does and then gives it the permission bits mode (0: it stays
+    // the user's alone; Windows ignores mode).  Not open on failure, also
+    // when something of that name is there already.
+    [[nodiscard]] OpenFolder CreateChild(const ByteString& name, uint32_t mode) const;
+    // The stamp of the file of this name, or of the file a link of this name
+    // leads to: what a copy of it read.
+    [[nodiscard]] std::optional<FileStamp> ContentStampOf(const ByteString& name) const;
     // Moves the file of this name into another open folder as toName, as
     // MoveNoOverwrite does: never replacing anything, across file systems too.
     [[nodiscard]] bool MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName,

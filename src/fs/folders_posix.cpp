@@ -252,7 +252,32 @@ bool OpenFolder::IsOpen() const { return state_ && state_->fd.valid(); }
 
 bool OpenFolder::Vanished() const { return state_ && !state_->fd.valid() && state_->error == ENOENT; }
 
+bool OpenFolder::NotTheFolder() const {
+    return state_ && !state_->fd.valid() &&
+           (state_->error == ENOTDIR || state_->error == ELOOP || state_->error == ESTALE);
+}
+
 FileId OpenFolder::Id() const { return state_ ? state_->id : FileId{}; }
+
+uint32_t OpenFolder::Mode() const {
+    struct stat st;
+    if (!IsOpen() || fstat(state_->fd.get(), &st) != 0) return 0;
+    return static_cast<uint32_t>(st.st_mode & 07777);
+}
+
+uint32_t OpenFolder::Owner() const {
+    struct stat st;
+    if (!IsOpen() || fstat(state_->fd.get(), &st) != 0) return 0;
+    return static_cast<uint32_t>(st.st_uid);
+}
+
+bool OpenFolder::OwnedByUserAlone() const {
+    // A group or others with write permission: the mode's group bits also
+    // show the widest grant of an access list.
+    struct stat st;
+    return IsOpen() && fstat(state_->fd.get(), &st) == 0 && st.st_uid == geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
 
 bool OpenFolder::List(std::vector<FolderEntry>& entries) const {
     entries.clear();
@@ -291,3 +316,28 @@ bool OpenFolder::CreateFolder(const ByteString& name) const {
     return PlaceIn(state_.get(), name, place) && mkdirat(place.dir, place.name.c_str(), 0777) == 0;
 }
 
+
+OpenFolder OpenFolder::CreateChild(const ByteString& name, uint32_t mode) const {
+    Place place;
+    if (!PlaceIn(state_.get(), name, place)) {
+        errno = EINVAL;
+        return OpenFolder(FolderState(-1));
+    }
+    if (mkdirat(place.dir, place.name.c_str(), 0700) != 0) return OpenFolder(FolderState(-1));
+    auto child = FolderState(OpenFolderAt(place.dir, place.name.c_str(), O_NOFOLLOW));
+    // Ours, as made a moment ago, before anyone else may enter it.
+    struct stat st;
+    if (!child->fd.valid() || fstat(child->fd.get(), &st) != 0 || st.st_uid != geteuid() ||
+        (mode != 0 && fchmod(child->fd.get(), static_cast<mode_t>(mode & 07777)) != 0)) {
+        child->fd = Fd();
+        child->error = EPERM;
+    }
+    return OpenFolder(std::move(child));
+}
+
+std::optional<FileStamp> OpenFolder::ContentStampOf(const ByteString& name) const {
+    Place place;
+    struct stat st;
+    if (!PlaceIn(state_.get(), name, place) || !StatOf(place, st, true)) return std::nullopt;
+    return StampOfStatus(st);
+}

@@ -298,7 +298,32 @@ bool OpenFolder::Vanished() const {
            (state_->error == ERROR_FILE_NOT_FOUND || state_->error == ERROR_PATH_NOT_FOUND);
 }
 
+bool OpenFolder::NotTheFolder() const {
+    return state_ && !state_->handle.valid() && state_->error == ERROR_DIRECTORY;
+}
+
 FileId OpenFolder::Id() const { return state_ ? state_->id : FileId{}; }
+
+uint32_t OpenFolder::Mode() const { return 0; }
+
+// File IDs of NTFS carry a sequence number: a new folder never gets the ID of
+// one removed.
+uint32_t OpenFolder::Owner() const { return 0; }
+
+bool OpenFolder::OwnedByUserAlone() const {
+    std::wstring native;
+    if (!StillHeld(state_.get()) || !NativePathOf(state_->path, native)) return false;
+    // Asked through a handle of its own that may read the access list, which
+    // must lead to the very folder held.
+    const Handle asked(CreateFileW(native.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!asked.valid() || !GetFileInformationByHandle(asked.get(), &info) ||
+        FileId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow} != state_->id)
+        return false;
+    return KeepsOwners(asked.get()) && fs_win32::OwnedByUserAlone(asked.get());
+}
 
 bool OpenFolder::List(std::vector<FolderEntry>& entries) const {
     entries.clear();
@@ -330,4 +355,32 @@ std::optional<FileStamp> OpenFolder::StampOf(const ByteString& name) const {
 
 bool OpenFolder::CreateFolder(const ByteString& name) const {
     return IsOpen() && ::CreateFolder(EntryPath(*state_, name));
+}
+
+OpenFolder OpenFolder::CreateChild(const ByteString& name, uint32_t) const {
+    auto refused = std::make_unique<State>();
+    refused->error = ERROR_INVALID_NAME;
+    if (!StillHeld(state_.get())) return OpenFolder(std::move(refused));
+    const ByteString path = EntryPath(*state_, name);
+    std::wstring native;
+    // It gets the access list that a new folder there inherits.
+    if (!NativePathOf(path, native) || !CreateDirectoryW(native.c_str(), nullptr)) {
+        refused->error = GetLastError();
+        return OpenFolder(std::move(refused));
+    }
+    return OpenFolder(HoldFolder(path, false));
+}
+
+std::optional<FileStamp> OpenFolder::ContentStampOf(const ByteString& name) const {
+    std::wstring native;
+    if (!StillHeld(state_.get()) || !NativePathOf(EntryPath(*state_, name), native)) return std::nullopt;
+    const Handle handle = OpenForQuery(native, true);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!handle.valid() || !GetFileInformationByHandle(handle.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return std::nullopt;
+    return FileStamp{FileId{info.dwVolumeSerialNumber, (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow},
+                     static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow),
+                     static_cast<int64_t>((uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                          info.ftLastWriteTime.dwLowDateTime)};
 }

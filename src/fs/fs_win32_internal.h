@@ -175,3 +175,33 @@ bool StillHeld(const OpenFolder::State* folder);
 ByteString EntryPath(const OpenFolder::State& folder, const ByteString& name);
 
 }  // namespace fs_win32
+
+namespace fs_win32 {
+
+// ---------------------------------------------------------------- owners (ownership_win32.cpp)
+
+// Whether the volume of an open file keeps owners and access lists (NTFS
+// does, FAT does not).
+bool KeepsOwners(HANDLE handle);
+
+// Whether a file or folder, open with READ_CONTROL, belongs to the user (or
+// to the owner this process gives its new files) and its access list lets
+// nobody else but the system and the administrators add, change or remove
+// anything.
+bool OwnedByUserAlone(HANDLE handle);
+
+// A security descriptor that lets the user alone at a new file.
+class UserOnlySecurity {
+public:
+    UserOnlySecurity();
+    // nullptr when none could be made (the file then gets its folder's).
+    SECURITY_ATTRIBUTES* Attributes() { return valid_ ? &attributes_ : nullptr; }
+
+private:
+    std::string acl_;  // the ACL's bytes
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool valid_ = false;
+};
+
+}  // namespace fs_win32

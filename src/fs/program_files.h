@@ -5,6 +5,8 @@
 // A failure inside a file that is already open (read, write, seek, truncate,
 // close) throws FileError, which carries its cause up to the message that
 // words it.
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "fs/file_error.h"
@@ -35,9 +37,9 @@
 // stores fewer bytes than asked throws FileError with cause DiskFull.
 [[nodiscard]] bool AppendTextToFile(const ByteString& path, const ByteString& text);
 
-// A file that records are added to, one after another.  Each Append hands
-// its bytes to the system at once, so that a kill of the program afterwards
-// never loses them (a power cut may).
+// A file of the program's own that records are added to, one after another.
+// Each Append hands its bytes to the system at once, so that a kill of the
+// program afterwards never loses them (a power cut may).
 class AppendFile {
 public:
     AppendFile();
@@ -45,17 +47,83 @@ public:
     AppendFile(AppendFile&& other) noexcept;
     AppendFile& operator=(AppendFile&& other) noexcept;
 
-    // Creates the file, or empties the one there; not open on failure.
-    [[nodiscard]] static AppendFile Replace(const ByteString& path);
+    // A new, empty file, readable and writable by the user alone: a file or
+    // link of that name is removed first, and the new one is created
+    // exclusively, so nothing is ever written through a link or into a FIFO.
+    // Not open when it cannot be created (a folder of that name among others).
+    [[nodiscard]] static AppendFile CreateNew(const ByteString& path);
 
     bool IsOpen() const;
-    // False when the bytes could not all be written.
+    // All or nothing: a write that fails part-way is cut back to where the
+    // file ended, and false is returned.  A file that cannot be cut back is
+    // closed, so that nothing is ever added after a piece of a record.
     [[nodiscard]] bool Append(const ByteString& bytes);
+    // Gives the open file the name path, in the place of the file or link of
+    // that name (a link itself is replaced, never what it leads to); false
+    // when that cannot be done (a folder of that name).  It stays open.
+    [[nodiscard]] bool Rename(const ByteString& path);
 
     struct State;  // each platform's own
 
 private:
     explicit AppendFile(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// Removes the file or link of that name, never a folder.  True when no file
+// or link of that name is left.
+[[nodiscard]] bool RemoveOwnFile(const ByteString& path);
+
+// A file of the program's own, read piece by piece.  Opened only when it is a
+// plain file, reached without following a link, that belongs to the user and
+// that no other user can write to; on Windows a volume that keeps no owners
+// (FAT) lets every plain file through.
+class OwnFileReader {
+public:
+    OwnFileReader();
+    ~OwnFileReader();
+    OwnFileReader(OwnFileReader&& other) noexcept;
+    OwnFileReader& operator=(OwnFileReader&& other) noexcept;
+
+    [[nodiscard]] static OwnFileReader Open(const ByteString& path);
+
+    bool IsOpen() const;
+    // The file's size when it was opened.
+    uint64_t Size() const;
+    // Reads up to size bytes from offset: the number read, 0 at the end, -1
+    // when the read failed.
+    [[nodiscard]] int64_t ReadAt(uint64_t offset, char* buffer, size_t size) const;
+
+    struct State;  // each platform's own
+
+private:
+    explicit OwnFileReader(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// One holder at a time, across processes: an exclusive lock on a file of the
+// program's own (created if needed, never through a link), held until the
+// object goes.
+class ProgramLock {
+public:
+    enum class Outcome {
+        Taken,
+        Busy,         // another holder has it
+        Unavailable,  // the lock file cannot be opened or locked at all
+    };
+
+    ProgramLock();
+    ~ProgramLock();
+    ProgramLock(ProgramLock&& other) noexcept;
+    ProgramLock& operator=(ProgramLock&& other) noexcept;
+
+    [[nodiscard]] static ProgramLock Take(const ByteString& path, Outcome& outcome);
+    bool Held() const;
+
+    struct State;  // each platform's own
+
+private:
+    explicit ProgramLock(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };
 

@@ -1,6 +1,7 @@
 // The program's own files on Linux: the whole-file reads and writes of the
 // settings file, the logs and the undo journal, the program's path, and the
 // user's data folder.
+#include <sys/file.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -184,10 +185,12 @@ bool AppendTextToFile(const ByteString& path, const ByteString& text) {
 }
 
 // ---------------------------------------------------------------------------
-// Files added to record by record
+// The program's own files: records added one by one, pieces read back, a lock
 
 struct AppendFile::State {
     Fd fd;
+    std::string path;
+    off_t size = 0;  // where the last whole append ended
 };
 
 AppendFile::AppendFile() = default;
@@ -196,14 +199,15 @@ AppendFile::~AppendFile() = default;
 AppendFile::AppendFile(AppendFile&& other) noexcept = default;
 AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
 
-AppendFile AppendFile::Replace(const ByteString& path) {
+AppendFile AppendFile::CreateNew(const ByteString& path) {
     std::string native;
-    if (!ToNative(path, native)) return AppendFile();
-    struct stat st;
-    Fd fd = OpenFileLike(native, O_WRONLY | O_CREAT | O_APPEND, 0666, st);
-    if (!fd.valid() || !S_ISREG(st.st_mode) || ftruncate(fd.get(), 0) != 0) return AppendFile();
+    if (!ToNative(path, native) || !RemoveOwnFile(path)) return AppendFile();
+    Fd fd(open(native.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    // The mask of the process may only take bits away: 0600 it is.
+    if (!fd.valid() || fchmod(fd.get(), 0600) != 0) return AppendFile();
     auto state = std::make_unique<State>();
     state->fd = std::move(fd);
+    state->path = std::move(native);
     return AppendFile(std::move(state));
 }
 
@@ -214,11 +218,100 @@ bool AppendFile::Append(const ByteString& bytes) {
     for (size_t done = 0; done < bytes.size();) {
         const ssize_t put = WriteOnce(state_->fd.get(), bytes.data() + done, bytes.size() - done);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put <= 0) {
+            if (ftruncate(state_->fd.get(), state_->size) != 0) state_->fd = Fd();
+            return false;
+        }
         done += static_cast<size_t>(put);
     }
+    state_->size += static_cast<off_t>(bytes.size());
     return true;
 }
+
+bool AppendFile::Rename(const ByteString& path) {
+    std::string native;
+    if (!IsOpen() || !ToNative(path, native) || rename(state_->path.c_str(), native.c_str()) != 0) return false;
+    state_->path = std::move(native);
+    return true;
+}
+
+bool RemoveOwnFile(const ByteString& path) {
+    std::string native;
+    struct stat st;
+    if (!ToNative(path, native)) return false;
+    if (lstat(native.c_str(), &st) != 0) return errno == ENOENT;
+    return !S_ISDIR(st.st_mode) && (unlink(native.c_str()) == 0 || errno == ENOENT);
+}
+
+struct OwnFileReader::State {
+    Fd fd;
+    uint64_t size = 0;
+};
+
+OwnFileReader::OwnFileReader() = default;
+OwnFileReader::OwnFileReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+OwnFileReader::~OwnFileReader() = default;
+OwnFileReader::OwnFileReader(OwnFileReader&& other) noexcept = default;
+OwnFileReader& OwnFileReader::operator=(OwnFileReader&& other) noexcept = default;
+
+OwnFileReader OwnFileReader::Open(const ByteString& path) {
+    std::string native;
+    if (!ToNative(path, native)) return OwnFileReader();
+    // O_NONBLOCK: a FIFO of that name never blocks the program; it is refused below.
+    Fd fd(open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return OwnFileReader();
+    auto state = std::make_unique<State>();
+    state->fd = std::move(fd);
+    state->size = static_cast<uint64_t>(st.st_size);
+    return OwnFileReader(std::move(state));
+}
+
+bool OwnFileReader::IsOpen() const { return state_ && state_->fd.valid(); }
+
+uint64_t OwnFileReader::Size() const { return IsOpen() ? state_->size : 0; }
+
+int64_t OwnFileReader::ReadAt(uint64_t offset, char* buffer, size_t size) const {
+    if (!IsOpen()) return -1;
+    for (;;) {
+        const ssize_t got = pread(state_->fd.get(), buffer, size, static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR) return got;
+    }
+}
+
+struct ProgramLock::State {
+    Fd fd;
+};
+
+ProgramLock::ProgramLock() = default;
+ProgramLock::ProgramLock(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ProgramLock::~ProgramLock() = default;  // closing the file ends the lock
+ProgramLock::ProgramLock(ProgramLock&& other) noexcept = default;
+ProgramLock& ProgramLock::operator=(ProgramLock&& other) noexcept = default;
+
+ProgramLock ProgramLock::Take(const ByteString& path, Outcome& outcome) {
+    outcome = Outcome::Unavailable;
+    std::string native;
+    if (!ToNative(path, native)) return ProgramLock();
+    Fd fd(open(native.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+    struct stat st;
+    if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ProgramLock();
+    // flock: a lock of this open file, so two opens in one process exclude
+    // each other as two processes do.
+    while (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        if (errno == EWOULDBLOCK) outcome = Outcome::Busy;
+        return ProgramLock();
+    }
+    outcome = Outcome::Taken;
+    auto state = std::make_unique<State>();
+    state->fd = std::move(fd);
+    return ProgramLock(std::move(state));
+}
+
+bool ProgramLock::Held() const { return state_ && state_->fd.valid(); }
 
 // ---------------------------------------------------------------------------
 // The program and its data folder

@@ -1,6 +1,7 @@
 // The program's own files on Windows: the whole-file reads and writes of the
 // settings file, the logs and the undo journal, the program's path, and the
 // user's data folder.
+#include <algorithm>
 #include <string>
 
 #include "fs/fs_win32_internal.h"
@@ -122,10 +123,12 @@ bool AppendTextToFile(const ByteString& path, const ByteString& text) {
     return true;
 }
 
-// ---------------------------------------------------------------- files added to record by record
+// ---------------------------------------------------------------- the program's own files
 
 struct AppendFile::State {
     Handle handle;
+    std::wstring path;
+    LARGE_INTEGER size{};  // where the last whole append ended
 };
 
 AppendFile::AppendFile() = default;
@@ -134,25 +137,141 @@ AppendFile::~AppendFile() = default;
 AppendFile::AppendFile(AppendFile&& other) noexcept = default;
 AppendFile& AppendFile::operator=(AppendFile&& other) noexcept = default;
 
-AppendFile AppendFile::Replace(const ByteString& path) {
+AppendFile AppendFile::CreateNew(const ByteString& path) {
     std::wstring native;
-    if (!NativePathOf(path, native)) return AppendFile();
-    // Readers may look at it meanwhile; CREATE_ALWAYS empties an existing file.
-    Handle file(CreateFileW(native.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!NativePathOf(path, native) || !RemoveOwnFile(path)) return AppendFile();
+    // CREATE_NEW never opens what is there, a link included.  Readers may
+    // look at it meanwhile, and it may be renamed while open.
+    UserOnlySecurity security;
+    Handle file(CreateFileW(native.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            security.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return AppendFile();
     auto state = std::make_unique<State>();
     state->handle = std::move(file);
+    state->path = std::move(native);
     return AppendFile(std::move(state));
 }
 
 bool AppendFile::IsOpen() const { return state_ && state_->handle.valid(); }
 
 bool AppendFile::Append(const ByteString& bytes) {
-    // A record that cannot be written is no record: its cause concerns nobody.
+    if (!IsOpen()) return false;
     FileErrorCause cause;
-    return IsOpen() && TryWriteAll(state_->handle.get(), bytes.data(), bytes.size(), cause);
+    if (TryWriteAll(state_->handle.get(), bytes.data(), bytes.size(), cause)) {
+        state_->size.QuadPart += static_cast<LONGLONG>(bytes.size());
+        return true;
+    }
+    // Cut back to the last whole append; a file that cannot be is given up.
+    if (!SetFilePointerEx(state_->handle.get(), state_->size, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(state_->handle.get()))
+        (void)state_->handle.Close();
+    return false;
 }
+
+bool AppendFile::Rename(const ByteString& path) {
+    std::wstring native;
+    // MOVEFILE_REPLACE_EXISTING replaces a file or a link to one, never a folder.
+    if (!IsOpen() || !NativePathOf(path, native) ||
+        !MoveFileExW(state_->path.c_str(), native.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return false;
+    state_->path = std::move(native);
+    return true;
+}
+
+bool RemoveOwnFile(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return false;
+    const DWORD attributes = AttributesOf(native);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    ClearReadOnly(native, attributes);
+    return DeleteFileW(native.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+struct OwnFileReader::State {
+    Handle handle;
+    uint64_t size = 0;
+};
+
+OwnFileReader::OwnFileReader() = default;
+OwnFileReader::OwnFileReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+OwnFileReader::~OwnFileReader() = default;
+OwnFileReader::OwnFileReader(OwnFileReader&& other) noexcept = default;
+OwnFileReader& OwnFileReader::operator=(OwnFileReader&& other) noexcept = default;
+
+OwnFileReader OwnFileReader::Open(const ByteString& path) {
+    std::wstring native;
+    if (!NativePathOf(path, native)) return OwnFileReader();
+    // The file itself, never what a link leads to; it may be replaced or
+    // removed while it is read.
+    Handle file(CreateFileW(native.c_str(), GENERIC_READ | READ_CONTROL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        (KeepsOwners(file.get()) && !OwnedByUserAlone(file.get())))
+        return OwnFileReader();
+    auto state = std::make_unique<State>();
+    state->handle = std::move(file);
+    state->size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    return OwnFileReader(std::move(state));
+}
+
+bool OwnFileReader::IsOpen() const { return state_ && state_->handle.valid(); }
+
+uint64_t OwnFileReader::Size() const { return IsOpen() ? state_->size : 0; }
+
+int64_t OwnFileReader::ReadAt(uint64_t offset, char* buffer, size_t size) const {
+    if (!IsOpen()) return -1;
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(state_->handle.get(), buffer, static_cast<DWORD>(std::min<size_t>(size, kBlockSize)), &got, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return got;
+}
+
+struct ProgramLock::State {
+    Handle handle;
+};
+
+ProgramLock::ProgramLock() = default;
+ProgramLock::ProgramLock(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ProgramLock::~ProgramLock() = default;  // closing the file ends the lock
+ProgramLock::ProgramLock(ProgramLock&& other) noexcept = default;
+ProgramLock& ProgramLock::operator=(ProgramLock&& other) noexcept = default;
+
+ProgramLock ProgramLock::Take(const ByteString& path, Outcome& outcome) {
+    outcome = Outcome::Unavailable;
+    std::wstring native;
+    if (!NativePathOf(path, native)) return ProgramLock();
+    UserOnlySecurity security;
+    Handle file(CreateFileW(native.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            security.Attributes(), OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return ProgramLock();
+    // A lock of this handle: two opens in one process exclude each other as
+    // two processes do.
+    OVERLAPPED whole{};
+    if (!LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
+        if (GetLastError() == ERROR_LOCK_VIOLATION) outcome = Outcome::Busy;
+        return ProgramLock();
+    }
+    outcome = Outcome::Taken;
+    auto state = std::make_unique<State>();
+    state->handle = std::move(file);
+    return ProgramLock(std::move(state));
+}
+
+bool ProgramLock::Held() const { return state_ && state_->handle.valid(); }
 
 // ---------------------------------------------------------------- the program and its data folder
 

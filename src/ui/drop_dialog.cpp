@@ -215,6 +215,8 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
                        WithoutTrailingSeparator(dataFolder_), &journal);
         batch.RunBatch(paths);
+        if (journal.Recording()) olderJournalLeft_ = false;
+        if (journal.LeftOlderJournal()) olderJournalLeft_ = true;
     });
 }
 
@@ -255,7 +257,7 @@ void CDropDlg::RequestStop() {
 
 ByteString CDropDlg::JournalPath() const { return dataFolder_ + kJournalFileName; }
 
-bool CDropDlg::CanUndo() const { return JournalHasRecords(JournalPath()); }
+bool CDropDlg::CanUndo() const { return !olderJournalLeft_ && JournalHasRecords(JournalPath()); }
 
 ByteString CDropDlg::UndoMenuText() { return Cp932(u8"直前の処理を元に戻す(&U)"); }
 

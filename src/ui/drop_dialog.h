@@ -86,7 +86,7 @@ public:
     // does a drop), then asks and undoes.  Like a batch, it shows its counts
     // in the title as it goes.
     void OnUndo();
-    // Whether the journal holds anything to undo.
+    // Whether the journal holds anything to undo (of the last batch).
     bool CanUndo() const;
     // The journal of the last batch, beside the settings file.
     ByteString JournalPath() const;
@@ -170,6 +170,9 @@ private:
     ByteString title_;       // the last title the batch set
     bool titlePending_ = false;  // title_ has not reached the window yet
     std::optional<int64_t> lastRefresh_;  // none yet in this drop
+    // A batch could keep no journal and could not remove the one of an
+    // earlier batch either: that one is never offered for undo.
+    bool olderJournalLeft_ = false;
 
     bool working_ = false;        // a batch or an undo runs
     bool stopRequested_ = false;  // and was asked to stop

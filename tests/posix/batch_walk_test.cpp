@@ -146,18 +146,20 @@ TEST_F(BatchWalkTest, TheDestinationIsRecognisedByIdentityNotByText) {
     EXPECT_EQ(NamesIn(In("out")), (std::vector<ByteString>{"0_alpha", "0_bravo", "placed"}));
 }
 
-TEST_F(BatchWalkTest, AFullDiskOnTheSecondLogKeepsTheFirst) {
+TEST_F(BatchWalkTest, AFullDiskOnTheFirstLogStillWritesTheSecondAndSaysSo) {
     if (!fsys::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     WriteBytes(In("alpha"), "a");
     settings.m_bChangeLog = settings.m_bErrorLog = 1;
-    fsys::create_symlink("/dev/full", Native(logs.Join("error.log")));
+    fsys::create_symlink("/dev/full", Native(logs.Join("change.log")));
 
     // The untouchable path gives the error log a line to write.
     const auto error = RunCatching({{In("alpha"), true}, {In("gon?"), false}});
 
-    ASSERT_TRUE(error);
-    EXPECT_EQ(ReadBytes(logs.Join("change.log")), In("alpha") + ">" + Out("0_alpha") + "\r\n");
-    EXPECT_FALSE(ResultBoxShown());
+    EXPECT_FALSE(error);
+    EXPECT_EQ(ReadBytes(logs.Join("error.log")), In("gon?") + ">" + Out("1_gon?") + "\r\n");
+    ASSERT_EQ(host.boxes.size(), 3u);
+    EXPECT_EQ(host.boxes[1].caption, Cp932(u8"結果"));
+    EXPECT_EQ(host.boxes[2].text, logs.Join("change.log") + Cp932(u8" に 1 行を書き込めませんでした。"));
 }
 
 TEST_F(BatchWalkTest, AFileOfFourGibibytesIsNeverSmall) {

@@ -1,5 +1,7 @@
 // Drops of file: URLs onto the real window run a batch, whose message boxes
 // the test answers; other drags are refused.
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -15,7 +17,9 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include "batch/journal.h"
 #include "qt_test_support.h"
+#include "support/child_process.h"
 #include "qt/text_qt.h"
 
 using namespace qt_testing;
@@ -298,4 +302,115 @@ TEST_F(DropTest, TheUndoItemAndCtrlZUndoTheLastBatch) {
     EXPECT_TRUE(Exists(Source("alpha.txt")));
     EXPECT_TRUE(NamesIn(Dest()).empty());
     EXPECT_EQ(menuItemEnabled(false), std::optional<bool>(false));
+}
+
+// ---------------------------------------------------------------------------
+// Undo and its journal, through the real window
+
+class UndoWindowTest : public DropTest {
+protected:
+    void Settings(const std::string& extra) {
+        WriteSettings("m_sWhere=" + Dest() + "/\r\nm_sFileNameFormat=new_" + B(u8"[ファイルタイトル].[拡張子]") +
+                      "\r\n" + extra);
+    }
+    // Drops the paths and answers the boxes; what they said, in order.
+    std::vector<BoxAnswerer::Seen> Drop(const QList<QUrl>& urls, const QStringList& answers) {
+        BoxAnswerer answerer(answers);
+        std::unique_ptr<QMimeData> data(Urls(urls));
+        Drops(window(), *data);
+        EXPECT_TRUE(WaitUntil([&] { return !window().BatchRunning() && answerer.seen.size() >= size_t(answers.size()); }));
+        return answerer.seen;
+    }
+    std::vector<BoxAnswerer::Seen> Undo(const QStringList& answers) {
+        BoxAnswerer answerer(answers);
+        window().Undo();
+        return answerer.seen;
+    }
+    std::string Native(const ByteString& path) const { return testing_support::NativePath(path).string(); }
+    const QString yes = Q(u8"はい(&Y)"), no = Q(u8"いいえ(&N)"), ok = QStringLiteral("OK");
+};
+
+TEST_F(UndoWindowTest, ACopyWhoseSourceWasDeletedSinceIsKept) {
+    Settings("m_nMode=1\r\n");
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    Drop({UrlOf(Source("alpha.txt"))}, {yes, ok});
+    std::filesystem::remove(Native(Source("alpha.txt")));
+    const auto seen = Undo({yes, ok});
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].text, Q(u8"戻した：0　戻せない：1"));
+    EXPECT_EQ(testing_support::ReadBytes(Dest() + "/new_alpha.txt"), "alpha");
+}
+
+TEST_F(UndoWindowTest, AFolderMadeAgainByAnotherUserDoesNotTakeTheFilesBack) {
+    Settings("m_nMode=0\r\nm_bDeleteDerectory=1\r\n");
+    MakeFolder(Source("drop"));
+    WriteBytes(Source("drop") + "/alpha.txt", "alpha");
+    Open();
+    Drop({UrlOf(Source("drop"))}, {yes, ok});
+    ASSERT_FALSE(Exists(Source("drop")));
+    std::filesystem::create_directory(Native(Source("drop")));
+    ASSERT_EQ(chown(Native(Source("drop")).c_str(), testing_support::kNobodyId, testing_support::kNobodyId), 0);
+    const auto seen = Undo({yes, ok});
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].text, Q(u8"戻した：0　戻せない：1"));
+    EXPECT_TRUE(NamesIn(Source("drop")).empty());
+}
+
+TEST_F(UndoWindowTest, WhileAnotherWindowRunsADropSaysSoAndTouchesNothing) {
+    Settings("m_nMode=0\r\n");
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    JournalWriter other(dlg().JournalPath());
+    ASSERT_EQ(other.Begin(JournalHeader{Dest() + "/", {}}), RecorderStart::Recording);
+    const auto seen = Drop({UrlOf(Source("alpha.txt"))}, {yes, ok});
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].text, Q(u8"別のウィンドウで処理中です。終わってからもう一度お試しください。"));
+    EXPECT_EQ(seen[1].caption, Q(u8"警告"));
+    EXPECT_TRUE(Exists(Source("alpha.txt")));
+    EXPECT_FALSE(Exists(Dest()));
+}
+
+TEST_F(UndoWindowTest, WithoutAJournalTheDropAsksBeforeAnythingMoves) {
+    Settings("m_nMode=0\r\n");
+    WriteBytes(Source("alpha.txt"), "alpha");
+    MakeFolder(folder().Join("undo.journal.new"));
+    Open();
+    const auto seen = Drop({UrlOf(Source("alpha.txt"))}, {yes, no});
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].text, Q(u8"元に戻すための記録を作れません。元に戻せないまま実行しますか？"));
+    EXPECT_EQ(seen[1].caption, Q(u8"移動処理"));
+    EXPECT_EQ(seen[1].buttons, (QStringList{yes, no}));
+    EXPECT_TRUE(Exists(Source("alpha.txt")));
+    EXPECT_FALSE(Exists(Dest()));
+}
+
+TEST_F(UndoWindowTest, AJournalOfAnotherUserIsNotActedOn) {
+    Settings("m_nMode=0\r\n");
+    WriteBytes(Source("alpha.txt"), "alpha");
+    Open();
+    Drop({UrlOf(Source("alpha.txt"))}, {yes, ok});
+    ASSERT_TRUE(dlg().CanUndo());
+    const std::string journal = Native(dlg().JournalPath());
+    ASSERT_EQ(chown(journal.c_str(), testing_support::kNobodyId, testing_support::kNobodyId), 0);
+    EXPECT_TRUE(Undo({}).empty());
+    EXPECT_TRUE(Exists(Dest() + "/new_alpha.txt"));
+}
+
+TEST_F(UndoWindowTest, ALogThatCannotBeWrittenIsNamedAfterTheResult) {
+    Settings("m_nMode=0\r\nm_bErrorLog=1\r\n");
+    WriteBytes(Source("alpha.txt"), "alpha");
+    WriteBytes(folder().Join("error.log"), "");
+    std::filesystem::permissions(Native(folder().Join("error.log")), std::filesystem::perms::owner_read);
+    const std::filesystem::path foreign = testing_support::NativePath(folder().Join("src")) / u8"é.txt";
+    { std::ofstream(foreign) << "e"; }
+    Open();
+    const auto seen = Drop({QUrl::fromLocalFile(QString::fromStdU16String(foreign.u16string())),
+                            UrlOf(Source("alpha.txt"))},
+                           {yes, ok, ok});
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1].caption, Q(u8"結果"));
+    EXPECT_EQ(seen[2].text, QtText(folder().Join("error.log")) + Q(u8" に 1 行を書き込めませんでした。"));
+    EXPECT_EQ(seen[2].caption, Q(u8"警告"));
+    EXPECT_EQ(seen[2].icon, QMessageBox::NoIcon);
 }

@@ -15,6 +15,7 @@
 #include "settings/settings_file.h"
 #include "support/test_support.h"
 #include "ui/control_table.h"
+#include "batch/journal.h"
 #include "ui/drop_dialog.h"
 
 using gui_testing::DialogSession;
@@ -327,18 +328,44 @@ TEST_F(MainDialogGui, FileErrorsWhileWritingAreShownAtTheHandlerBoundary) {
     });
     testing_support::SetShortWritesAfter(-1);
 
-    // The confirmation, the log's error instead of the result, the settings' error.
-    ASSERT_EQ(session.boxes.size(), 3u);
+    // The confirmation; no journal can be written either, so the question
+    // whether to go on without; the result, then the log's lost line; the
+    // settings' error.
+    ASSERT_EQ(session.boxes.size(), 5u);
+    EXPECT_EQ(session.boxes[1].text, W(u8"元に戻すための記録を作れません。元に戻せないまま実行しますか？"));
+    EXPECT_EQ(session.boxes[1].caption, W(u8"移動処理"));
+    EXPECT_TRUE(session.boxes[1].yesNo);
+    EXPECT_EQ(session.boxes[2].caption, W(u8"結果"));
+    EXPECT_EQ(session.boxes[3].text, Wide(programFolder.Join("change.log")) + W(u8" に 1 行を書き込めませんでした。"));
+    EXPECT_EQ(session.boxes[3].caption, W(u8"警告"));
+    EXPECT_EQ(session.boxes[3].icon, nullptr);
     const std::wstring diskFull = W(u8"へのｱｸｾｽ中にﾃﾞｨｽｸがいっぱいになりました。");
-    EXPECT_EQ(session.boxes[1].text, Wide(programFolder.Join("change.log")) + L" " + diskFull);
-    EXPECT_EQ(session.boxes[2].text, Wide(programFolder.Join("Morvandel.sav")) + L" " + diskFull);
-    for (size_t i : {1u, 2u}) {
-        EXPECT_EQ(session.boxes[i].caption, Wide(CDropDlg::ProgramName()));
-        EXPECT_EQ(session.boxes[i].icon, LoadIconW(nullptr, IDI_HAND));
-        EXPECT_FALSE(session.boxes[i].yesNo);
-    }
+    EXPECT_EQ(session.boxes[4].text, Wide(programFolder.Join("Morvandel.sav")) + L" " + diskFull);
+    EXPECT_EQ(session.boxes[4].caption, Wide(CDropDlg::ProgramName()));
+    EXPECT_EQ(session.boxes[4].icon, LoadIconW(nullptr, IDI_HAND));
     EXPECT_EQ(ReadBytes(programFolder.Join("Morvandel.sav")), storedBytes);
     EXPECT_TRUE(Exists(work.Join("dest") + "\\file"));  // the move was made before the log failed
+}
+
+// While another window runs a batch (it holds the journal's lock), a drop
+// says so and touches nothing.
+TEST_F(MainDialogGui, WhileAnotherWindowRunsADropSaysSoAndTouchesNothing) {
+    const ByteString file = work.Join("keep.txt");
+    WriteBytes(file, "k");
+    CDropDlg& dlg = NewDialog();
+    JournalWriter other(dlg.JournalPath());
+    ASSERT_EQ(other.Begin(JournalHeader{work.Join("dest") + "\\", {}}), RecorderStart::Recording);
+    session.Run(dlg, [&](HWND main) {
+        DialogSession::Type(main, IDC_WHERE, Wide(work.Join("dest") + "\\"));
+        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({Wide(file)})), 0);
+        DialogSession::Click(main, IDOK);
+    });
+    ASSERT_EQ(session.boxes.size(), 2u);
+    EXPECT_EQ(session.boxes[1].text, W(u8"別のウィンドウで処理中です。終わってからもう一度お試しください。"));
+    EXPECT_EQ(session.boxes[1].caption, W(u8"警告"));
+    EXPECT_FALSE(session.boxes[1].yesNo);
+    EXPECT_TRUE(Exists(file));
+    EXPECT_FALSE(Exists(work.Join("dest")));
 }
 
 // Ctrl+Z in the window undoes the last batch, except in a text field, where it

@@ -206,7 +206,7 @@ fsys::path JournalOf(const Run& run) { return run.sourceParent.string() + "-jour
 
 void Remove(const Run& run) {
     std::error_code error;
-    fsys::remove(JournalOf(run), error);
+    for (const char* suffix : {"", ".lock", ".new"}) fsys::remove(JournalOf(run).string() + suffix, error);
     fsys::remove_all(run.sourceParent, error);
     if (run.destinationParent != run.sourceParent) fsys::remove_all(run.destinationParent, error);
 }
