@@ -30,7 +30,7 @@ size_t NameStartOf(const ByteString& path);
 class BatchRun {
 public:
     // logFolder is where "change.log" and "error.log" live, without a trailing
-    // separator (the folder of the settings file, DataFolderFor, in the program).
+    // separator (the folder of the settings file, ChooseDataFolder, in the program).
     // recorder, when given, hears of every file placed or deleted and every
     // folder removed, as it happens (the journal for undo).
     BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,

@@ -4,9 +4,13 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
@@ -23,6 +27,8 @@
 #include "qt/drop_window_qt.h"
 #include "qt/message_box_qt.h"
 #include "qt/text_qt.h"
+#include "qt/window_handoff_qt.h"
+#include "ui/start_texts.h"
 
 namespace {
 
@@ -74,6 +80,25 @@ void CatchEndRequests() {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+// The folder the program was started in, as the system gives it.
+std::string CurrentFolderBytes() {
+    std::string folder(4096, '\0');
+    while (!getcwd(folder.data(), folder.size())) {
+        if (errno != ERANGE) return std::string();
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder;
+}
+
+// Also on standard error, for a start from a terminal.
+void SayDataFolderRefused(const DataFolderChoice& data) {
+    const QString text = QtText(DataFolderRefusedMessage(data));
+    std::fprintf(stderr, "tessarbolink: %s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+    RunMessageBox(nullptr, text, QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Stop);
+}
+
 }  // namespace
 
 std::vector<DroppedPath> CommandLinePaths(const QStringList& arguments, const QString& currentFolder) {
@@ -106,6 +131,17 @@ int CDropApp::Run(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
     const QString currentFolder = QDir::currentPath();
+
+    // The settings and logs live beside the program, or in the user's data
+    // folder where the program's folder cannot be written.  A window already
+    // open for that folder takes the files instead of a second window.
+    const DataFolderChoice data = ChooseDataFolder(ProgramDir());
+    WindowClaim claim;
+    if (!data.folder.empty() && data.fault == DataFolderFault::None) {
+        claim = ClaimWindow(data.folder, std::vector<std::string>(argv + 1, argv + argc), CurrentFolderBytes());
+        if (claim.handedOver) return 0;
+    }
+
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
 
@@ -116,9 +152,11 @@ int CDropApp::Run(int argc, char** argv) {
     app.setWindowIcon(ApplicationIcon());
     InstallJapaneseQtTexts(app);
 
-    // The settings and logs live beside the program, or in the user's data
-    // folder where the program's folder cannot be written.
-    const ByteString dataFolder = DataFolderFor(ProgramDir());
+    if (data.fault != DataFolderFault::None) {
+        SayDataFolderRefused(data);
+        return 1;
+    }
+    const ByteString& dataFolder = data.folder;
     if (dataFolder.empty()) {
         // Without a name for either folder they would land wherever the
         // program was started from.
@@ -131,11 +169,12 @@ int CDropApp::Run(int argc, char** argv) {
     // The guide is found beside the program's real file, also when it was
     // started through a link.
     RunMainWindow(dlg, FindUserGuide(QCoreApplication::applicationDirPath()),
-                  CommandLinePaths(arguments, currentFolder));
+                  CommandLinePaths(arguments, currentFolder), claim.laterStarts.get());
     return 0;
 }
 
-void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths) {
+void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths,
+                             LaterStarts* laterStarts) {
     DropWindow window(dlg, userGuide);
     QEventLoop loop;
     QObject::connect(&window, &DropWindow::finishedAndSaved, &loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -151,5 +190,10 @@ void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vecto
     }
     window.show();
     if (!startPaths.empty()) window.DropPaths(std::move(startPaths));
+    if (laterStarts) {
+        laterStarts->Start([&window](const QStringList& arguments, const QString& currentFolder) {
+            return window.HandOver(CommandLinePaths(arguments, currentFolder));
+        });
+    }
     loop.exec();
 }

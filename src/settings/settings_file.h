@@ -15,7 +15,7 @@ int32_t SavGetBool(const ByteString& folder, const ByteString& section, const By
                    int32_t defaultValue);
 
 // folder is where the program keeps its files, with its trailing separator
-// (DataFolderFor(ProgramDir())).
+// (ChooseDataFolder(ProgramDir())).
 DropSettings LoadSettings(const ByteString& folder);
 
 // Writes the nine lines.  A failed write throws FileError and keeps the old

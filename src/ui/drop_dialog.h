@@ -26,7 +26,7 @@ class CDropDlg : public BatchHost {
 public:
     // Loads the settings from dataFolder (with its trailing separator), which
     // also holds the logs and the default destination: the program's folder,
-    // or the user's data folder where that cannot be written (DataFolderFor).
+    // or the user's data folder where that cannot be written (ChooseDataFolder).
     // The clock gives seconds since 1970 for the date token and the random
     // seed; refreshClock paces the title's refreshes during a batch.
     explicit CDropDlg(ByteString dataFolder, Clock clock = CurrentTimeSecondsClock(),

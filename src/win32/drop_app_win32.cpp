@@ -10,7 +10,9 @@
 #include "win32/help_win32.h"
 #include "fs/fs.h"
 #include "fs/fs_win32.h"
+#include "text/text_win32.h"
 #include "ui/drop_dialog.h"
+#include "ui/start_texts.h"
 #include "win32/drop_dialog_win32.h"
 
 namespace {
@@ -69,8 +71,13 @@ bool CDropApp::InitInstance() {
     // data folder where the program's folder cannot be written (Program
     // Files).  Without a code page 932 name for either, rather than write them
     // somewhere else, the program says so and ends.
-    const ByteString dataFolder = DataFolderFor(ProgramDir());
-    if (dataFolder.empty()) {
+    const DataFolderChoice data = ChooseDataFolder(ProgramDir());
+    const ByteString& dataFolder = data.folder;
+    if (data.fault != DataFolderFault::None) {
+        std::wstring text;
+        (void)Cp932ToWide(DataFolderRefusedMessage(data), text);
+        MessageBoxW(nullptr, text.c_str(), ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
+    } else if (dataFolder.empty()) {
         MessageBoxW(nullptr, L"ﾌﾟﾛｸﾞﾗﾑのﾌｫﾙﾀﾞ名にｼﾌﾄJISで表せない文字があるため、起動できません。",
                     ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
     } else {

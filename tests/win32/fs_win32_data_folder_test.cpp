@@ -62,7 +62,7 @@ TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const LocalAppData set(c.localAppData);
-        EXPECT_EQ(DataFolderFor(c.programDir), c.expected);
+        EXPECT_EQ(ChooseDataFolder(c.programDir).folder, c.expected);
         EXPECT_TRUE(NamesIn(program.Path()).empty()) << "nothing is left in the program folder";
         if (c.expected == local.Join("Tessarbolink\\")) {
             EXPECT_EQ(KindOf(local.Join("Tessarbolink")), EntryKind::Folder);
