@@ -60,6 +60,10 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     if (recorder_) recorder_->Begin();
     CreateFolderChain(settings_.m_sWhere);
     destinationId_ = FileIdOf(settings_.m_sWhere);
+    leftAloneIds_.clear();
+    for (const ByteString& folder : leftAlone_) {
+        if (const std::optional<FileId> id = FileIdOf(folder)) leftAloneIds_.push_back(*id);
+    }
 
     for (const DroppedPath& dropped : paths) ProcessDroppedPath(dropped);
     FinishBatch();
@@ -112,6 +116,7 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         if (!rootFolder.Vanished()) CountUnlistedFolder(root);
         return;
     }
+    if (IsLeftAlone(rootFolder.Id())) return;
     EnterFolder(std::move(rootFolder), root, nullptr, stack);
 
     ByteString child;
@@ -138,7 +143,7 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
                 // Gone since the listing: nothing to do.  Replaced by a link,
                 // or not to be opened: it is left alone, and says so.
                 if (!folder.Vanished()) CountUnlistedFolder(child);
-            } else if (!destinationId_ || folder.Id() != *destinationId_) {
+            } else if ((!destinationId_ || folder.Id() != *destinationId_) && !IsLeftAlone(folder.Id())) {
                 EnterFolder(std::move(folder), child, &entry, stack);  // top is no longer valid
             }
             break;
@@ -198,6 +203,7 @@ void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
     OpenFolder folder;
     if (convertible && !name.empty())
         folder = OpenFolder::Open(nameStart == 0 ? ByteString(".") : source.substr(0, nameStart));
+    if (folder.IsOpen() && IsLeftAlone(folder.Id())) return;
     ProcessFileAt(source, FileAt{folder, name}, convertible && folder.IsOpen());
 }
 
@@ -297,6 +303,10 @@ void BatchRun::CountUnlistedFolder(const ByteString& folder) {
     tally_.Counted();
     tally_.Failed(folder, DestinationFolder());
     tally_.ShowCountsInTitle();
+}
+
+bool BatchRun::IsLeftAlone(const FileId& folder) const {
+    return std::find(leftAloneIds_.begin(), leftAloneIds_.end(), folder) != leftAloneIds_.end();
 }
 
 void BatchRun::FinishBatch() {

@@ -36,6 +36,13 @@ public:
     BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
              BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder = nullptr);
 
+    // The program's own folders (its folder, and the one of its settings,
+    // logs and journal), which hold its files: a drop never walks them, and
+    // nothing in them is moved, copied or removed, whether dropped itself or
+    // met inside a dropped folder.  Recognised by identity, as the
+    // destination is, and skipped as it is: without a count.
+    void LeaveAlone(std::vector<ByteString> folders) { leftAlone_ = std::move(folders); }
+
     void RunBatch(const std::vector<DroppedPath>& paths);
 
     // Walks a dropped folder and, when the rule says so, removes it if it
@@ -75,6 +82,7 @@ private:
     void DisposeOfSmallFile(const ByteString& source, const FileAt& file);
     void MoveOrCopy(const ByteString& source, const FileAt& file);
     void CountUnlistedFolder(const ByteString& folder);
+    bool IsLeftAlone(const FileId& folder) const;
     // m_sWhere with one separator at its end (added to the setting itself).
     const ByteString& DestinationFolder();
     void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt);
@@ -95,6 +103,9 @@ private:
     // The destination's identity once it has been created, so that a walk
     // that meets it inside a dropped folder can leave it alone.
     std::optional<FileId> destinationId_;
+    // The program's own folders, and their identities during a batch.
+    std::vector<ByteString> leftAlone_;
+    std::vector<FileId> leftAloneIds_;
     // Buffers reused from file to file: a batch of many files allocates
     // nothing per file for them.
     ByteString destination_;

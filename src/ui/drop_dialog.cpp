@@ -210,6 +210,8 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
         JournalWriter journal(JournalPath());
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
                        WithoutTrailingSeparator(dataFolder_), &journal);
+        // The program itself, its settings, logs and journal stay where they are.
+        batch.LeaveAlone({ProgramDir(), dataFolder_});
         batch.RunBatch(paths);
     } catch (const FileError& error) {
         // A log file that failed while being written abandons the rest of the batch.
