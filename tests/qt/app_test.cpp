@@ -18,14 +18,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/child_process.h"
-
 #include "qt/about_dialog_qt.h"
 #include "qt/drop_app_qt.h"
 #include "qt/help_qt.h"
 #include "qt_test_support.h"
 #include "qt/text_qt.h"
 #include "settings/settings_file.h"
+#include "support/child_process.h"
 
 using namespace qt_testing;
 
