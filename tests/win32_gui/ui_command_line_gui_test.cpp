@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dialog_session.h"
+#include "program_process.h"
 #include "fs/fs_win32.h"
 #include "settings/settings_file.h"
 #include "support/test_support.h"
@@ -18,7 +19,11 @@
 #include "win32/drop_app_win32.h"
 
 using gui_testing::DialogSession;
+using gui_testing::MessageOf;
+using gui_testing::ProgramWindows;
+using gui_testing::StartedProgram;
 using gui_testing::Wide;
+using gui_testing::WindowsOf;
 using testing_support::NamesIn;
 using testing_support::ReadBytes;
 using testing_support::TempFolder;
@@ -42,40 +47,6 @@ public:
 private:
     std::wstring old_;
 };
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-struct ProgramWindows {
-    DWORD process = 0;
-    HWND main = nullptr;
-    std::vector<HWND> boxes;
-};
-
-BOOL CALLBACK CollectWindow(HWND window, LPARAM found) {
-    auto& windows = *reinterpret_cast<ProgramWindows*>(found);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != windows.process || ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
-    if (GetWindow(window, GW_OWNER)) windows.boxes.push_back(window);
-    else windows.main = window;
-    return TRUE;
-}
-
-// The message of a message box: its non-empty static text.
-std::wstring MessageOf(HWND box) {
-    std::wstring found;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (ClassOf(child) == L"Static") {
-            const std::wstring text = DialogSession::TextOf(child);
-            if (!text.empty()) found = text;
-        }
-    }
-    return found;
-}
 
 }  // namespace
 
@@ -108,10 +79,8 @@ TEST(CommandLine, EveryArgumentIsAPathMadeWholeAsWindowsDoes) {
 // the question comes over the shown window, the files are moved in the order
 // given, the third is a logged failure; closing saves beside the program.
 TEST(CommandLine, TheProgramStartedWithFilesHandlesThemAsADrop) {
-    const std::wstring testExe = ExecutablePathWide();
-    const std::wstring buildFolder = testExe.substr(0, testExe.find_last_of(L'\\', testExe.find_last_of(L'\\') - 1));
-    const std::wstring built = buildFolder + L"\\Tessarbolink.exe";
-    if (GetFileAttributesW(built.c_str()) == INVALID_FILE_ATTRIBUTES) GTEST_SKIP() << "no Tessarbolink.exe";
+    const std::wstring built = gui_testing::BuiltProgram();
+    if (built.empty()) GTEST_SKIP() << "no Tessarbolink.exe";
     TempFolder programFolder;
     TempFolder work;
     const std::wstring program = Wide(programFolder.Join("Tessarbolink.exe"));
@@ -125,12 +94,9 @@ TEST(CommandLine, TheProgramStartedWithFilesHandlesThemAsADrop) {
     const std::wstring foreign = Wide(work.Path()) + L"\\\xD55C\xAE00.txt";
     CloseHandle(CreateFileW(foreign.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
 
-    std::wstring commandLine = L"\"" + program + L"\" beta.txt \"" + Wide(work.Join("alpha.txt")) + L"\" \xD55C\xAE00.txt";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               Wide(work.Path()).c_str(), &startup, &started));
+    const StartedProgram started(program, L"beta.txt \"" + Wide(work.Join("alpha.txt")) + L"\" \xD55C\xAE00.txt",
+                                 Wide(work.Path()));
+    ASSERT_TRUE(started.started());
 
     // Plays the user from outside: Yes, then OK, then the close box.
     std::vector<std::wstring> captions;
@@ -138,15 +104,12 @@ TEST(CommandLine, TheProgramStartedWithFilesHandlesThemAsADrop) {
     bool mainShownAtQuestion = false;
     std::set<HWND> answered;
     bool closed = false;
-    for (int waited = 0; WaitForSingleObject(started.hProcess, 20) == WAIT_TIMEOUT; waited += 20) {
+    for (int waited = 0; !started.WaitForEnd(20); waited += 20) {
         if (waited > 30000) {
-            TerminateProcess(started.hProcess, 1);
             ADD_FAILURE() << "the program did not end";
             break;
         }
-        ProgramWindows windows;
-        windows.process = started.dwProcessId;
-        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
+        const ProgramWindows windows = WindowsOf(started.id());
         for (HWND box : windows.boxes) {
             if (!answered.insert(box).second) continue;
             captions.push_back(DialogSession::TextOf(box));
@@ -161,8 +124,6 @@ TEST(CommandLine, TheProgramStartedWithFilesHandlesThemAsADrop) {
             closed = true;
         }
     }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
 
     EXPECT_EQ(captions, (std::vector<std::wstring>{W(u8"移動処理"), W(u8"結果")}));
     EXPECT_TRUE(mainShownAtQuestion);
