@@ -164,6 +164,6 @@ bool OpenFolder::RemoveFile(const ByteString& name) const {
 }
 
 bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
-    if (!IsOpen() || !to.IsOpen()) return false;
+    if (!StillHeld(state_.get()) || !StillHeld(to.state_.get())) return false;
     return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName));
 }
