@@ -199,6 +199,47 @@ TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
     }
 }
 
+// The system reports a move as done while the source is still there, as a
+// system that copied the file and could not delete it does: the move is not
+// done, the source stays, and the placed file is taken back unless it
+// changed since.
+TEST(Win32Move, AMoveIsDoneOnlyWhenTheSourceIsGone) {
+    TempFolder temp;
+    const ByteString source = temp.Join("report.txt");
+    const ByteString destination = temp.Join("moved.txt");
+    const struct {
+        const char* what;
+        std::function<void(const std::wstring&, const std::wstring&)> leave;
+        const char* placed;  // what stays at the destination; nullptr: nothing
+    } cases[] = {
+        {"the source left as a second name of the file",
+         [](const std::wstring& from, const std::wstring& to) { CreateHardLinkW(from.c_str(), to.c_str(), nullptr); },
+         nullptr},
+        {"the source left as a copy",
+         [](const std::wstring& from, const std::wstring& to) { CopyFileW(to.c_str(), from.c_str(), TRUE); },
+         nullptr},
+        {"the source left as a copy, the placed file written to since",
+         [&](const std::wstring& from, const std::wstring& to) {
+             CopyFileW(to.c_str(), from.c_str(), TRUE);
+             (void)AppendTextToFile(destination, "+new");
+         },
+         "data+new"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(source, "data");
+        testing_support::SetAfterMoveReported(c.leave);
+        EXPECT_FALSE(MoveNoOverwrite(source, destination));
+        testing_support::SetAfterMoveReported(nullptr);
+        EXPECT_EQ(ReadBytes(source), "data");
+        EXPECT_EQ(Exists(destination), c.placed != nullptr);
+        if (c.placed) {
+            EXPECT_EQ(ReadBytes(destination), c.placed);
+        }
+        DeleteFileW(Wide(destination).c_str());
+    }
+}
+
 // ---------------------------------------------------------------- copy
 
 TEST(Win32Copy, RefusesToCopyAFileOntoItselfUnderAnotherName) {

@@ -12,5 +12,6 @@ bool RenameNoReplaceAllowed() { return true; }
 bool UnnamedTempFilesAllowed() { return true; }
 void BeforePublish() {}
 void BeforeSourceRemoval() {}
+void AfterMoveReported(const std::wstring&, const std::wstring&) {}
 
 }  // namespace fs_seams
