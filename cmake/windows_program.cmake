@@ -8,7 +8,7 @@ enable_language(RC)
 set_source_files_properties(${win32_resources} PROPERTIES OBJECT_DEPENDS
     "${PROJECT_SOURCE_DIR}/src/res/tessarbolink.ico;${PROJECT_SOURCE_DIR}/src/res/tessarbolink.manifest;${PROJECT_SOURCE_DIR}/src/ui/control_ids.h")
 tessarbolink_layer(win32 BELOW ui SOURCES ${win32_sources})
-target_link_libraries(tessarbolink_win32 PUBLIC shell32 comctl32 ole32 uuid gdi32 user32)
+target_link_libraries(tessarbolink_win32 PUBLIC shell32 comctl32 ole32 uuid gdi32 user32 advapi32)
 add_executable(Tessarbolink WIN32 src/win32/main_win32.cpp ${win32_resources})
 tessarbolink_defaults(Tessarbolink)
 target_link_options(Tessarbolink PRIVATE -municode)

@@ -14,6 +14,7 @@
 #include "ui/drop_dialog.h"
 #include "ui/start_texts.h"
 #include "win32/drop_dialog_win32.h"
+#include "win32/window_handoff_win32.h"
 
 namespace {
 
@@ -34,31 +35,42 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
 
 }  // namespace
 
-std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine) {
-    std::vector<DroppedPath> paths;
+std::vector<std::wstring> CommandLineFiles(const wchar_t* commandLine) {
+    std::vector<std::wstring> files;
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
-    if (!arguments) return paths;
+    if (!arguments) return files;
     for (int i = 1; i < count; ++i) {
         const std::wstring argument = arguments[i];
         if (argument.empty()) continue;
         const std::wstring full = FullPathOf(argument);
-        paths.push_back(DroppedPathOfWide(WithoutTrailingSeparator(full.empty() ? argument : full)));
+        files.push_back(WithoutTrailingSeparator(full.empty() ? argument : full));
     }
     LocalFree(arguments);
+    return files;
+}
+
+std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine) {
+    std::vector<DroppedPath> paths;
+    for (const std::wstring& file : CommandLineFiles(commandLine)) paths.push_back(DroppedPathOfWide(file));
     return paths;
 }
 
 // Loading the settings never fails: an unreadable file gives the defaults.
 // A file error while they are saved is shown by the window as it is destroyed.
-void CDropApp::RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPath> startPaths) {
+// A window already open for the data folder takes the files instead.
+void CDropApp::RunMainDialog(const ByteString& dataFolder, const std::vector<std::wstring>& startFiles) {
+    const WindowClaim claim = ClaimWindow(dataFolder, startFiles);
+    if (claim.handedOver) return;
+    std::vector<DroppedPath> startPaths;
+    for (const std::wstring& file : startFiles) startPaths.push_back(DroppedPathOfWide(file));
     CDropDlg dlg(dataFolder);
-    RunDropDialog(instance_, dlg, std::move(startPaths));
+    RunDropDialog(instance_, dlg, std::move(startPaths), claim.laterStarts.get());
 }
 
 bool CDropApp::InitInstance() {
     // Relative paths are taken from the folder the program was started in.
-    std::vector<DroppedPath> startPaths = CommandLinePaths(GetCommandLineW());
+    const std::vector<std::wstring> startFiles = CommandLineFiles(GetCommandLineW());
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
@@ -81,7 +93,7 @@ bool CDropApp::InitInstance() {
         MessageBoxW(nullptr, L"ﾌﾟﾛｸﾞﾗﾑのﾌｫﾙﾀﾞ名にｼﾌﾄJISで表せない文字があるため、起動できません。",
                     ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
     } else {
-        RunMainDialog(dataFolder, std::move(startPaths));
+        RunMainDialog(dataFolder, startFiles);
     }
 
     if (SUCCEEDED(com)) CoUninitialize();

@@ -3,6 +3,7 @@
 // process when it closes.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "batch/batch_run.h"
@@ -15,6 +16,8 @@
 // trailing separator except a root's.  An empty argument names no file and
 // is left out.
 std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine);
+// The same paths made whole, before they are converted.
+std::vector<std::wstring> CommandLineFiles(const wchar_t* commandLine);
 
 class CDropApp {
 public:
@@ -26,7 +29,7 @@ public:
     bool InitInstance();
 
 private:
-    void RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPath> startPaths);
+    void RunMainDialog(const ByteString& dataFolder, const std::vector<std::wstring>& startFiles);
 
     HINSTANCE instance_;
 };
