@@ -170,6 +170,7 @@ int CDropApp::Run(int argc, char** argv) {
     // started through a link.
     RunMainWindow(dlg, FindUserGuide(QCoreApplication::applicationDirPath()),
                   CommandLinePaths(arguments, currentFolder), claim.laterStarts.get());
+    claim.laterStarts.reset();  // its notifiers go while Qt is still there
     return 0;
 }
 
