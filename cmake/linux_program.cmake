@@ -3,9 +3,12 @@
 # Installed layout, under the prefix:
 #   lib/tessarbolink/tessarbolink     the program, in a folder of its own
 #   bin/tessarbolink                  a relative link to it
-#   share/applications/tessarbolink.desktop, share/icons/hicolor/<N>x<N>/apps,
-#   share/metainfo/app.tessarbolink.Tessarbolink.metainfo.xml,
-#   share/doc/tessarbolink/           README.md (the guide F1 opens), LICENSE
+#   share/applications/tessarbolink.desktop, share/icons/hicolor/<N>x<N>/apps
+#   and hicolor/scalable/apps (cmake/icons.cmake),
+#   share/metainfo/app.tessarbolink.tessarbolink.metainfo.xml,
+#   share/doc/tessarbolink/           README.md (the guide F1 opens), LICENSE;
+#                                     under /usr also copyright, changelog.gz
+#   share/man/man1/tessarbolink.1.gz  the manual page
 # The program keeps its settings, logs and MovedFiles beside itself where it
 # can write (a per-user install: the default prefix is ~/.local), otherwise in
 # the user's data folder (a system install under /usr).
@@ -29,8 +32,9 @@ tessarbolink_layer(qt BELOW ui SOURCES ${qt_sources})
 target_link_libraries(tessarbolink_qt PUBLIC Qt6::Widgets)
 
 # The application icon, compiled into the program.
-set(app_icons src/res/tessarbolink-32.png src/res/tessarbolink-64.png)
-qt_add_resources(tessarbolink_qt tessarbolink_icons PREFIX /icons BASE src/res FILES ${app_icons})
+include(${PROJECT_SOURCE_DIR}/cmake/icons.cmake)
+set(app_icons ${TESSARBOLINK_ICON_DIR}/tessarbolink-32.png ${TESSARBOLINK_ICON_DIR}/tessarbolink-64.png)
+qt_add_resources(tessarbolink_qt tessarbolink_icons PREFIX /icons BASE ${TESSARBOLINK_ICON_DIR} FILES ${app_icons})
 
 add_executable(tessarbolink src/qt/main_qt.cpp)
 tessarbolink_defaults(tessarbolink)
@@ -43,14 +47,40 @@ install(TARGETS tessarbolink RUNTIME DESTINATION ${program_folder})
 file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/bin-link)
 file(CREATE_LINK ../${program_folder}/tessarbolink ${CMAKE_CURRENT_BINARY_DIR}/bin-link/tessarbolink SYMBOLIC)
 install(PROGRAMS ${CMAKE_CURRENT_BINARY_DIR}/bin-link/tessarbolink DESTINATION bin)
-foreach(size 32 48 64 128 256)
-    install(FILES src/res/tessarbolink-${size}.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
-            RENAME tessarbolink.png)
+foreach(size ${TESSARBOLINK_ICON_SIZES})
+    install(FILES ${TESSARBOLINK_ICON_DIR}/tessarbolink-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME tessarbolink.png)
 endforeach()
+install(FILES src/res/tessarbolink.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES src/res/tessarbolink.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
-        RENAME app.tessarbolink.Tessarbolink.metainfo.xml)
+        RENAME app.tessarbolink.tessarbolink.metainfo.xml)
 # The user guide that F1 opens, and the licence.
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tessarbolink)
+# The manual page, and for a system install under /usr (the .deb) Debian's
+# copyright file and changelog; compressed as man and Debian expect, without
+# a time stamp, so that every build gives the same bytes.
+find_program(TESSARBOLINK_GZIP gzip REQUIRED)
+set(compressed)
+foreach(pair "src/res/tessarbolink.1|man/tessarbolink.1" "packaging/deb/changelog|deb/changelog")
+    string(REPLACE "|" ";" pair "${pair}")
+    list(GET pair 0 source)
+    list(GET pair 1 copy)
+    add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${copy}.gz
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man ${CMAKE_CURRENT_BINARY_DIR}/deb
+        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${CMAKE_CURRENT_BINARY_DIR}/${copy}
+        COMMAND ${TESSARBOLINK_GZIP} -9nf ${CMAKE_CURRENT_BINARY_DIR}/${copy}
+        DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+        VERBATIM)
+    list(APPEND compressed ${CMAKE_CURRENT_BINARY_DIR}/${copy}.gz)
+endforeach()
+add_custom_target(tessarbolink_compressed_docs ALL DEPENDS ${compressed})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/man/tessarbolink.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        file(INSTALL \"${PROJECT_SOURCE_DIR}/packaging/deb/copyright\" \"${CMAKE_CURRENT_BINARY_DIR}/deb/changelog.gz\"
+             DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/doc/tessarbolink\")
+    endif()
+")
 # Outside /usr the desktop entry names the program by its full path:
 # ~/.local/bin is not always on the desktop session's PATH.  Written at
 # install time, so that `cmake --install --prefix` is honoured too, then

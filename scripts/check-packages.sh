@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Checks what scripts/package.sh made in build/packages/: each package holds
 # exactly what it must; the Linux install lists every file it makes in its
-# manifest; and the .deb, installed on this machine, gives every user a
-# program that opens its window and keeps its settings in that user's data
-# folder.  The package is removed again afterwards.  Needs root (or sudo).
+# manifest; the .deb is clean under lintian and its metadata under
+# appstreamcli; the .deb, installed on this machine, gives every user a
+# program that opens its window, keeps its settings in that user's data
+# folder and files into the user's documents folder (the package is removed
+# again afterwards); and the Windows installer installs, runs and uninstalls
+# under Wine (scripts/check-windows-setup.sh).  Needs root (or sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 version="$(sed -n 's/^project(Tessarbolink VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 zip="build/packages/tessarbolink-$version-windows-x64.zip"
+setup="build/packages/tessarbolink-$version-windows-x64-setup.exe"
 deb="build/packages/tessarbolink_${version}_$(dpkg --print-architecture).deb"
 work="$(mktemp -d /tmp/tessarbolink-packages.XXXXXX)"
 chmod 755 "$work"
@@ -28,13 +32,15 @@ same() {
     if ! diff -u <(printf '%s\n' "$2" | sort) <(printf '%s\n' "$3" | sort); then fail "$1 differs (- expected, + found)"; fi
 }
 
-icons="$(for n in 32 48 64 128 256; do echo "share/icons/hicolor/${n}x$n/apps/tessarbolink.png"; done)"
+icons="$(for n in 16 22 24 32 48 64 128 256; do echo "share/icons/hicolor/${n}x$n/apps/tessarbolink.png"; done)"
 installed="bin/tessarbolink -> ../lib/tessarbolink/tessarbolink
 lib/tessarbolink/tessarbolink
 share/applications/tessarbolink.desktop
 share/doc/tessarbolink/LICENSE
 share/doc/tessarbolink/README.md
-share/metainfo/app.tessarbolink.Tessarbolink.metainfo.xml
+share/man/man1/tessarbolink.1.gz
+share/metainfo/app.tessarbolink.tessarbolink.metainfo.xml
+share/icons/hicolor/scalable/apps/tessarbolink.svg
 $icons"
 
 # --- The portable Windows zip: the stripped, static program, its guide and licence.
@@ -52,15 +58,15 @@ ole32.dll
 shell32.dll
 user32.dll" "$dlls"
 
-# The application icon (128) carries 16, 32, 48 and 256 pixel images (256 is
-# written as 0): the dialog shows the small ones, Explorer's large views the
-# large ones.
+# The application icon (128) carries 32 and 16 pixel images of 16 colours,
+# which the dialogs show, and 48 and 256 pixel ones of 32 bits for Explorer's
+# large views (256 is written as 0).  Width, height and colours in octal, bits.
 sizes="$(x86_64-w64-mingw32-windres -i "$work/$top/Tessarbolink.exe" -O rc |
-    sed -n '/^128 14 /,/^END/s/^ *"\\\([0-7]*\)\\\([0-7]*\).*/\1 \2/p')"
-same "the sizes of the program's icon (octal)" "000 000
-020 020
-040 040
-060 060" "$sizes"
+    sed -n '/^128 14 /,/^END/s/^ *"\\\([0-7]*\)\\\([0-7]*\)\\\([0-7]*\)\\[0-7]*", *[0-9]*, *\([0-9]*\),.*/\1 \2 \3 \4/p')"
+same "the images of the program's icon" "000 000 000 32
+020 020 020 4
+040 040 020 4
+060 060 000 32" "$sizes"
 
 # --- A per-user install: every file it makes, the link in bin/ too, is in the manifest.
 DESTDIR="$work/destdir" cmake --install build/linux-package --prefix /opt/tessarbolink-check >/dev/null
@@ -73,13 +79,22 @@ grep -qx 'Exec="/opt/tessarbolink-check/bin/tessarbolink" %F' \
     "$work/destdir/opt/tessarbolink-check/share/applications/tessarbolink.desktop" ||
     fail "the desktop entry outside /usr does not name the program by its full path"
 
-# --- The .deb: the same layout under /usr, and its dependencies.
-same "$deb" "$(printf '%s\n' "$installed" | sed 's|^|usr/|')" \
-    "$(dpkg-deb -c "$deb" | grep -v '^d' | sed 's|^.* \./||')"
+# --- The .deb: the same layout under /usr with Debian's copyright file and
+# changelog, and its dependencies: what the program needs, nothing that
+# brings Qt's QML and Quick stacks (as qt6-wayland would).
+same "$deb" "$(printf '%s\n' "$installed" share/doc/tessarbolink/copyright share/doc/tessarbolink/changelog.gz |
+    sed 's|^|usr/|')" "$(dpkg-deb -c "$deb" | grep -v '^d' | sed 's|^.* \./||')"
 depends="$(dpkg-deb -f "$deb" Depends)"
 for needed in libqt6widgets6 "fonts-ipafont-gothic | fonts-noto-cjk"; do
     [[ "$depends" == *"$needed"* ]] || fail "the .deb does not depend on $needed: $depends"
 done
+[ "$(dpkg-deb -f "$deb" Recommends)" = qt6-translations-l10n ] ||
+    fail "the .deb recommends more than Qt's Japanese texts: $(dpkg-deb -f "$deb" Recommends)"
+# No error and no warning; information tags are fine.
+if ! lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1; then
+    grep -v '^running with root privileges' "$work/lintian.log" >&2
+    fail "lintian finds fault with $deb"
+fi
 dpkg-deb -x "$deb" "$work/deb"
 grep -qx 'Exec=tessarbolink %F' "$work/deb/usr/share/applications/tessarbolink.desktop" ||
     fail "the desktop entry under /usr does not start tessarbolink from the PATH with its files"
@@ -87,8 +102,12 @@ if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$work/deb/usr/share/applications/tessarbolink.desktop"
     desktop-file-validate "$work/destdir/opt/tessarbolink-check/share/applications/tessarbolink.desktop"
 fi
-if command -v appstreamcli >/dev/null; then
-    appstreamcli validate --no-net "$work/deb/usr/share/metainfo/app.tessarbolink.Tessarbolink.metainfo.xml" >/dev/null
+# Not even a pedantic remark.
+metainfo="$work/deb/usr/share/metainfo/app.tessarbolink.tessarbolink.metainfo.xml"
+if ! appstreamcli validate --pedantic --no-net "$metainfo" >"$work/appstream.log" 2>&1 ||
+    grep -q '^[EWIP]:' "$work/appstream.log"; then
+    cat "$work/appstream.log" >&2
+    fail "appstreamcli validate --pedantic finds fault with the metainfo"
 fi
 
 # --- Installed on this machine and started by an ordinary user (nobody, with
@@ -125,7 +144,11 @@ kill -0 "$job" 2>/dev/null && fail "the installed program did not end when asked
 wait "$job" || { status=$?; cat "$work/stderr" >&2; fail "the installed program ended with status $status"; }
 settings="$home/.local/share/tessarbolink/Morvandel.sav"
 as_root test -f "$settings" || fail "no settings in the user's data folder ($settings)"
-as_root grep -q "^m_sWhere=$home/.local/share/tessarbolink/MovedFiles/"$'\r'"\$" "$settings" ||
-    fail "the default destination is not in the user's data folder"
+as_root grep -q "^m_sWhere=$home/Documents/MovedFiles/"$'\r'"\$" "$settings" ||
+    fail "the default destination is not in the user's documents folder"
 same "the installed program's folder" "tessarbolink" "$(ls /usr/lib/tessarbolink)"
-echo "check-packages: $zip and $deb are complete; the installed program works for an ordinary user"
+man -w tessarbolink >/dev/null || fail "man finds no page for tessarbolink"
+
+# --- The Windows installer, under Wine.
+scripts/wine-env.sh scripts/check-windows-setup.sh "$setup" "$version"
+echo "check-packages: $zip, $setup and $deb are complete; the installed programs work for an ordinary user"

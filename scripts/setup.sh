@@ -9,20 +9,25 @@
 set -euo pipefail
 
 # Building and running the Linux program: the compiler, Qt 6 Widgets with
-# its Japanese texts, and the Japanese font the window is shown in.
+# its Japanese texts, the Japanese font the window is shown in, and
+# rsvg-convert, which renders the icon.
 program_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-translations-l10n libgl-dev fonts-ipafont-gothic
+    librsvg2-bin
 )
-# The tests, the Windows program under Wine, the packages, and the fuzz
-# targets (libclang-rt-dev: libFuzzer and the sanitizer runtimes of the
-# system's clang, libclang-rt-14-dev on Debian 12).
+# The tests, the Windows program under Wine (icotool packs its icon), the
+# packages and their checks (the installer is made by makensis), and the
+# fuzz targets (libclang-rt-dev: libFuzzer and the sanitizer runtimes of the
+# system's clang, libclang-rt-14-dev on Debian 12); libfuse 3 for the test
+# file system that the share tests and benchmarks mount.
 test_packages=(
     libgtest-dev libgmock-dev googletest qt6-qpa-plugins
     clang libclang-rt-dev
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 icoutils
     wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick
-    appstream desktop-file-utils
+    appstream desktop-file-utils lintian nsis
+    libfuse3-dev fuse3
 )
 
 packages=("${program_packages[@]}")

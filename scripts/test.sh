@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test: the native
 # Linux build, the same under the sanitizers, the fuzz targets, the Windows
-# build under Wine, then both packages, checked and the .deb tried out on
-# this machine.
+# build under Wine, then the packages, checked, the .deb tried out on this
+# machine and the Windows installer under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "text/cp932_scan.h"
+
 namespace {
 
 const ByteString& AskText() {
@@ -20,13 +22,8 @@ const ByteString& AskCaption(int32_t mode) {
 
 size_t NameStartOf(const ByteString& path) {
     size_t start = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-        const char b = path[i];
-        if (b == kPathSeparator || b == '/') {
-            start = i + 1;
-        } else if (IsCp932LeadByte(static_cast<unsigned char>(b))) {
-            ++i;  // its second byte is no separator
-        }
+    for (size_t i = 0; i < path.size(); i += Cp932CharLength(path, i)) {
+        if (path[i] == kPathSeparator || path[i] == '/') start = i + 1;
     }
     return start;
 }
@@ -209,7 +206,8 @@ void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
 
 const ByteString& BatchRun::DestinationFolder() {
     ByteString& where = settings_.m_sWhere;
-    if (!where.empty() && where.back() != kPathSeparator) where += kPathSeparator;
+    // Read by characters: a name ending in ソ or 表 (second byte 0x5C) still needs one.
+    if (!where.empty() && !EndsWithCharacter(where, kPathSeparator)) where += kPathSeparator;
     return where;
 }
 

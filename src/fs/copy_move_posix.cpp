@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fs/copy_move.h"
+#include "fs/fs_marks_posix.h"
 #include "fs/fs_posix_internal.h"
 #include "fs/fs_seams.h"
 
@@ -57,6 +58,7 @@ bool CopyContent(int in, int out, off_t size) {
     // A file that reports no size (as some kernel files do) may still have
     // content: only reading finds its end.
     if (size == 0 || !fs_seams::KernelCopyAllowed()) return CopyByReadWrite(in, out);
+    if (const int sparse = CopyKeepingHoles(in, out, size); sparse >= 0) return sparse == 1;
     for (off_t done = 0; done < size;) {
         const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
         if (copied > 0) {
@@ -107,12 +109,12 @@ bool StillTheCopiedFile(int in, const Place& place, const struct stat& copied) {
            SameFile(now, copied) && now.st_size == copied.st_size && SameTime(now.st_mtim, copied.st_mtim);
 }
 
-// Fills a new file in the destination folder with the source's content and
-// attributes, flushed to the disk.
+// Fills a new file in the destination folder with the source's content, marks
+// and attributes, flushed to the disk.
 bool FillMovedCopy(int in, int out, const struct stat& source) {
     if (!CopyContent(in, out, source.st_size)) return false;
     (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
-    return TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
+    return CopyMarks(in, out) && TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
 }
 
 // Publishes an unnamed (O_TMPFILE) file under a name, only while it is free.
@@ -165,9 +167,9 @@ bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
            access(target.c_str(), W_OK) == 0;
 }
 
-// Fills a new copy: the content and the permission bits and times.
+// Fills a new copy: the content, the marks and the permission bits and times.
 bool FillCopy(int in, int out, const struct stat& source) {
-    return CopyContent(in, out, source.st_size) && TakeOverAttributes(out, source, 0777);
+    return CopyContent(in, out, source.st_size) && CopyMarks(in, out) && TakeOverAttributes(out, source, 0777);
 }
 
 // Copies into a new file in the target's folder, which gets a name only when

@@ -3,6 +3,7 @@
 // place in one step only when complete, so a failure never leaves a file
 // half-written.
 #include "fs/copy_move.h"
+#include "fs/fs_marks_win32.h"
 #include "fs/fs_seams.h"
 #include "fs/fs_win32_internal.h"
 
@@ -32,8 +33,8 @@ DWORD CopiedAttributes(DWORD source) {
 }
 
 // Copies `source` to a fresh file beside `target`, keeping its modification
-// time and attributes; with flush, the copy is on the disk before it is
-// closed.  What the source was when the copy started goes to copied.  False,
+// time, attributes, streams and holes; with flush, the copy is on the disk
+// before it is closed.  What the source was when the copy started goes to copied.  False,
 // leaving nothing behind, when it fails.  The copy is done here rather than by
 // CopyFileW so that every byte goes through the one writer that reports short
 // writes.  Nobody may write to the source meanwhile.
@@ -44,7 +45,9 @@ bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, st
     if (!from.valid() || !GetFileInformationByHandle(from.get(), &info)) return false;
     Handle to = CreateTempBeside(target, tempPath);
     if (!to.valid()) return false;
-    const bool copied = CopyContent(from.get(), to.get()) &&
+    const int sparse = CopyKeepingHoles(from.get(), to.get(), info);
+    const bool copied = (sparse < 0 ? CopyContent(from.get(), to.get()) : sparse == 1) &&
+                        CopyNamedStreams(source, tempPath) &&
                         SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) &&
                         (!flush || FlushFileBuffers(to.get())) && to.Close();
     if (!copied) {

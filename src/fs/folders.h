@@ -62,8 +62,8 @@ struct FileStamp {
 // Creates one folder.
 [[nodiscard]] bool CreateFolder(const ByteString& path);
 
-// Creates every folder along the path, one byte scan: a creation attempt for
-// the prefix before each "\" or "/" byte and for the whole path.  Each attempt
+// Creates every folder along the path, read by characters: a creation attempt
+// for the prefix before each "\" or "/" and for the whole path.  Each attempt
 // may fail (the folder exists, the name is impossible) and is not reported:
 // whether the folder is there afterwards is for the caller to find out.
 void CreateFolderChain(const ByteString& path);

@@ -1,6 +1,7 @@
 // Files and folders on Windows: what a path names, listings, and folders held
 // open while a walk handles their entries.
 #include "fs/fs_win32_internal.h"
+#include "text/cp932_scan.h"
 #include "text/text_win32.h"
 
 using namespace fs_win32;
@@ -281,7 +282,7 @@ bool StillHeld(const OpenFolder::State* folder) {
 
 ByteString EntryPath(const OpenFolder::State& folder, const ByteString& name) {
     ByteString path = folder.path;
-    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += kPathSeparator;
+    if (!path.empty() && !EndsWithCharacter(path, '\\') && !EndsWithCharacter(path, '/')) path += kPathSeparator;
     return path + name;
 }
 

@@ -1,41 +1,33 @@
 // The parts of the file layer that are the same on every platform.
 #include "fs/folders.h"
 #include "fs/program_files.h"
-
-namespace {
-
-bool IsSeparatorByte(char b) { return b == '\\' || b == '/'; }
-
-}  // namespace
+#include "text/cp932_scan.h"
 
 void CreateFolderChain(const ByteString& path) {
     ByteString prefix;
     prefix.reserve(path.size());
-    for (size_t i = 0; i < path.size(); ++i) {
-        const char b = path[i];
-        // Each attempt may fail: an existing folder, an impossible name.
-        if (i + 1 == path.size()) {
-            prefix += b;
-            (void)CreateFolder(prefix);
-        } else if (IsSeparatorByte(b)) {
-            (void)CreateFolder(prefix);
-            prefix += b;
+    for (size_t i = 0, length = 0; i < path.size(); i += length) {
+        length = Cp932CharLength(path, i);  // a separator is a character of its own
+        if (i + length == path.size()) {
+            prefix.append(path, i, length);
+            (void)CreateFolder(prefix);  // may fail: an existing folder, an impossible name
+        } else if (IsPathSeparatorByte(path[i])) {
+            (void)CreateFolder(prefix);  // may fail: an existing folder, an impossible name
+            prefix += path[i];
         } else {
-            prefix += b;
+            prefix.append(path, i, length);
         }
     }
 }
 
 ByteString ProgramDir() {
     const ByteString exe = ExecutablePath();
-    for (size_t i = exe.size(); i > 0; --i) {
-        if (IsSeparatorByte(exe[i - 1])) return exe.substr(0, i);
-    }
-    return ByteString();
+    const size_t separator = LastSeparatorIndex(exe);
+    return separator == ByteString::npos ? ByteString() : exe.substr(0, separator + 1);
 }
 
 ByteString WithoutTrailingSeparator(ByteString folder) {
-    if (!folder.empty() && folder.back() == kPathSeparator) folder.pop_back();
+    if (EndsWithCharacter(folder, kPathSeparator)) folder.pop_back();
     return folder;
 }
 

@@ -28,5 +28,8 @@ void BeforeSourceRemoval();
 // The system reported a move from one path to another as done, just before
 // the program checks that the source is gone (Windows).
 void AfterMoveReported(const std::wstring& from, const std::wstring& to);
+// Whether a file is copied as sparse although the system does not mark it so
+// (Windows: Wine marks no file sparse).
+bool TreatAsSparse();
 
 }  // namespace fs_seams

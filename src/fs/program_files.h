@@ -63,8 +63,8 @@ private:
 // no such form).
 ByteString ExecutablePath();
 
-// The executable's folder up to and including its last "\" or "/" byte
-// (single-byte scan); empty when it has neither.
+// The executable's folder up to and including its last "\" or "/", read by
+// characters; empty when it has neither.
 ByteString ProgramDir();
 
 // ProgramDir without one trailing platform separator.

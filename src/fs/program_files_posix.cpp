@@ -1,13 +1,13 @@
 // The program's own files on Linux: the whole-file reads and writes of the
 // settings file, the logs and the undo journal, the program's path, and the
 // user's data folder.
-#include <pwd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "fs/fs_posix_internal.h"
+#include "fs/home_folder_posix.h"
 #include "fs/program_files.h"
 #include "text/encoding.h"
 
@@ -58,13 +58,9 @@ std::string UserDataBase() {
     if (const char* xdg = getenv("XDG_DATA_HOME"); absolute(xdg)) {
         base = xdg;
     } else {
-        const char* home = getenv("HOME");
-        if (!absolute(home)) {
-            const passwd* user = getpwuid(getuid());
-            home = user ? user->pw_dir : nullptr;
-        }
-        if (!absolute(home)) return std::string();
-        base = std::string(home) + "/.local/share";
+        const std::string home = HomeFolderNative();
+        if (home.empty()) return std::string();
+        base = home + "/.local/share";
     }
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     return base;

@@ -4,17 +4,16 @@
 #include <string_view>
 
 #include "naming/format_pieces.h"
+#include "text/cp932_scan.h"
 
-// Every scan below works on single bytes of code page 932 text, so a "\",
-// "[" or "]" byte that is the second half of a double-byte character counts
-// like the ASCII character.  Users' existing formats rely on exactly this.
+// Every scan below reads the code page 932 text by characters
+// (text/cp932_scan.h): the second byte of a double-byte character is never a
+// separator, a dot or a bracket.
 
 namespace {
 
 constexpr char kOpenBracket = '[';
 constexpr char kCloseBracket = ']';
-
-bool IsSeparator(char b) { return b == '\\' || b == '/'; }
 
 const char* CodeOfToken(std::string_view name) {
     for (const FormatToken& token : FormatTokens()) {
@@ -32,28 +31,21 @@ void ShowError(NameMessages& host, std::u8string_view text) {
 // beyond the name itself.
 
 std::string_view FileNamePartOf(std::string_view path) {
-    for (size_t i = path.size(); i > 0; --i) {
-        if (IsSeparator(path[i - 1])) return path.substr(i);  // empty when the path ends in one
-    }
-    return {};  // no separator at all
+    const size_t separator = LastSeparatorIndex(path);
+    if (separator == std::string_view::npos) return {};  // no separator at all
+    return path.substr(separator + 1);                   // empty when the path ends in one
 }
 
+// The extension is sought in the last component only: "b.pdf" has the title
+// "b", ".profile" keeps its dot, and "C:\v1.2\README" has no extension.
 std::string_view WithoutExtension(std::string_view name) {
-    // Bytes 0 and 1 are never looked at: ".profile" and "a.txt" keep their dot.
-    for (size_t i = name.size(); i-- > 2;) {
-        if (IsSeparator(name[i])) break;
-        if (name[i] == '.') return name.substr(0, i);
-    }
-    return name;
+    const size_t dot = ExtensionDotIndex(name);
+    return dot == std::string_view::npos ? name : name.substr(0, dot);
 }
 
 std::string_view ExtensionIn(std::string_view path) {
-    // Runs over the whole path, separators included: "C:\my.dir\README" has
-    // the extension "dir\README".
-    for (size_t i = path.size(); i-- > 1;) {
-        if (path[i] == '.') return path.substr(i + 1);
-    }
-    return {};
+    const size_t dot = ExtensionDotIndex(path);
+    return dot == std::string_view::npos ? std::string_view() : path.substr(dot + 1);
 }
 
 void AppendLocalTimeStamp(ByteString& name, const LocalDateTime& t) {
@@ -81,15 +73,25 @@ int32_t WrappingAdd(int32_t value, int32_t increment) {
 
 }  // namespace
 
+// Every code stands for as many format bytes as its width says, so the X
+// codes copy their bytes from the right place however the tokens and the
+// literal text are mixed.
 int CompileNameFormat(const ByteString& format, NameProgram& program, NameMessages& host) {
     NameProgram codes;
     codes.reserve(format.size() * 3);
     bool inside = false;
     size_t tokenStart = 0;  // the token is every byte since the last "["
-    for (size_t i = 0; i < format.size(); ++i) {
+    for (size_t i = 0; i < format.size(); i += Cp932CharLength(format, i)) {
         const char b = format[i];
-        if (b == kOpenBracket) {
-            // A second "[" restarts the token; the bytes it skips get no code.
+        if (Cp932CharLength(format, i) == 2) {
+            // A double-byte character is text, inside a token or out of one.
+            if (!inside) codes.append("X01X01", 6);
+        } else if (b == kOpenBracket) {
+            // A second "[" restarts the token: the "[" before it, and the text
+            // between the two, were literal text after all.
+            if (inside) {
+                for (size_t skipped = tokenStart - 1; skipped < i; ++skipped) codes.append("X01", 3);
+            }
             inside = true;
             tokenStart = i + 1;
         } else if (b == kCloseBracket) {

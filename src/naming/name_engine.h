@@ -61,7 +61,11 @@ int RunNameCode(const char* code, int32_t& position, const ByteString& source, B
 // Runs the whole program against a source path and returns the new name.
 ByteString BuildTargetName(const NameProgram& program, const ByteString& source, NameContext& context);
 
-// Path pieces (single-byte scans; "\" and "/" are both separators).
+// Path pieces, read by characters ("\" and "/" are both separators).
+// FileNamePart: what follows the last separator (empty without one).
+// StripExtension and ExtensionOf: the last component split at its last dot,
+// unless that dot is its first character ("b.pdf": "b" and "pdf";
+// ".profile": ".profile" and nothing).
 ByteString FileNamePart(const ByteString& path);
 ByteString StripExtension(const ByteString& name);
 ByteString ExtensionOf(const ByteString& path);

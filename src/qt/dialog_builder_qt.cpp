@@ -1,11 +1,13 @@
 #include "qt/dialog_builder_qt.h"
 
+#include <cstddef>
 #include <limits>
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -76,14 +78,91 @@ Qt::FocusPolicy FocusPolicyOf(const ControlLayout& control) {
     case ControlKind::LabelNoPrefix:
     case ControlKind::GroupBox:
     case ControlKind::Icon: return Qt::NoFocus;
-    default: return Qt::ClickFocus;  // radio buttons: reached by clicks and arrow keys only
+    default: return Qt::ClickFocus;  // radio buttons: Tab reaches only the checked one (NextTabStop)
     }
 }
 
 bool LetsClicksThrough(ControlKind kind) {
-    return kind == ControlKind::GroupBox || kind == ControlKind::Label || kind == ControlKind::LabelNoPrefix ||
-           kind == ControlKind::Icon;
+    return kind == ControlKind::Label || kind == ControlKind::LabelNoPrefix || kind == ControlKind::Icon;
 }
+
+bool Contains(const ControlLayout& box, const ControlLayout& control) {
+    return control.x >= box.x && control.y >= box.y && control.x + control.width <= box.x + box.width &&
+           control.y + control.height <= box.y + box.height;
+}
+
+// The controls that lie inside a group box become its children, in place:
+// screen readers then announce them under the box's title.  A group box
+// without any lets clicks through, as on Windows.
+void PutControlsIntoGroupBoxes(std::vector<BuiltDialog::Placed>& controls) {
+    for (const auto& box : controls) {
+        if (box.entry->kind != ControlKind::GroupBox) continue;
+        bool holdsAny = false;
+        for (const auto& placed : controls) {
+            if (placed.widget == box.widget || !Contains(*box.entry, *placed.entry)) continue;
+            const QRect inDialog = placed.widget->geometry();
+            placed.widget->setParent(box.widget);
+            placed.widget->setGeometry(inDialog.translated(-box.widget->pos()));
+            holdsAny = true;
+        }
+        if (!holdsAny) box.widget->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+}
+
+// Each text field is named by its label (its buddy) for screen readers.
+void NameFieldsByTheirLabels(const BuiltDialog& built, std::span<const FieldLabel> labels) {
+    for (const FieldLabel& pair : labels) {
+        for (const auto& placed : built.controls) {
+            auto* label = qobject_cast<QLabel*>(placed.widget);
+            if (label && placed.entry->text == pair.label) label->setBuddy(built.Control(pair.fieldId));
+        }
+    }
+}
+
+// Whether the focus can be put on the control by the keyboard at all.
+bool TakesFocus(const QWidget* widget) {
+    return widget->focusPolicy() != Qt::NoFocus && widget->isEnabled() && !widget->isHidden();
+}
+
+// The index of a control in template order, or -1.
+ptrdiff_t IndexOf(const BuiltDialog& built, const QWidget* widget) {
+    for (size_t i = 0; i < built.controls.size(); ++i)
+        if (built.controls[i].widget == widget) return static_cast<ptrdiff_t>(i);
+    return -1;
+}
+
+// The arrow keys of a dialog's buttons: the focus moves to the next control of
+// the button's group (Down, Right) or the previous one (Up, Left), round
+// within the group, and a radio button reached is checked.  Text fields keep
+// their arrow keys for the caret.
+class GroupArrowKeys : public QObject {
+public:
+    GroupArrowKeys(const BuiltDialog& built, QObject* parent) : QObject(parent), built_(built) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+        bool forward = true;
+        switch (key->key()) {
+        case Qt::Key_Down:
+        case Qt::Key_Right: break;
+        case Qt::Key_Up:
+        case Qt::Key_Left: forward = false; break;
+        default: return false;
+        }
+        QWidget* target = NextInGroup(built_, static_cast<QWidget*>(watched), forward);
+        if (!target) return false;
+        target->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        auto* radio = qobject_cast<QRadioButton*>(target);
+        if (radio && !radio->isChecked()) radio->click();
+        return true;
+    }
+
+private:
+    const BuiltDialog& built_;
+};
 
 QRect GeometryOf(const ControlLayout& control, const DialogBaseUnits& units) {
     QRect rect = DialogUnitsToPixels(units, control.x, control.y, control.width, control.height);
@@ -143,7 +222,51 @@ BuiltDialog BuildDialog(QDialog& dialog, const DialogLayout& table) {
     }
     GroupRadioButtons(dialog, built.controls);
     ChainTabStops(built.controls);
+    PutControlsIntoGroupBoxes(built.controls);
     return built;
+}
+
+void AddKeyboardAndNames(QDialog& dialog, const BuiltDialog& built, std::span<const FieldLabel> labels) {
+    NameFieldsByTheirLabels(built, labels);
+    auto* arrows = new GroupArrowKeys(built, &dialog);
+    for (const auto& placed : built.controls) {
+        if (qobject_cast<QAbstractButton*>(placed.widget)) placed.widget->installEventFilter(arrows);
+    }
+}
+
+QWidget* NextTabStop(const BuiltDialog& built, const QWidget* from, bool forward) {
+    const auto count = static_cast<ptrdiff_t>(built.controls.size());
+    if (count == 0) return nullptr;
+    const ptrdiff_t start = IndexOf(built, from);
+    ptrdiff_t i = start >= 0 ? start : (forward ? -1 : count);
+    for (ptrdiff_t step = 0; step < count; ++step) {
+        i = ((forward ? i + 1 : i - 1) + count) % count;
+        const auto& placed = built.controls[static_cast<size_t>(i)];
+        auto* radio = qobject_cast<QRadioButton*>(placed.widget);
+        const bool stop = placed.entry->tabStop || (radio && radio->isChecked());
+        if (stop && TakesFocus(placed.widget)) return placed.widget;
+    }
+    return nullptr;
+}
+
+QWidget* NextInGroup(const BuiltDialog& built, const QWidget* from, bool forward) {
+    const ptrdiff_t at = IndexOf(built, from);
+    if (at < 0) return nullptr;
+    // The group: from the last control at or before this one that starts a
+    // group, up to the next one that does.
+    ptrdiff_t first = at;
+    while (first > 0 && !built.controls[static_cast<size_t>(first)].entry->group) --first;
+    auto last = static_cast<ptrdiff_t>(built.controls.size());
+    for (ptrdiff_t i = at + 1; i < last; ++i) {
+        if (built.controls[static_cast<size_t>(i)].entry->group) last = i;
+    }
+    const ptrdiff_t size = last - first;
+    for (ptrdiff_t step = 1; step < size; ++step) {
+        const ptrdiff_t i = first + ((at - first + (forward ? step : -step)) % size + size) % size;
+        QWidget* widget = built.controls[static_cast<size_t>(i)].widget;
+        if (TakesFocus(widget)) return widget;
+    }
+    return nullptr;
 }
 
 void SetButtonChecked(QAbstractButton& button, bool checked) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <QApplication>
@@ -22,7 +23,9 @@
 #include <QtGlobal>
 
 #include "qt/help_qt.h"
+#include "fs/documents_folder.h"
 #include "fs/fs.h"
+#include "ui/command_line.h"
 #include "ui/drop_dialog.h"
 #include "qt/drop_window_qt.h"
 #include "qt/message_box_qt.h"
@@ -99,6 +102,13 @@ void SayDataFolderRefused(const DataFolderChoice& data) {
     RunMessageBox(nullptr, text, QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Stop);
 }
 
+// Writes a text of the command line's and gives the exit status: 0, or 1 when
+// it could not be written.
+int Print(std::string_view text, std::FILE* stream, int status) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    return std::fflush(stream) == 0 && written ? status : 1;
+}
+
 }  // namespace
 
 std::vector<DroppedPath> CommandLinePaths(const QStringList& arguments, const QString& currentFolder) {
@@ -124,12 +134,29 @@ QTranslator* InstallJapaneseQtTexts(QCoreApplication& app) {
 }
 
 int CDropApp::Run(int argc, char** argv) {
+    // The options come first: --help and --version need no display.  The
+    // arguments are read before Qt starts, and Qt is given none of them, so
+    // that no file is ever taken for one of its options (-style, ...).
+    QStringList given;
+    std::vector<std::u16string> forOptions;
+    for (int i = 1; i < argc; ++i) {
+        given << QFile::decodeName(argv[i]);
+        forOptions.push_back(given.back().toStdU16String());
+    }
+    const CommandLine line = ReadCommandLine(forOptions);
+    switch (line.request) {
+    case StartRequest::Help: return Print(UsageText(), stdout, 0);
+    case StartRequest::Version: return Print(VersionText(), stdout, 0);
+    case StartRequest::RefusedOption:
+        Print(RefusedOptionText(argv[line.refused + 1]), stderr, 0);
+        return kRefusedOptionStatus;
+    case StartRequest::Window: break;
+    }
+    QStringList arguments;
+    for (const size_t file : line.files) arguments << given[static_cast<qsizetype>(file)];
+
     CatchEndRequests();
     if (NoDisplayInSight()) ExitWithoutDisplay();
-    // Every argument is a path, read before Qt starts.  Qt is given none of
-    // them, so that no file is ever taken for one of its options (-style, ...).
-    QStringList arguments;
-    for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
     const QString currentFolder = QDir::currentPath();
 
     // The settings and logs live beside the program, or in the user's data
@@ -138,7 +165,10 @@ int CDropApp::Run(int argc, char** argv) {
     const DataFolderChoice data = ChooseDataFolder(ProgramDir());
     WindowClaim claim;
     if (!data.folder.empty() && data.fault == DataFolderFault::None) {
-        claim = ClaimWindow(data.folder, std::vector<std::string>(argv + 1, argv + argc), CurrentFolderBytes());
+        // The files as they came, without the options.
+        std::vector<std::string> files;
+        for (const size_t file : line.files) files.emplace_back(argv[file + 1]);
+        claim = ClaimWindow(data.folder, files, CurrentFolderBytes());
         if (claim.handedOver) return 0;
     }
 
@@ -165,7 +195,7 @@ int CDropApp::Run(int argc, char** argv) {
                       QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Stop);
         return 1;
     }
-    CDropDlg dlg(dataFolder);
+    CDropDlg dlg(dataFolder, DefaultDestinationFor(ProgramDir(), dataFolder));
     // The guide is found beside the program's real file, also when it was
     // started through a link.
     RunMainWindow(dlg, FindUserGuide(QCoreApplication::applicationDirPath()),

@@ -20,8 +20,9 @@ class QTranslator;
 QTranslator* InstallJapaneseQtTexts(QCoreApplication& app);
 
 // The files and folders named on the command line, in order, as a drop of
-// them would deliver them.  Every argument is a path (the program has no
-// options); a relative one is taken from currentFolder.  "." components and
+// them would deliver them.  arguments are those that name files, the options
+// and "--" taken out (ui/command_line.h); a relative one is taken from
+// currentFolder.  "." components and
 // doubled or trailing slashes are dropped, since they never change the file
 // meant; ".." is left for the system to resolve, through links as it does.
 // An empty argument names no file and is left out.
@@ -30,7 +31,9 @@ std::vector<DroppedPath> CommandLinePaths(const QStringList& arguments, const QS
 class CDropApp {
 public:
     // The process's exit code: 0 after the dialog closed, 1 when no display
-    // could be opened (with a message on standard error).
+    // could be opened (with a message on standard error).  --help and
+    // --version print on standard output and give 0, a refused option prints
+    // on standard error and gives 2, all three without a display.
     int Run(int argc, char** argv);
 
     // With the application object running: shows the main window over dlg

@@ -90,6 +90,7 @@ DropWindow::DropWindow(CDropDlg& dlg, QString userGuide) : dlg_(dlg), userGuide_
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     built_ = BuildDialog(*this, kMainDialogLayout);
+    AddKeyboardAndNames(*this, built_, kMainFieldLabels);
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
 
@@ -200,6 +201,14 @@ void DropWindow::RunAboutBox() {
 }
 
 void DropWindow::EnableUndo(bool enabled) { undoEnabled_ = enabled; }
+
+// Tab and Shift+Tab, as the Windows dialog manager moves them.
+bool DropWindow::focusNextPrevChild(bool next) {
+    QWidget* target = NextTabStop(built_, focusWidget(), next);
+    if (!target) return QDialog::focusNextPrevChild(next);
+    target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
 
 // --- Closing ------------------------------------------------------------------
 

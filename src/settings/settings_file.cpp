@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "fs/documents_folder.h"
 #include "fs/folders.h"
 #include "fs/program_files.h"
 #include "naming/format_pieces.h"
@@ -103,9 +104,10 @@ int32_t SavGetBool(const ByteString& folder, const ByteString& section, const By
     return *value == "1" ? 1 : 0;
 }
 
-DropSettings LoadSettings(const ByteString& folder) {
+DropSettings LoadSettings(const ByteString& folder) { return LoadSettings(folder, MovedFilesIn(folder)); }
+
+DropSettings LoadSettings(const ByteString& folder, const ByteString& defaultWhere) {
     DropSettings s;
-    const ByteString defaultWhere = folder + "MovedFiles" + kPathSeparator;
     s.m_sWhere = SavGetString(folder, kSection, "m_sWhere", defaultWhere);
     s.m_sFileNameFormat = SavGetString(folder, kSection, "m_sFileNameFormat", DefaultFileNameFormat());
     s.m_nMode = SavGetInt(folder, kSection, "m_nMode", 1);

@@ -15,8 +15,10 @@ int32_t SavGetBool(const ByteString& folder, const ByteString& section, const By
                    int32_t defaultValue);
 
 // folder is where the program keeps its files, with its trailing separator
-// (ChooseDataFolder(ProgramDir())).
+// (ChooseDataFolder(ProgramDir())); without a settings file the destination is
+// defaultWhere (DefaultDestinationFor), by default "MovedFiles" in folder.
 DropSettings LoadSettings(const ByteString& folder);
+DropSettings LoadSettings(const ByteString& folder, const ByteString& defaultWhere);
 
 // Writes the nine lines.  A failed write throws FileError and keeps the old
 // settings file intact.

@@ -11,6 +11,11 @@ constexpr bool kNoTab = false;
 constexpr bool kGroup = true;
 constexpr bool kNoGroup = false;
 
+// The labels of the three text fields.
+constexpr const char8_t* kWhereLabel = u8"ファイル格納先：";
+constexpr const char8_t* kFormatLabel = u8"【ファイル名変換形式】";
+constexpr const char8_t* kKBytesLabel = u8"キロ バイト";
+
 // Template 102, in template order (which is also the tab order).
 constexpr ControlLayout kMainControls[] = {
     {IDC_CLOSE, K::DefPushButton, u8"閉じる(&C)", 281, 179, 50, 14, kTab, kNoGroup},
@@ -19,7 +24,7 @@ constexpr ControlLayout kMainControls[] = {
     {IDC_DATE, K::PushButton, u8"現在の日付", 26, 47, 51, 14, kTab, kNoGroup},
     {IDC_TITLE, K::PushButton, u8"ファイルタイトル", 26, 31, 50, 14, kTab, kNoGroup},
     {IDC_EXTENSION, K::PushButton, u8"拡張子", 78, 31, 50, 14, kTab, kNoGroup},
-    {IDC_STATIC, K::Label, u8"【ファイル名変換形式】", 8, 93, 66, 8, kNoTab, kGroup},
+    {IDC_STATIC, K::Label, kFormatLabel, 8, 93, 66, 8, kNoTab, kGroup},
     {IDC_FORMAT, K::Edit, nullptr, 7, 103, 217, 14, kTab, kNoGroup},
     {IDC_UNDERBAR, K::PushButton, u8"アンダーバー", 157, 31, 50, 14, kTab, kNoGroup},
     {IDC_STATIC, K::GroupBox, u8"動作モード", 280, 21, 48, 39, kNoTab, kGroup},
@@ -29,7 +34,7 @@ constexpr ControlLayout kMainControls[] = {
     {IDC_STATIC, K::GroupBox, u8"フォーマット", 2, 21, 276, 98, kNoTab, kNoGroup},
     {IDC_STATIC, K::Label, u8"可変：", 7, 33, 18, 8, kNoTab, kGroup},
     {IDC_STATIC, K::Label, u8"固定：", 138, 34, 18, 8, kNoTab, kGroup},
-    {IDC_STATIC, K::Label, u8"ファイル格納先：", 0, 6, 48, 8, kNoTab, kGroup},
+    {IDC_STATIC, K::Label, kWhereLabel, 0, 6, 48, 8, kNoTab, kGroup},
     {IDC_STATIC, K::Label, u8"フィル名の重複を避けるための変換を推奨します。", 75, 93, 146, 8, kNoTab, kGroup},
     {IDC_STATIC, K::GroupBox, u8"ログを取る", 280, 63, 48, 40, kNoTab, kNoGroup},
     {IDC_CHANGELOG, K::CheckBox, u8"変換", 285, 75, 30, 10, kTab, kNoGroup},
@@ -43,8 +48,14 @@ constexpr ControlLayout kMainControls[] = {
     {IDC_DELETE, K::Radio, u8"削除する", 175, 143, 42, 10, kNoTab, kGroup},
     {IDC_DONTMOVE, K::Radio, u8"移動・コピーしない", 175, 131, 69, 10, kNoTab, kNoGroup},
     {IDC_KBYTES, K::NumberEdit, nullptr, 25, 143, 40, 14, kTab, kNoGroup},
-    {IDC_STATIC, K::Label, u8"キロ バイト", 67, 147, 33, 8, kNoTab, kGroup},
+    {IDC_STATIC, K::Label, kKBytesLabel, 67, 147, 33, 8, kNoTab, kGroup},
     {IDC_DELETEDIRECTORY, K::CheckBox, u8"空のディレクトリは削除する", 7, 165, 95, 10, kTab, kNoGroup},
+};
+
+constexpr FieldLabel kFieldLabels[] = {
+    {IDC_WHERE, kWhereLabel},
+    {IDC_FORMAT, kFormatLabel},
+    {IDC_KBYTES, kKBytesLabel},
 };
 
 // Template 100.
@@ -76,3 +87,5 @@ const DialogLayout kAboutDialogLayout = {
     9,
     kAboutControls,
 };
+
+const std::span<const FieldLabel> kMainFieldLabels = kFieldLabels;

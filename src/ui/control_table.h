@@ -37,3 +37,13 @@ struct DialogLayout {
 
 extern const DialogLayout kMainDialogLayout;   // template 102
 extern const DialogLayout kAboutDialogLayout;  // template 100
+
+// The label that names each text field of the main dialog (for screen
+// readers): the field's ID and the label's text, the same pointer as in the
+// layout table.
+struct FieldLabel {
+    int fieldId;
+    const char8_t* label;
+};
+
+extern const std::span<const FieldLabel> kMainFieldLabels;

@@ -7,10 +7,12 @@
 #include <utility>
 
 #include "batch/clock.h"
+#include "fs/documents_folder.h"
 #include "batch/journal.h"
 #include "batch/undo_run.h"
 #include "fs/program_files.h"
 #include "settings/settings_file.h"
+#include "text/cp932_scan.h"
 #include "ui/file_error_text.h"
 
 namespace {
@@ -76,10 +78,13 @@ std::optional<int32_t> ParseFieldInteger(const ByteString& fieldText) {
 }  // namespace
 
 CDropDlg::CDropDlg(ByteString dataFolder, Clock clock, SteadyClock refreshClock)
+    : CDropDlg(dataFolder, MovedFilesIn(dataFolder), std::move(clock), std::move(refreshClock)) {}
+
+CDropDlg::CDropDlg(ByteString dataFolder, const ByteString& defaultWhere, Clock clock, SteadyClock refreshClock)
     : dataFolder_(std::move(dataFolder)),
       clock_(std::move(clock)),
       refreshClock_(std::move(refreshClock)),
-      settings_(LoadSettings(dataFolder_)) {}
+      settings_(LoadSettings(dataFolder_, defaultWhere)) {}
 
 Clock CDropDlg::CurrentTimeSecondsClock() {
     return [] { return CurrentTimeSeconds(); };
@@ -94,9 +99,9 @@ SteadyClock CDropDlg::SteadyMillisecondsClock() {
 
 ByteString CDropDlg::ProgramName() {
     const ByteString exe = ExecutablePath();
-    const size_t folderEnd = exe.find_last_of("\\/");
+    const size_t folderEnd = LastSeparatorIndex(exe);
     ByteString name = folderEnd == ByteString::npos ? exe : exe.substr(folderEnd + 1);
-    const size_t dot = name.rfind('.');
+    const size_t dot = ExtensionDotIndex(name);
     if (dot != ByteString::npos) name.erase(dot);
     return name;
 }
@@ -273,7 +278,7 @@ void CDropDlg::BrowseForDestination() {
     const std::optional<ByteString> chosen = controls_->BrowseForFolder(Cp932(u8"フォルダの参照"));
     if (chosen) {
         ByteString folder = *chosen;
-        if (folder.empty() || folder.back() != kPathSeparator) folder += kPathSeparator;
+        if (!EndsWithCharacter(folder, kPathSeparator)) folder += kPathSeparator;
         settings_.m_sWhere = std::move(folder);
     }
     PushToControls();

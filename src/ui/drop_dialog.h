@@ -25,12 +25,16 @@ using SteadyClock = std::function<int64_t()>;
 class CDropDlg : public BatchHost {
 public:
     // Loads the settings from dataFolder (with its trailing separator), which
-    // also holds the logs and the default destination: the program's folder,
-    // or the user's data folder where that cannot be written (ChooseDataFolder).
-    // The clock gives seconds since 1970 for the date token and the random
-    // seed; refreshClock paces the title's refreshes during a batch.
+    // also holds the logs: the program's folder, or the user's data folder
+    // where that cannot be written (ChooseDataFolder).  Without a settings file
+    // the destination is defaultWhere (DefaultDestinationFor), by default
+    // "MovedFiles" in dataFolder.  The clock gives seconds since 1970 for the
+    // date token and the random seed; refreshClock paces the title's
+    // refreshes during a batch.
     explicit CDropDlg(ByteString dataFolder, Clock clock = CurrentTimeSecondsClock(),
                       SteadyClock refreshClock = SteadyMillisecondsClock());
+    CDropDlg(ByteString dataFolder, const ByteString& defaultWhere, Clock clock = CurrentTimeSecondsClock(),
+             SteadyClock refreshClock = SteadyMillisecondsClock());
 
     static Clock CurrentTimeSecondsClock();
     static SteadyClock SteadyMillisecondsClock();

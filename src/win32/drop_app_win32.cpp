@@ -4,15 +4,19 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
 #include "win32/help_win32.h"
+#include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "fs/fs_win32.h"
 #include "text/text_win32.h"
+#include "ui/command_line.h"
 #include "ui/drop_dialog.h"
 #include "ui/start_texts.h"
+#include "win32/console_win32.h"
 #include "win32/drop_dialog_win32.h"
 #include "win32/window_handoff_win32.h"
 
@@ -33,20 +37,29 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
     return path;
 }
 
+// The arguments after the program's name.
+std::vector<std::wstring> ArgumentsOf(const wchar_t* commandLine) {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* split = CommandLineToArgvW(commandLine, &count);
+    if (!split) return arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(split[i]);
+    LocalFree(split);
+    return arguments;
+}
+
+// A file argument made whole, not yet converted; an empty one names no file.
+void AddFile(std::vector<std::wstring>& files, const std::wstring& argument) {
+    if (argument.empty()) return;
+    const std::wstring full = FullPathOf(argument);
+    files.push_back(WithoutTrailingSeparator(full.empty() ? argument : full));
+}
+
 }  // namespace
 
 std::vector<std::wstring> CommandLineFiles(const wchar_t* commandLine) {
     std::vector<std::wstring> files;
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
-    if (!arguments) return files;
-    for (int i = 1; i < count; ++i) {
-        const std::wstring argument = arguments[i];
-        if (argument.empty()) continue;
-        const std::wstring full = FullPathOf(argument);
-        files.push_back(WithoutTrailingSeparator(full.empty() ? argument : full));
-    }
-    LocalFree(arguments);
+    for (const std::wstring& argument : ArgumentsOf(commandLine)) AddFile(files, argument);
     return files;
 }
 
@@ -64,13 +77,45 @@ void CDropApp::RunMainDialog(const ByteString& dataFolder, const std::vector<std
     if (claim.handedOver) return;
     std::vector<DroppedPath> startPaths;
     for (const std::wstring& file : startFiles) startPaths.push_back(DroppedPathOfWide(file));
-    CDropDlg dlg(dataFolder);
+    CDropDlg dlg(dataFolder, DefaultDestinationFor(ProgramDir(), dataFolder));
     RunDropDialog(instance_, dlg, std::move(startPaths), claim.laterStarts.get());
+}
+
+// Options are read only where there is a console to answer on: started from
+// Explorer or a shortcut, every argument is a path, as it always was.
+bool CDropApp::AnswerOptions(std::vector<std::wstring>& startFiles) {
+    const std::vector<std::wstring> arguments = ArgumentsOf(GetCommandLineW());
+    const bool anyOption =
+        std::any_of(arguments.begin(), arguments.end(), [](const std::wstring& a) { return a.starts_with(L'-'); });
+    bool attached = false;
+    if (!anyOption || !UseStartingConsole(attached)) {
+        startFiles = CommandLineFiles(GetCommandLineW());
+        return false;
+    }
+    std::vector<std::u16string> forOptions;
+    for (const std::wstring& argument : arguments) forOptions.emplace_back(argument.begin(), argument.end());
+    const CommandLine line = ReadCommandLine(forOptions);
+    bool answered = true;
+    switch (line.request) {
+    case StartRequest::Help: exitCode_ = WriteToConsole(STD_OUTPUT_HANDLE, UsageText()) ? 0 : 1; break;
+    case StartRequest::Version: exitCode_ = WriteToConsole(STD_OUTPUT_HANDLE, VersionText()) ? 0 : 1; break;
+    case StartRequest::RefusedOption:
+        WriteToConsole(STD_ERROR_HANDLE, RefusedOptionText(Utf8OfWide(arguments[line.refused])));
+        exitCode_ = kRefusedOptionStatus;
+        break;
+    case StartRequest::Window:
+        for (const size_t file : line.files) AddFile(startFiles, arguments[file]);
+        answered = false;
+        break;
+    }
+    if (attached) FreeConsole();
+    return answered;
 }
 
 bool CDropApp::InitInstance() {
     // Relative paths are taken from the folder the program was started in.
-    const std::vector<std::wstring> startFiles = CommandLineFiles(GetCommandLineW());
+    std::vector<std::wstring> startFiles;
+    if (AnswerOptions(startFiles)) return false;
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;

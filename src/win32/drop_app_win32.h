@@ -11,7 +11,7 @@
 
 // The files and folders named on a command line (GetCommandLineW), in order,
 // as a drop of them would deliver them: every argument after the program's
-// name is a path (the program has no options), made whole as Windows makes a
+// name is a path (options are read only with a console), made whole as Windows makes a
 // path whole (a relative one is taken from the current folder), without a
 // trailing separator except a root's.  An empty argument names no file and
 // is left out.
@@ -25,11 +25,21 @@ public:
 
     // Runs the main dialog modally (loading the settings first; they are
     // saved while the window is destroyed), handing it the files of the
-    // command line.  Returns false: no message loop follows, the process ends.
+    // command line.  Started from a console with options (ui/command_line.h),
+    // answers them there instead where they ask for no window.  Returns
+    // false: no message loop follows, the process ends.
     bool InitInstance();
 
+    // The process's exit status: 0, 2 after a refused option, 1 when the
+    // console could not be written.
+    int ExitCode() const { return exitCode_; }
+
 private:
+    // True when the options were answered and no window is to run;
+    // otherwise fills startFiles.
+    bool AnswerOptions(std::vector<std::wstring>& startFiles);
     void RunMainDialog(const ByteString& dataFolder, const std::vector<std::wstring>& startFiles);
 
     HINSTANCE instance_;
+    int exitCode_ = 0;
 };

@@ -8,5 +8,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LoadDllsOnlyFromTheSystemFolder();
     CDropApp app(instance);
     app.InitInstance();
-    return 0;
+    return app.ExitCode();
 }

@@ -15,6 +15,7 @@
 #include "naming/format_pieces.h"
 #include "naming/name_engine.h"
 #include "support/civil_calendar.h"
+#include "text/cp932_scan.h"
 
 namespace {
 
@@ -59,6 +60,33 @@ size_t CountCodes(const NameProgram& program, char letter) {
     return count;
 }
 
+// The sum of the widths of the codes: how many format bytes they stand for.
+size_t WidthOf(const NameProgram& program) {
+    size_t width = 0;
+    for (size_t offset = 0; offset + 2 < program.size(); offset += 3)
+        width += static_cast<size_t>((program[offset + 1] - '0') * 10 + (program[offset + 2] - '0'));
+    return width;
+}
+
+// Where the format's last "[" character starts when no "]" character follows
+// it (the tail the compiler leaves out), otherwise the format's length; and
+// whether it holds a bracket character at all.
+struct Brackets {
+    size_t coveredLength;
+    bool any;
+};
+
+Brackets BracketsOf(std::string_view format) {
+    Brackets found{format.size(), false};
+    for (size_t i = 0; i < format.size(); i += Cp932CharLength(format, i)) {
+        if (Cp932CharLength(format, i) == 2) continue;
+        if (format[i] == '[') found.coveredLength = i;
+        if (format[i] == ']') found.coveredLength = format.size();
+        found.any = found.any || format[i] == '[' || format[i] == ']';
+    }
+    return found;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -100,9 +128,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_REQUIRE(readings == CountCodes(program, 'N'), "one clock reading per date code");
         FUZZ_REQUIRE(static_cast<uint32_t>(serial) - static_cast<uint32_t>(firstSerial) == CountCodes(program, 'L'),
                      "the serial advances once per serial code");
-        // A format without brackets is copied byte for byte.
-        if (format.find_first_of("[]") == ByteString::npos)
-            FUZZ_REQUIRE(name == format, "a format without tokens is its own name");
+        // The codes stand for every byte of the format up to an unclosed
+        // "[", so the literal codes copy the bytes they stand for; a format
+        // without bracket characters (double-byte characters never are
+        // brackets) is copied byte for byte.
+        const Brackets brackets = BracketsOf(format);
+        FUZZ_REQUIRE(WidthOf(program) == brackets.coveredLength, "the codes cover the format up to an unclosed bracket");
+        if (!brackets.any) FUZZ_REQUIRE(name == format, "a format without tokens is its own name");
 
         // The same program, state and clock give the same name again.
         int32_t serialAgain = firstSerial;

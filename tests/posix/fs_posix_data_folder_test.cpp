@@ -1,6 +1,7 @@
-// Where the program keeps its settings, logs and default destination: beside
-// itself where it can create a file, otherwise in the user's data folder,
-// which must be the user's own and closed to other users.
+// Where the program keeps its settings and logs: beside itself where it can
+// create a file, otherwise in the user's data folder, which must be the
+// user's own and closed to other users; and where the filed documents go by
+// default: beside it, or in the user's documents folder.
 // Each case runs in a child with its own environment; a program folder that
 // cannot be written is one the child, an unprivileged user, does not own.
 #include <gtest/gtest.h>
@@ -9,11 +10,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "support/child_process.h"
 #include "support/test_support.h"
+#include "text/encoding.h"
 
 using namespace testing_support;
 
@@ -139,5 +143,90 @@ TEST(FsPosixDataFolder, BesideTheProgramWhereItCanWriteElseInTheUsersDataFolder)
             const std::string xdg = Expand(c.xdgDataHome, userNative, programNative);
             EXPECT_FALSE(std::filesystem::exists(xdg)) << xdg;
         }
+    }
+}
+
+static const char* U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+struct DestinationCase {
+    const char* what;
+    bool programFolderWritable;
+    const char* xdgConfigHome;  // nullptr: unset
+    const char* userDirsFolder;  // where user-dirs.dirs is written; nullptr: nowhere
+    const char* userDirs;
+    const char* expected;  // "{program}", "{user}" and "{home}" stand for those folders
+};
+
+TEST(FsPosixDataFolder, DefaultDestinationIsBesideTheProgramOrInTheUsersDocumentsFolder) {
+    const DestinationCase cases[] = {
+        {"a portable program files beside itself", true, nullptr, "{home}/.config",
+         "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n", "{program}/MovedFiles/"},
+        {"no user-dirs.dirs: ~/Documents", false, nullptr, nullptr, "", "{home}/Documents/MovedFiles/"},
+        {"the desktop's Japanese name, among other lines", false, nullptr, "{home}/.config",
+         U8(u8"# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/デスクトップ\"\n"
+            u8"XDG_DOCUMENTS_DIR=\"$HOME/ドキュメント\"\n"),
+         U8(u8"{home}/ドキュメント/MovedFiles/")},
+        {"an absolute folder, from $XDG_CONFIG_HOME, its trailing slash dropped", false, "{user}/cfg", "{user}/cfg",
+         "XDG_DOCUMENTS_DIR=\"{user}/elsewhere/docs/\"\n", "{user}/elsewhere/docs/MovedFiles/"},
+        {"~/.config is not read when $XDG_CONFIG_HOME is set", false, "{user}/cfg", "{home}/.config",
+         "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n", "{home}/Documents/MovedFiles/"},
+        {"a relative $XDG_CONFIG_HOME is ignored", false, "cfg", "{home}/.config",
+         "XDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n", "{home}/Docs/MovedFiles/"},
+        {"the last line wins, blanks around '=' are allowed", false, nullptr, "{home}/.config",
+         "XDG_DOCUMENTS_DIR=\"$HOME/First\"\n \tXDG_DOCUMENTS_DIR = \"$HOME/Second\"\n", "{home}/Second/MovedFiles/"},
+        {"malformed lines are ignored", false, nullptr, "{home}/.config",
+         "XDG_DOCUMENTS_DIR=\"Docs\"\nXDG_DOCUMENTS_DIR=$HOME/Bare\nXDG_DOCUMENTS_DIR=\"$HOMEX/Docs\"\n"
+         "XDG_DOCUMENTS_DIRS=\"$HOME/Other\"\nXDG_DOCUMENTS_DIR=\"$HOME/Open\n# XDG_DOCUMENTS_DIR=\"$HOME/Off\"\n",
+         "{home}/Documents/MovedFiles/"},
+        {"a documents folder without a Shift_JIS name leaves the data folder", false, nullptr, "{home}/.config",
+         U8(u8"XDG_DOCUMENTS_DIR=\"$HOME/é\"\n"), "{home}/.local/share/tessarbolink/MovedFiles/"},
+    };
+    for (const DestinationCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder temp;
+        const ByteString program = temp.Join("program");
+        const ByteString user = temp.Join("user");
+        MakeFolder(program);
+        MakeFolder(user);
+        MakeFolder(user + "/home");
+        const std::string programNative = Native(program);
+        const std::string userNative = Native(user);
+        const auto expand = [&](std::string text) {
+            for (size_t at; (at = text.find("{home}")) != std::string::npos;) text.replace(at, 6, "{user}/home");
+            return Expand(text, userNative, programNative);
+        };
+        if (c.userDirsFolder) {
+            std::filesystem::create_directories(expand(c.userDirsFolder));
+            std::ofstream(expand(c.userDirsFolder) + "/user-dirs.dirs") << expand(c.userDirs);
+        }
+        if (geteuid() == 0) {
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(userNative))
+                ASSERT_EQ(lchown(entry.path().c_str(), kNobodyId, kNobodyId), 0);
+            ASSERT_EQ(chown(userNative.c_str(), kNobodyId, kNobodyId), 0);
+        }
+        if (!c.programFolderWritable) {
+            ASSERT_EQ(chmod(programNative.c_str(), 0555), 0);
+        }
+        ByteString expected;
+        ASSERT_TRUE(Utf8ToCp932(expand(c.expected), expected));
+
+        EXPECT_CHILD_PASSES(RunInChild(
+            [&]() -> std::string {
+                if (c.xdgConfigHome)
+                    setenv("XDG_CONFIG_HOME", expand(c.xdgConfigHome).c_str(), 1);
+                else
+                    unsetenv("XDG_CONFIG_HOME");
+                unsetenv("XDG_DATA_HOME");
+                setenv("HOME", (userNative + "/home").c_str(), 1);
+                if (chdir(userNative.c_str()) != 0) return "cannot enter the user's folder";
+                if (c.programFolderWritable) return "";
+                return DropPrivileges();
+            },
+            [&]() -> std::string {
+                const ByteString chosen = DefaultDestinationFor(program + "/", ChooseDataFolder(program + "/").folder);
+                return chosen == expected ? "" : "chose " + chosen + ", not " + expected;
+            }));
+        // The destination is made by the first batch, not when the program starts.
+        EXPECT_FALSE(std::filesystem::exists(NativePath(expected)));
     }
 }

@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "qt/about_dialog_qt.h"
 #include "qt/drop_app_qt.h"
 #include "qt/help_qt.h"
@@ -25,6 +27,7 @@
 #include "qt/text_qt.h"
 #include "settings/settings_file.h"
 #include "support/child_process.h"
+#include "ui/command_line.h"
 
 using namespace qt_testing;
 
@@ -193,23 +196,29 @@ TEST_F(AppTest, ClosingTheWindowWhileTheChooserIsOpenClosesBothAndSaves) {
 #ifdef TESSARBOLINK_PROGRAM
 namespace {
 
+struct Ended {
+    int code = -1;
+    QByteArray out, err;
+};
+
 // Starts the real program with the given display variables (and nothing else
-// of the test's display setting); returns its exit code and standard error.
-std::pair<int, QString> StartProgram(const QStringList& displayVariables) {
+// of the test's display setting) and arguments; returns its exit code and
+// what it wrote.
+Ended StartProgram(const QStringList& displayVariables, const QStringList& arguments = {}) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
     for (const QString& variable : displayVariables)
         environment.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
     QProcess program;
     program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(TESSARBOLINK_PROGRAM), {});
+    program.start(QStringLiteral(TESSARBOLINK_PROGRAM), arguments);
     if (!program.waitForFinished(20000)) {
         program.kill();
         program.waitForFinished();
-        return {-1, QStringLiteral("did not end")};
+        return {-1, {}, "did not end"};
     }
-    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2,
-            QString::fromUtf8(program.readAllStandardError())};
+    return {program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2, program.readAllStandardOutput(),
+            program.readAllStandardError()};
 }
 
 }  // namespace
@@ -219,9 +228,37 @@ TEST(Startup, WithoutAUsableDisplayTheProgramSaysSoAndEndsWithOne) {
     for (const QStringList& display : {QStringList{}, QStringList{QStringLiteral("QT_QPA_PLATFORM=xcb"),
                                                                    QStringLiteral("DISPLAY=:4711")}}) {
         SCOPED_TRACE(display.join(u' ').toStdString());
-        const auto [code, message] = StartProgram(display);
-        EXPECT_EQ(code, 1) << "not a crash";
-        EXPECT_TRUE(message.contains(QStringLiteral("no display could be opened"))) << message.toStdString();
+        const Ended ended = StartProgram(display);
+        EXPECT_EQ(ended.code, 1) << "not a crash";
+        EXPECT_TRUE(ended.err.contains("no display could be opened")) << ended.err.toStdString();
+    }
+}
+
+// Options are answered without a display; "--" lets a file named like an
+// option through to the window (which then finds no display).
+TEST(Startup, OptionsAreAnsweredOnTheStandardStreamsWithoutADisplay) {
+    const struct {
+        QStringList arguments;
+        int code;
+        std::string out, err;
+    } cases[] = {
+        {{QStringLiteral("--help")}, 0, std::string(UsageText()), ""},
+        {{QStringLiteral("--version")}, 0, VersionText(), ""},
+        {{QStringLiteral("a.txt"), QStringLiteral("--version"), QStringLiteral("--help")}, 0, VersionText(), ""},
+        {{QStringLiteral("--bogus"), QStringLiteral("--help")}, 2, "", RefusedOptionText("--bogus")},
+        {{QStringLiteral("a.txt"), QStringLiteral("-")}, 2, "", RefusedOptionText("-")},
+        {{QStringLiteral("--"), QStringLiteral("--help"), QStringLiteral("-x")}, 1, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+        const Ended ended = StartProgram({}, c.arguments);
+        EXPECT_EQ(ended.code, c.code);
+        EXPECT_EQ(ended.out.toStdString(), c.out);
+        if (c.code == 1) {
+            EXPECT_TRUE(ended.err.contains("no display could be opened")) << ended.err.toStdString();
+        } else {
+            EXPECT_EQ(ended.err.toStdString(), c.err);
+        }
     }
 }
 
@@ -264,6 +301,27 @@ TEST(Startup, StartedThroughTheBinLinkItKeepsItsFilesInItsOwnFolderAndSavesWhenA
     EXPECT_EQ(testing_support::NamesIn(prefix.Join("bin")), std::vector<ByteString>{"tessarbolink"});
     EXPECT_EQ(LoadSettings(prefix.Join("lib/tessarbolink/")).m_sWhere, prefix.Join("lib/tessarbolink/MovedFiles/"))
         << "the settings were saved beside the program, with the destination beside it";
+}
+
+// A program whose own name holds the byte 0x5C (ソ is 0x83 0x5C) keeps its
+// settings beside itself, under their own name.
+TEST(Startup, AProgramNamedWithASecondByte5CSavesItsSettingsBesideItself) {
+    testing_support::TempFolder folder;
+    const QString program = QtText(folder.Join(Cp932(u8"ソフト")));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TESSARBOLINK_PROGRAM), program));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess started;
+    started.setProcessEnvironment(environment);
+    started.start(program, {});
+    ASSERT_TRUE(started.waitForStarted());
+    EXPECT_TRUE(WaitUntil([&] { return Catches(started.processId(), SIGTERM); }));
+    kill(static_cast<pid_t>(started.processId()), SIGTERM);
+    ASSERT_TRUE(started.waitForFinished(20000)) << "still running after SIGTERM";
+
+    const std::vector<ByteString> names = testing_support::NamesIn(folder.Path());
+    EXPECT_NE(std::find(names.begin(), names.end(), "Morvandel.sav"), names.end());
+    EXPECT_EQ(LoadSettings(folder.Path() + "/").m_sWhere, folder.Join("MovedFiles/"));
 }
 
 // Started by an ordinary user from a folder it cannot write, with a data

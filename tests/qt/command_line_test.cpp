@@ -27,7 +27,7 @@ TEST(CommandLine, EveryArgumentIsAPathTakenAsADropWouldDeliverIt) {
         bool convertible;
     } expected[] = {
         {QStringLiteral("a.txt"), B(u8"/home/u/作業/a.txt"), true},
-        {QStringLiteral("-style"), B(u8"/home/u/作業/-style"), true},  // no option: a file of that name
+        {QStringLiteral("-style"), B(u8"/home/u/作業/-style"), true},  // as after "--": a file of that name
         {QStringLiteral("/abs/./b//c/"), "/abs/b/c", true},
         {QStringLiteral("./sub/../x"), B(u8"/home/u/作業/sub/../x"), true},  // ".." is the system's to resolve
         {QStringLiteral("."), B(u8"/home/u/作業"), true},

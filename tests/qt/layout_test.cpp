@@ -1,6 +1,7 @@
 // The window is laid out from the control table under the Windows dialog-unit
 // conversion, with the table's tab stops, focus rules and radio groups.
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -64,8 +65,8 @@ TEST_F(LayoutTest, EveryControlSitsWhereTheTableSaysUnderTheConversion) {
                              MulDiv(entry.width, units.width, 4), MulDiv(entry.height, units.height, 8));
         SCOPED_TRACE(QtText(entry.text).toStdString() + " id " + std::to_string(entry.id));
         EXPECT_EQ(built.controls[i].entry, &entry);
-        EXPECT_EQ(built.controls[i].widget->geometry(), expected);
-        EXPECT_EQ(built.controls[i].widget->parentWidget(), &window) << "group boxes are not parents";
+        QWidget* widget = built.controls[i].widget;
+        EXPECT_EQ(QRect(widget->mapTo(&window, QPoint()), widget->size()), expected);
     }
 }
 
@@ -102,8 +103,6 @@ TEST_F(LayoutTest, KindsTextsAndCaptionFollowTheTable) {
             EXPECT_EQ(label->textFormat(), Qt::PlainText);
         } else if (auto* box = qobject_cast<QCheckBox*>(widget)) {
             EXPECT_FALSE(box->isTristate());
-        } else if (entry.kind == ControlKind::GroupBox) {
-            EXPECT_TRUE(widget->testAttribute(Qt::WA_TransparentForMouseEvents));
         }
     }
 }
@@ -117,26 +116,116 @@ TEST_F(LayoutTest, EveryTextFitsItsBoxInTheChosenFont) {
     }
 }
 
-TEST_F(LayoutTest, TabVisitsExactlyTheTabStopsInTemplateOrder) {
-    DropWindow& window = Open();
-    EXPECT_EQ(QApplication::focusWidget(), Control(IDC_CLOSE)) << "focus starts on the first tab stop";
+// The ID of the control that has the focus, or -1.
+int FocusedId(DropWindow& window) {
+    for (const auto& [id, widget] : window.built().byId)
+        if (widget == QApplication::focusWidget()) return id;
+    return -1;
+}
 
-    const std::vector<int> tabStops = {1,    1000, 1001, 1008, 1009, 1010, 1011, 1012, 1015,
-                                       1016, 1017, 1018, 1019, 1020, 1021, 1022, 1025, 1026};
-    std::vector<int> visited;
-    for (size_t i = 0; i < tabStops.size(); ++i) {
-        QWidget* focus = QApplication::focusWidget();
-        int id = -1;
-        for (const auto& [controlId, widget] : window.built().byId)
-            if (widget == focus) id = controlId;
-        visited.push_back(id);
-        QTest::keyClick(focus, Qt::Key_Tab);
+// As the Windows dialog manager does it: Tab visits the tab stops in template
+// order and a radio group at its checked button (not at all with none
+// checked); Shift+Tab goes the same way back.
+TEST_F(LayoutTest, TabVisitsTheTabStopsAndEachRadioGroupAtItsCheckedButton) {
+    const std::vector<int> before = {1, 1000, 1001, 1008, 1009, 1010, 1011, 1012};
+    const std::vector<int> between = {1015, 1016, 1017, 1018, 1019, 1020, 1021, 1022};
+    const std::vector<int> after = {1025, 1026};
+    const struct {
+        const char* settings;
+        std::vector<int> mode, dontMoveMode;
+    } cases[] = {
+        {"", {IDC_COPY}, {IDC_DELETE}},  // the defaults: copy, delete
+        {"m_nMode=0\r\nm_nDontMoveMode=1\r\n", {IDC_MOVE}, {IDC_DONTMOVE}},
+        {"m_nMode=7\r\nm_nDontMoveMode=-1\r\n", {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings);
+        WriteSettings(c.settings);
+        DropWindow& window = Open();
+        EXPECT_EQ(FocusedId(window), IDC_CLOSE) << "focus starts on the first tab stop";
+        std::vector<int> expected = before;
+        expected.insert(expected.end(), c.mode.begin(), c.mode.end());
+        expected.insert(expected.end(), between.begin(), between.end());
+        expected.insert(expected.end(), c.dontMoveMode.begin(), c.dontMoveMode.end());
+        expected.insert(expected.end(), after.begin(), after.end());
+
+        std::vector<int> visited;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            visited.push_back(FocusedId(window));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        EXPECT_EQ(visited, expected);
+        EXPECT_EQ(FocusedId(window), IDC_CLOSE) << "and wraps around";
+
+        std::vector<int> back;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            back.insert(back.begin(), FocusedId(window));
+        }
+        EXPECT_EQ(back, expected);
+        Destroy();
     }
-    EXPECT_EQ(visited, tabStops);
-    EXPECT_EQ(QApplication::focusWidget(), Control(IDC_CLOSE)) << "and wraps around";
+}
 
-    for (int radio : {IDC_MOVE, IDC_COPY, IDC_DELETE, IDC_DONTMOVE})
-        EXPECT_FALSE(Control(radio)->focusPolicy() & Qt::TabFocus) << radio;
+// The arrow keys move the focus within a group, round its end, and check a
+// radio button they reach; a text field keeps them for its caret.  The
+// groups are those of the Windows template, so "クリア" shares the group of
+// "移動" and "コピー", and the size field that of "削除する".
+TEST_F(LayoutTest, ArrowKeysMoveWithinAGroupAndCheckTheRadioButtonReached) {
+    WriteSettings("m_nMode=0\r\nm_nDontMoveMode=0\r\n");
+    DropWindow& window = Open();
+    const struct {
+        int from;
+        Qt::Key key;
+        int to;
+        const char* checks;  // CheckStates afterwards
+    } steps[] = {
+        {IDC_MOVE, Qt::Key_Down, IDC_COPY, "01000100"},
+        {IDC_COPY, Qt::Key_Down, IDC_CLEAR, "01000100"},
+        {IDC_CLEAR, Qt::Key_Down, IDC_MOVE, "10000100"},  // round the group
+        {IDC_MOVE, Qt::Key_Up, IDC_CLEAR, "10000100"},
+        {IDC_CLEAR, Qt::Key_Left, IDC_COPY, "01000100"},
+        {IDC_COPY, Qt::Key_Right, IDC_CLEAR, "01000100"},
+        {IDC_DELETE, Qt::Key_Down, IDC_DONTMOVE, "01000010"},
+        {IDC_DONTMOVE, Qt::Key_Up, IDC_DELETE, "01000100"},
+        {IDC_DONTMOVE, Qt::Key_Down, IDC_KBYTES, "01000100"},  // the size field is in the group
+        {IDC_KBYTES, Qt::Key_Down, IDC_KBYTES, "01000100"},
+        {IDC_CLOSE, Qt::Key_Down, IDC_WHERE, "01000100"},
+        {IDC_CHANGELOG, Qt::Key_Down, IDC_ERRORLOG, "01000100"},  // a check box is not toggled
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(step.from) + " key " + std::to_string(step.key));
+        Control(step.from)->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(Control(step.from), step.key);
+        EXPECT_EQ(FocusedId(window), step.to);
+        EXPECT_EQ(CheckStates(window), step.checks);
+    }
+}
+
+// Screen readers: each text field is named by its label, and the radio
+// buttons and check boxes are grouped under their group box's title.
+TEST_F(LayoutTest, FieldsAreNamedAndButtonsGroupedForScreenReaders) {
+    Open();
+    const std::pair<int, const char8_t*> names[] = {
+        {IDC_WHERE, u8"ファイル格納先："}, {IDC_FORMAT, u8"【ファイル名変換形式】"}, {IDC_KBYTES, u8"キロ バイト"}};
+    for (const auto& [id, name] : names) {
+        QAccessibleInterface* field = QAccessible::queryAccessibleInterface(Control(id));
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->role(), QAccessible::EditableText) << id;
+        EXPECT_EQ(field->text(QAccessible::Name), Q(name)) << id;
+    }
+    const std::pair<int, const char8_t*> groups[] = {
+        {IDC_MOVE, u8"動作モード"},  {IDC_COPY, u8"動作モード"},     {IDC_CHANGELOG, u8"ログを取る"},
+        {IDC_ERRORLOG, u8"ログを取る"}, {IDC_FILEDONTMOVE, u8"その他"}, {IDC_DELETE, u8"その他"},
+        {IDC_DONTMOVE, u8"その他"},   {IDC_DELETEDIRECTORY, u8"その他"}};
+    for (const auto& [id, title] : groups) {
+        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(Control(id));
+        ASSERT_NE(button, nullptr);
+        QAccessibleInterface* group = button->parent();
+        ASSERT_NE(group, nullptr) << id;
+        EXPECT_EQ(group->role(), QAccessible::Grouping) << id;
+        EXPECT_EQ(group->text(QAccessible::Name), Q(title)) << id;
+    }
 }
 
 TEST_F(LayoutTest, RadioButtonsFormTwoGroupsThatCanShowNoneSelected) {
@@ -180,7 +269,7 @@ TEST_F(LayoutTest, ClicksReachControlsUnderGroupBoxes) {
     // checks go through the real hit test of the window.
     for (int id : {IDC_CHANGELOG, IDC_DONTMOVE, IDC_DELETEDIRECTORY}) {
         QWidget* control = Control(id);
-        const QPoint centre = control->geometry().center();
+        const QPoint centre = control->mapTo(&window(), control->rect().center());
         EXPECT_EQ(window().childAt(centre), control) << id;
     }
 }

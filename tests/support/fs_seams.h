@@ -34,4 +34,8 @@ void SetUnnamedTempFiles(bool allowed);
 // so moves fall back to link() and unlink() (Linux).
 void SetRenameNoReplace(bool allowed);
 
+// True: every file is copied as a sparse file is, although the system does
+// not mark it sparse (Windows, where Wine marks no file sparse).
+void SetTreatAsSparse(bool on);
+
 }  // namespace testing_support

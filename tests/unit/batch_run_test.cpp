@@ -128,20 +128,26 @@ TEST_F(BatchRunTest, CopyOverwritesAndKeepsTheSource) {
     EXPECT_EQ(settings.m_sWhere, target.Join("out") + kSep);
 }
 
-TEST_F(BatchRunTest, ADestinationEndingInTheByte5CGetsNoSeparatorFromTheBatch) {
-    // 表 is 0x95 0x5C.  On Windows that byte is the separator, so the new
-    // names are joined straight to the character; elsewhere it is only part
-    // of the folder's name, and the batch adds its own separator.
+TEST_F(BatchRunTest, NamesEndingInTheByte5CAreFoldersOfTheirOwn) {
+    // 表 and 能 end in the byte 0x5C, the Windows separator.  The destination
+    // still gets its separator, and a dropped folder so named is walked into
+    // its subfolder, not into a sibling whose name merely starts with it.
     const ByteString where = target.Join(Cp932(u8"表"));
-    const ByteString joined = kPathSeparator == '\\' ? where : where + kSep;
-    WriteBytes(In("alpha.txt"), "a");
+    const ByteString dropped = In(Cp932(u8"能"));
+    MakeFolder(dropped);
+    MakeFolder(dropped + kSep + "sub");
+    WriteBytes(dropped + kSep + "sub" + kSep + "alpha.txt", "a");
+    MakeFolder(dropped + "sub");  // what the walk would reach with the byte read as a separator
+    WriteBytes(dropped + "sub" + kSep + "beta.txt", "b");
     settings.m_sWhere = where;
 
-    Run({In("alpha.txt")});
+    Run({dropped});
 
+    EXPECT_EQ(settings.m_sWhere, where + kSep);
+    EXPECT_EQ(NamesIn(where), std::vector<ByteString>{"alpha.txt"});
     EXPECT_EQ(state.m_nSuccess, 1);
-    EXPECT_EQ(settings.m_sWhere, joined);
-    EXPECT_EQ(ReadBytes(joined + "alpha.txt"), "a");
+    EXPECT_EQ(state.m_nTotal, 1);
+    EXPECT_EQ(ReadBytes(dropped + "sub" + kSep + "beta.txt"), "b");
 }
 
 TEST_F(BatchRunTest, LogsAreWrittenEvenWhenEmptyAndOnlyWhenOn) {

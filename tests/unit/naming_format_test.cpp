@@ -62,20 +62,22 @@ TEST_F(NameEngine, FormatsCompileToCodesThatBuildTheName) {
         NameProgram codes;
         ByteString name;
     };
-    // ー is 0x81 0x5B: its second byte opens a bracket.
-    const ByteString longVowel = "\x81\x5B";
     const Case cases[] = {
         {DefaultFormat(), "T18X01N12X01E08", "report_" + std::string(kMarch2024Digits) + ".txt"},
         {"", "", ""},
         {Cp932(u8"記録[連番]"), "X01X01X01X01L06", Cp932(u8"記録0")},  // double bytes copied one by one
-        // A "[" inside a token restarts it; the byte it skipped leaves the
-        // later literals one behind, up to the format's own "]".
-        {Cp932(u8"a[[乱数]b"), "X01R06X01", "a41]"},
-        {longVowel + Cp932(u8"[連番]") + "x", "X01L06X01", "\x81" "0]"},
+        // ー is 0x81 0x5B and ‐ is 0x81 0x5D: characters, not brackets.
+        {Cp932(u8"コピー_[連番]"), "X01X01X01X01X01X01X01L06", Cp932(u8"コピー_0")},
+        {Cp932(u8"2024‐[連番]"), "X01X01X01X01X01X01L06", Cp932(u8"2024‐0")},
+        {Cp932(u8"ー[連番]x"), "X01X01L06X01", Cp932(u8"ー0x")},
+        // A "[" inside a token restarts it; what the restart passed over is
+        // literal text, and the literals after it stay in step.
+        {Cp932(u8"a[[乱数]b"), "X01X01R06X01", "a[41b"},
+        {Cp932(u8"a[x[乱数]b"), "X01X01X01R06X01", "a[x41b"},
         // An unclosed bracket silently swallows the rest of the format.
-        {"a" + longVowel + "bc", "X01X01", "a\x81"},
         {Cp932(u8"ab[連番-x.txt"), "X01X01", "ab"},
         {Cp932(u8"ab[連番]-[乱数"), "X01X01L06X01", "ab0-"},
+        {Cp932(u8"ab[‐"), "X01X01", "ab"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
@@ -87,18 +89,24 @@ TEST_F(NameEngine, FormatsCompileToCodesThatBuildTheName) {
     EXPECT_TRUE(host.boxes.empty());
 }
 
-TEST_F(NameEngine, DefaultFormatTakesTitleAndExtensionByByteScans) {
-    Compile(DefaultFormat());
-    const std::string stamp = kMarch2024Digits;
-    // No extension: the dot of the format stays, with nothing after it.
-    EXPECT_EQ("README_" + stamp + ".", NameFor("C:\\data\\README"));
-    // The dot at index 1 is never examined, so it is part of the title.
-    EXPECT_EQ("a.txt_" + stamp + ".txt", NameFor("C:\\data\\a.txt"));
-    // The extension scan crosses folders.
-    EXPECT_EQ("README_" + stamp + ".dir\\README", NameFor("C:\\my.dir\\README"));
-    EXPECT_EQ("report_" + stamp + ".txt", NameFor("/home/user/report.txt"));
-    // The second byte of 表 (0x95 0x5C) is a separator to the byte scans.
-    EXPECT_EQ(".txt_" + stamp + ".txt", NameFor(Cp932(u8"C:\\data\\表.txt")));
+TEST_F(NameEngine, TitleAndExtensionComeFromTheLastComponentReadByCharacters) {
+    Compile(Cp932(u8"[ファイルタイトル]_[連番].[拡張子]"));
+    const struct {
+        ByteString source;
+        ByteString name;
+    } cases[] = {
+        {Cp932(u8"C:\\data\\申請書.pdf"), Cp932(u8"申請書_0.pdf")},  // 申 is 0x90 0x5C
+        {Cp932(u8"C:\\data\\表.txt"), Cp932(u8"表_0.txt")},
+        {Cp932(u8"/home/ソフト/能力.txt"), Cp932(u8"能力_0.txt")},
+        {"C:\\data\\b.pdf", "b_0.pdf"},
+        {"C:\\v1.2\\README", "README_0."},  // no extension: the format's dot stays
+        {"C:\\data\\.profile", ".profile_0."},
+        {"/home/user/archive.tar.gz", "archive.tar_0.gz"},
+    };
+    for (const auto& c : cases) {
+        serial = 0;
+        EXPECT_EQ(c.name, NameFor(c.source)) << c.source;
+    }
 }
 
 TEST_F(NameEngine, SerialNumbersAdvanceAcrossFilesOfABatch) {
@@ -129,7 +137,7 @@ TEST_F(NameEngine, CompileErrorsShowTheirMessageAndKeepThePreviousProgram) {
         {"abc]", badFormat},
         {"]", badFormat},
         {Cp932(u8"ab[連番]c]"), badFormat},
-        {"a\x81\x5D" "b", badFormat},  // the second byte of ‐ closes a bracket
+        {Cp932(u8"‐]"), badFormat},  // the character passes, the "]" after it does not
         {Cp932(u8"[ファイル]"), unknownToken},
         {Cp932(u8"[乱数 ]"), unknownToken},
         {"[]", unknownToken},

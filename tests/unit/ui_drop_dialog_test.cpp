@@ -355,6 +355,7 @@ TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
         {"base" + sep + "folder", "base" + sep + "folder" + sep},
         {"base" + sep, "base" + sep},
         {ByteString(), sep},  // a folder without a file-system path
+        {"base" + sep + Cp932(u8"ソ"), "base" + sep + Cp932(u8"ソ") + sep},  // ソ ends in the byte 0x5C
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("chosen \"" + *c.chosen + "\"");
@@ -363,7 +364,7 @@ TEST_F(DropDialogTest, BrowseSetsTheDestinationWithOneSeparator) {
         EXPECT_EQ(dlg.settings().m_sWhere, c.where);
         EXPECT_EQ(controls.texts[IDC_WHERE], c.where);
     }
-    ASSERT_EQ(controls.browseTitles.size(), 3u);
+    ASSERT_EQ(controls.browseTitles.size(), 4u);
     EXPECT_EQ(controls.browseTitles[0], Cp932(u8"フォルダの参照"));
 }
 

@@ -260,7 +260,6 @@ TEST(ResourceScript, MenuStringIconVersionRecordAndManifest) {
                                   "BLOCK \"041104b0\"", "VALUE \"Translation\", 0x411, 1200"}) {
         EXPECT_NE(script.text.find(statement), std::string::npos) << statement;
     }
-    EXPECT_FALSE(ReadFile(ResourceFolder() / "tessarbolink.ico").empty());
     const std::string manifest = ReadFile(ResourceFolder() / "tessarbolink.manifest");
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(manifest.find("PerMonitorV2"), std::string::npos);

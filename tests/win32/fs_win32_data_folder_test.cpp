@@ -1,6 +1,7 @@
-// Where the program keeps its settings, logs and default destination on
-// Windows: beside itself where it can create a file, otherwise in
-// %LOCALAPPDATA%\Tessarbolink\.  A folder nobody can create a file in, not
+// Where the program keeps its settings and logs on Windows: beside itself
+// where it can create a file, otherwise in %LOCALAPPDATA%\Tessarbolink\; and
+// where the filed documents go by default: beside it, or in the user's
+// Documents folder.  A folder nobody can create a file in, not
 // even an administrator (the tests run as root under Wine): Wine's view of
 // the Linux /proc.
 #include <windows.h>
@@ -9,7 +10,10 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "support/test_support.h"
 
@@ -35,6 +39,39 @@ private:
 };
 
 std::wstring Wide(const ByteString& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// Moves the user's Documents folder (as the user can, in its properties)
+// while it lives.
+class DocumentsFolder {
+public:
+    explicit DocumentsFolder(const std::wstring& folder) {
+        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                        nullptr);
+        wchar_t old[32768];
+        DWORD type = 0, size = sizeof old;
+        if (RegQueryValueExW(key_, L"Personal", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS)
+            old_ = std::make_pair(type, std::wstring(old, size / sizeof(wchar_t)));
+        Set(REG_EXPAND_SZ, folder + L'\0');
+    }
+    ~DocumentsFolder() {
+        if (old_)
+            Set(old_->first, old_->second);
+        else
+            RegDeleteValueW(key_, L"Personal");
+        RegCloseKey(key_);
+    }
+    DocumentsFolder(const DocumentsFolder&) = delete;
+    DocumentsFolder& operator=(const DocumentsFolder&) = delete;
+
+private:
+    static constexpr const wchar_t* kKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    void Set(DWORD type, const std::wstring& value) {
+        RegSetValueExW(key_, L"Personal", 0, type, reinterpret_cast<const BYTE*>(value.data()),
+                       static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+    }
+    HKEY key_ = nullptr;
+    std::optional<std::pair<DWORD, std::wstring>> old_;
+};
 
 }  // namespace
 
@@ -85,4 +122,34 @@ TEST(Win32DataFolder, AFileOfTheDataFoldersNameIsRefused) {
     EXPECT_EQ(chosen.folder, local.Join("Tessarbolink\\"));
     EXPECT_EQ(chosen.fault, DataFolderFault::NotAFolder);
     EXPECT_EQ(ReadBytes(local.Join("Tessarbolink")), "not a folder");
+}
+
+TEST(Win32DataFolder, DefaultDestinationIsBesideTheProgramOrInTheDocumentsFolder) {
+    TempFolder temp;
+    const ByteString program = temp.Path() + "\\";
+    const ByteString data = temp.Join("Local\\Tessarbolink\\");
+    const ByteString moved = temp.Join("Docs\\");
+    MakeFolder(temp.Join("Docs"));
+    const struct {
+        const char* what;
+        std::wstring documents;
+        ByteString dataFolder;
+        ByteString expectedDocuments;
+        ByteString expected;
+    } cases[] = {
+        {"a portable program files beside itself", Wide(temp.Join("Docs")), program, moved, program + "MovedFiles\\"},
+        {"an installed one into the Documents folder, wherever it was moved", Wide(temp.Join("Docs")), data, moved,
+         moved + "MovedFiles\\"},
+        {"one that need not exist yet", Wide(temp.Join("New")), data, temp.Join("New\\"),
+         temp.Join("New\\MovedFiles\\")},
+        {"into the data folder when the Documents folder has no Shift_JIS name", Wide(temp.Path()) + L"\\\xD55C",
+         data, "", data + "MovedFiles\\"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DocumentsFolder documents(c.documents);
+        EXPECT_EQ(UserDocumentsFolder(), c.expectedDocuments);
+        EXPECT_EQ(DefaultDestinationFor(program, c.dataFolder), c.expected);
+    }
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"Docs"}) << "nothing is created";
 }

@@ -13,5 +13,6 @@ bool UnnamedTempFilesAllowed() { return true; }
 void BeforePublish() {}
 void BeforeSourceRemoval() {}
 void AfterMoveReported(const std::wstring&, const std::wstring&) {}
+bool TreatAsSparse() { return false; }
 
 }  // namespace fs_seams

@@ -14,6 +14,7 @@ namespace {
 std::atomic<int64_t> g_shortWriteBudget{-1};
 std::atomic<bool> g_renameNoReplace{true};
 std::atomic<bool> g_unnamedTempFiles{true};
+std::atomic<bool> g_treatAsSparse{false};
 
 std::function<void()>& BeforePublishHook() {
     static std::function<void()> hook;
@@ -46,6 +47,7 @@ void Wrote(size_t bytes) {
 bool KernelCopyAllowed() { return g_shortWriteBudget.load() < 0; }
 bool RenameNoReplaceAllowed() { return g_renameNoReplace; }
 bool UnnamedTempFilesAllowed() { return g_unnamedTempFiles; }
+bool TreatAsSparse() { return g_treatAsSparse; }
 
 void BeforePublish() {
     if (BeforePublishHook()) BeforePublishHook()();
@@ -71,5 +73,6 @@ void SetAfterMoveReported(std::function<void(const std::wstring&, const std::wst
 }
 void SetUnnamedTempFiles(bool allowed) { g_unnamedTempFiles = allowed; }
 void SetRenameNoReplace(bool allowed) { g_renameNoReplace = allowed; }
+void SetTreatAsSparse(bool on) { g_treatAsSparse = on; }
 
 }  // namespace testing_support
