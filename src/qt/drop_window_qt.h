@@ -1,6 +1,7 @@
 #pragma once
 // The main dialog on Linux: a fixed-size Qt window built from the control
 // table, forwarding its events to CDropDlg and serving it as DialogControls.
+#include <deque>
 #include <vector>
 
 #include <QDialog>
@@ -47,6 +48,11 @@ public:
     // Handles the paths as a drop of them (files given on the command line):
     // the batch runs from the event loop, once this has returned.
     void DropPaths(std::vector<DroppedPath> paths);
+    // The files of a later start of the program: the window comes to the
+    // front and handles them as a drop once it is free (after the running
+    // batch or undo, and after those handed over before).  No paths: it only
+    // comes to the front.  False when the window has closed and takes none.
+    bool HandOver(std::vector<DroppedPath> paths);
     // The undo item and Ctrl+Z: undoes the last batch, holding back input
     // as a batch does.
     void Undo();
@@ -76,6 +82,11 @@ private:
     QAbstractButton& Button(int id) const;
     bool AcceptsDrag(const QMimeData* data) const;
     void RunDroppedBatch(const std::vector<DroppedPath>& paths);
+    void BringToFront();
+    // After a batch or an undo: a close asked for meanwhile, else the next
+    // files handed over.
+    void AfterBatch();
+    void RunHandedOverWhenFree();
     void SaveOnce();
     void CentreInWorkArea();
 
@@ -87,6 +98,7 @@ private:
     bool closeRequested_ = false;
     bool saved_ = false;
     bool undoEnabled_ = false;
+    std::deque<std::vector<DroppedPath>> handedOver_;
 };
 
 // An absolute local path as a dropped path: in code page 932, or, when some

@@ -26,6 +26,11 @@ std::function<void()>& BeforeSourceRemovalHook() {
     return hook;
 }
 
+std::function<void(const std::wstring&, const std::wstring&)>& AfterMoveReportedHook() {
+    static std::function<void(const std::wstring&, const std::wstring&)> hook;
+    return hook;
+}
+
 }  // namespace
 
 namespace fs_seams {
@@ -52,6 +57,10 @@ void BeforeSourceRemoval() {
     if (BeforeSourceRemovalHook()) BeforeSourceRemovalHook()();
 }
 
+void AfterMoveReported(const std::wstring& from, const std::wstring& to) {
+    if (AfterMoveReportedHook()) AfterMoveReportedHook()(from, to);
+}
+
 }  // namespace fs_seams
 
 namespace testing_support {
@@ -59,6 +68,9 @@ namespace testing_support {
 void SetShortWritesAfter(int64_t bytes) { g_shortWriteBudget.store(bytes < 0 ? -1 : bytes); }
 void SetBeforePublish(std::function<void()> hook) { BeforePublishHook() = std::move(hook); }
 void SetBeforeSourceRemoval(std::function<void()> hook) { BeforeSourceRemovalHook() = std::move(hook); }
+void SetAfterMoveReported(std::function<void(const std::wstring&, const std::wstring&)> hook) {
+    AfterMoveReportedHook() = std::move(hook);
+}
 void SetUnnamedTempFiles(bool allowed) { g_unnamedTempFiles = allowed; }
 void SetRenameNoReplace(bool allowed) { g_renameNoReplace = allowed; }
 void SetTreatAsSparse(bool on) { g_treatAsSparse = on; }
