@@ -413,6 +413,7 @@ TEST_F(UndoWindowTest, ALogThatCannotBeWrittenIsNamedAfterTheResult) {
     EXPECT_EQ(seen[2].text, QtText(folder().Join("error.log")) + Q(u8" に 1 行を書き込めませんでした。"));
     EXPECT_EQ(seen[2].caption, Q(u8"警告"));
     EXPECT_EQ(seen[2].icon, QMessageBox::NoIcon);
+}
 
 // The window's own folder holds its settings, logs and undo journal: dropped
 // itself or through one of its files, nothing of it is moved or counted, and
@@ -433,7 +434,7 @@ TEST_F(DropTest, TheProgramsOwnFolderDroppedOnTheWindowIsLeftAlone) {
     }
     EXPECT_EQ(result, Q(u8"成功：0　失敗：0　トータル：0"));
     EXPECT_EQ(NamesIn(folder().Path()), (std::vector<ByteString>{"Morvandel.sav", "change.log", "dest", "src",
-                                                                  "undo.journal"}));
+                                                                  "undo.journal", "undo.journal.lock"}));
     EXPECT_EQ(NamesIn(Dest()), std::vector<ByteString>{"new_alpha.txt"});
     window().close();
     EXPECT_EQ(SavedSettings().m_sWhere, Dest() + "/");

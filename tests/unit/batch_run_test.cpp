@@ -345,8 +345,10 @@ TEST_F(BatchRunTest, TheProgramsOwnFoldersAreLeftAloneWhereverTheyAreMet) {
 
             EXPECT_EQ(state.m_nTotal, c.total);
             EXPECT_EQ(state.m_nSuccess, c.total);
-            EXPECT_EQ(NamesIn(program), userFile && mode == 1 ? std::vector<ByteString>{"report.pdf", "tessarbolink"}
-                                                              : std::vector<ByteString>{"tessarbolink"});
+            const std::vector<ByteString> programFiles =
+                userFile && mode == 1 ? std::vector<ByteString>{"report.pdf", "tessarbolink"}
+                                      : std::vector<ByteString>{"tessarbolink"};
+            EXPECT_EQ(NamesIn(program), programFiles);
             if (userFile) std::filesystem::remove(NativePath(c.dropped));
             EXPECT_EQ(NamesIn(data), (std::vector<ByteString>{"Morvandel.sav", "change.log", "sub", "undo.journal"}));
             EXPECT_EQ(ReadBytes(data + kSep + "undo.journal"), "undo.journal");
