@@ -12,7 +12,7 @@ set_source_files_properties(${win32_resources} PROPERTIES OBJECT_DEPENDS "${win3
 tessarbolink_layer(win32 BELOW ui SOURCES ${win32_sources})
 target_include_directories(tessarbolink_win32 PUBLIC $<$<COMPILE_LANGUAGE:RC>:${TESSARBOLINK_ICON_DIR}>)
 add_dependencies(tessarbolink_win32 tessarbolink_icon_files)
-target_link_libraries(tessarbolink_win32 PUBLIC shell32 comctl32 ole32 uuid gdi32 user32)
+target_link_libraries(tessarbolink_win32 PUBLIC shell32 comctl32 ole32 uuid gdi32 user32 advapi32)
 # The file layer asks the shell for the Documents folder.
 target_link_libraries(tessarbolink_fs PUBLIC shell32 ole32 uuid)
 add_executable(Tessarbolink WIN32 src/win32/main_win32.cpp ${win32_resources})

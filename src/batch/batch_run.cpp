@@ -58,6 +58,15 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     if (recorder_ && !BeginRecording(paths)) return;
     CreateFolderChain(settings_.m_sWhere);
     destinationId_ = FileIdOf(settings_.m_sWhere);
+    leftAloneIds_.clear();
+    ownFileIds_.clear();
+    for (const ByteString& folder : leftAlone_) {
+        if (const std::optional<FileId> id = FileIdOf(folder)) leftAloneIds_.push_back(*id);
+        const ByteString prefix = WithoutTrailingSeparator(folder) + kPathSeparator;
+        for (const ByteString& name : ownFileNames_) {
+            if (const std::optional<FileId> id = FileIdOf(prefix + name)) ownFileIds_.push_back(*id);
+        }
+    }
 
     // Each dropped path counts as one file until its folder is listed.
     tally_.Known(static_cast<int32_t>(paths.size()));
@@ -133,6 +142,7 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         return;
     }
     tally_.Known(-1);  // a folder, not a file: its listing tells its files
+    if (IsLeftAlone(rootFolder.Id())) return;
     EnterFolder(std::move(rootFolder), root, nullptr, stack);
 
     ByteString child;
@@ -160,7 +170,7 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
                 // Gone since the listing: nothing to do.  Replaced by a link,
                 // or not to be opened: it is left alone, and says so.
                 if (!folder.Vanished()) CountUnlistedFolder(child);
-            } else if (!destinationId_ || folder.Id() != *destinationId_) {
+            } else if ((!destinationId_ || folder.Id() != *destinationId_) && !IsLeftAlone(folder.Id())) {
                 EnterFolder(std::move(folder), child, &entry, stack);  // top is no longer valid
             }
             break;
@@ -233,6 +243,10 @@ void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
     const ByteString folderPath = nameStart == 0 ? ByteString(".") : source.substr(0, nameStart);
     OpenFolder folder;
     if (convertible && !name.empty()) folder = OpenFolder::Open(folderPath);
+    if (folder.IsOpen() && IsLeftAlone(folder.Id())) {
+        const std::optional<FileStamp> stamp = folder.StampOf(name);
+        if (stamp && std::find(ownFileIds_.begin(), ownFileIds_.end(), stamp->id) != ownFileIds_.end()) return;
+    }
     if (folder.IsOpen() && folderPath != lastDroppedFileFolder_) {
         // Recorded once for the files dropped from one folder in a row.
         lastDroppedFileFolder_ = folderPath;
@@ -349,6 +363,10 @@ void BatchRun::CountUnlistedFolder(const ByteString& folder) {
     tally_.Counted();
     tally_.Failed(folder, DestinationFolder());
     tally_.ShowCountsInTitle();
+}
+
+bool BatchRun::IsLeftAlone(const FileId& folder) const {
+    return std::find(leftAloneIds_.begin(), leftAloneIds_.end(), folder) != leftAloneIds_.end();
 }
 
 void BatchRun::FinishBatch() {

@@ -30,7 +30,7 @@ size_t NameStartOf(const ByteString& path);
 class BatchRun {
 public:
     // logFolder is where "change.log" and "error.log" live, without a trailing
-    // separator (the folder of the settings file, DataFolderFor, in the program).
+    // separator (the folder of the settings file, ChooseDataFolder, in the program).
     // recorder, when given, hears of every folder entered, file placed or
     // deleted and folder removed, as it happens (the journal for undo); its
     // Begin may stop the batch before it acts: another batch or undo runs
@@ -38,6 +38,19 @@ public:
     // on without one.
     BatchRun(DropSettings& settings, BatchState& state, NameProgram& program, NameRandom& random,
              BatchHost& host, Clock clock, ByteString logFolder, BatchRecorder* recorder = nullptr);
+
+    // The program's own folders (its folder, and the one of its settings,
+    // logs and journal), which hold its files: a drop never walks them,
+    // whether dropped itself or met inside a dropped folder.  A file dropped
+    // from one of them is left alone when it is one of the program's files,
+    // by the names given (the program, its settings, logs and journal), and
+    // handled as any other file otherwise: a portable copy in a downloads
+    // folder leaves the user's other files there to be filed.  Recognised by
+    // identity, as the destination is, and skipped as it is: without a count.
+    void LeaveAlone(std::vector<ByteString> folders, std::vector<ByteString> ownFileNames) {
+        leftAlone_ = std::move(folders);
+        ownFileNames_ = std::move(ownFileNames);
+    }
 
     void RunBatch(const std::vector<DroppedPath>& paths);
 
@@ -78,6 +91,7 @@ private:
     void DisposeOfSmallFile(const ByteString& source, const FileAt& file);
     void MoveOrCopy(const ByteString& source, const FileAt& file);
     void CountUnlistedFolder(const ByteString& folder);
+    bool IsLeftAlone(const FileId& folder) const;
     // m_sWhere with one separator at its end (added to the setting itself).
     const ByteString& DestinationFolder();
     void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt,
@@ -101,6 +115,11 @@ private:
     // The destination's identity once it has been created, so that a walk
     // that meets it inside a dropped folder can leave it alone.
     std::optional<FileId> destinationId_;
+    // The program's own folders, and their identities during a batch.
+    std::vector<ByteString> leftAlone_;
+    std::vector<FileId> leftAloneIds_;
+    std::vector<ByteString> ownFileNames_;
+    std::vector<FileId> ownFileIds_;  // the program's files in those folders
     // Buffers reused from file to file: a batch of many files allocates
     // nothing per file for them.
     ByteString destination_;

@@ -89,6 +89,31 @@ bool StillTheCopiedFile(const std::wstring& native, const BY_HANDLE_FILE_INFORMA
            CompareFileTime(&now.ftLastWriteTime, &copied.ftLastWriteTime) == 0;
 }
 
+// Whether two paths name files of the same size and modification time.
+bool SameSizeAndTime(const std::wstring& one, const std::wstring& other) {
+    WIN32_FILE_ATTRIBUTE_DATA a, b;
+    return GetFileAttributesExW(one.c_str(), GetFileExInfoStandard, &a) &&
+           GetFileAttributesExW(other.c_str(), GetFileExInfoStandard, &b) && a.nFileSizeHigh == b.nFileSizeHigh &&
+           a.nFileSizeLow == b.nFileSizeLow && CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0;
+}
+
+// After the system reported a move as done: whether the source is gone.  A
+// source still there (a system that copied the file and could not delete
+// it) means the move is not done: the placed file is taken back if it is
+// still what the source is, and the source stays.  A source that cannot be
+// asked about counts as not gone either; the placed file then stays, as it
+// may be the only one left (a file whose deletion waits for another
+// program's handle cannot be asked about).
+bool SourceGone(const std::wstring& from, const std::wstring& to) {
+    fs_seams::AfterMoveReported(from, to);
+    if (AttributesOf(from) != INVALID_FILE_ATTRIBUTES) {
+        if (SameSizeAndTime(from, to)) RemoveTemp(to);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 // Moves a file to another volume: a copy beside the destination, flushed to
 // the disk, published under its name only while that is free, then the
 // source deleted, only if it is still the very file that was copied,
@@ -106,7 +131,7 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
     }
     const std::optional<FileId> published = IdOf(to, false);
     fs_seams::BeforeSourceRemoval();
-    if (StillTheCopiedFile(from, copied) && DeleteEvenIfReadOnly(from, attributes)) return true;
+    if (StillTheCopiedFile(from, copied) && DeleteEvenIfReadOnly(from, attributes)) return SourceGone(from, to);
     if (published && IdOf(to, false) == published) RemoveTemp(to);
     return false;
 }
@@ -121,7 +146,7 @@ bool MoveNoOverwrite(const ByteString& source, const ByteString& destination, Co
     if (FileExists(destination)) return false;
     // Without MOVEFILE_REPLACE_EXISTING the platform itself refuses to
     // replace a file, also one that appeared since the check.
-    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return SourceGone(from, to);
     if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
     // Not MOVEFILE_COPY_ALLOWED: when the source cannot be deleted after the
     // copy, it reports success and leaves the file twice.
@@ -174,6 +199,6 @@ bool OpenFolder::RemoveFile(const ByteString& name) const {
 
 bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName,
                                  CopyProgress* progress) const {
-    if (!IsOpen() || !to.IsOpen()) return false;
+    if (!StillHeld(state_.get()) || !StillHeld(to.state_.get())) return false;
     return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName), progress);
 }

@@ -238,13 +238,21 @@ std::unique_ptr<OpenFolder::State> HoldFolder(const ByteString& path, bool follo
         state->error = ERROR_INVALID_NAME;
         return state;
     }
+    // Held with a right that takes part in the sharing check (an open for
+    // attributes alone does not), and without delete sharing: while it is
+    // open Windows refuses to rename or remove the folder.  Traversing is
+    // enough; a folder that may be listed but not traversed is held for
+    // listing.
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    state->handle = Handle(CreateFileW(native.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       nullptr, OPEN_EXISTING, flags, nullptr));
-    if (!state->handle.valid()) {
+    for (const DWORD access : {FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                               FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE}) {
+        state->handle = Handle(CreateFileW(native.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, flags, nullptr));
+        if (state->handle.valid()) break;
         state->error = GetLastError();
-        return state;
+        if (state->error != ERROR_ACCESS_DENIED) return state;
     }
+    if (!state->handle.valid()) return state;
     BY_HANDLE_FILE_INFORMATION info;
     FILE_ATTRIBUTE_TAG_INFO tag{};
     const bool folder = GetFileInformationByHandle(state->handle.get(), &info) &&
@@ -349,12 +357,12 @@ bool OpenFolder::RemoveFolder(const ByteString& name, const FileId& id) const {
 }
 
 std::optional<FileStamp> OpenFolder::StampOf(const ByteString& name) const {
-    if (!IsOpen()) return std::nullopt;
+    if (!StillHeld(state_.get())) return std::nullopt;
     return ::FileStampOf(EntryPath(*state_, name));
 }
 
 bool OpenFolder::CreateFolder(const ByteString& name) const {
-    return IsOpen() && ::CreateFolder(EntryPath(*state_, name));
+    return StillHeld(state_.get()) && ::CreateFolder(EntryPath(*state_, name));
 }
 
 OpenFolder OpenFolder::CreateChild(const ByteString& name, uint32_t) const {

@@ -34,10 +34,11 @@ ByteString WithoutTrailingSeparator(ByteString folder) {
 
 ByteString ProgramDirNoSlash() { return WithoutTrailingSeparator(ProgramDir()); }
 
-ByteString DataFolderFor(const ByteString& programDir) {
-    if (!programDir.empty() && CanCreateFileIn(programDir)) return programDir;
-    const ByteString userFolder = UserDataFolder();
-    return userFolder.empty() ? programDir : userFolder;
+DataFolderChoice ChooseDataFolder(const ByteString& programDir) {
+    if (!programDir.empty() && CanCreateFileIn(programDir)) return {programDir, DataFolderFault::None};
+    DataFolderChoice user = UserDataFolder();
+    if (user.folder.empty()) return {programDir, DataFolderFault::None};
+    return user;
 }
 
 CopyPieces::CopyPieces(CopyProgress* progress, int64_t size)

@@ -6,6 +6,7 @@
 // library leaves them open: the programs link the plain ones of
 // fs/seams/program_seams.cpp, which do nothing, and the tests their own.
 #include <cstddef>
+#include <string>
 
 namespace fs_seams {
 
@@ -24,6 +25,9 @@ bool UnnamedTempFilesAllowed();
 void BeforePublish();
 // That copy has its name, just before the source is checked and removed.
 void BeforeSourceRemoval();
+// The system reported a move from one path to another as done, just before
+// the program checks that the source is gone (Windows).
+void AfterMoveReported(const std::wstring& from, const std::wstring& to);
 // Whether a file is copied as sparse although the system does not mark it so
 // (Windows: Wine marks no file sparse).
 bool TreatAsSparse();

@@ -155,10 +155,12 @@ Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath);
 
 }  // namespace fs_win32
 
-// The folder's path serves for its entries: its handle, held without delete
-// sharing, keeps the folder from being renamed or deleted meanwhile, so the
-// path goes on naming this very folder.  Where the system does not enforce
-// that for folders (Wine), each use checks that the path still names it.
+// The folder's path serves for its entries: its handle, held with a right
+// that takes part in the sharing check and without delete sharing, keeps the
+// folder from being renamed or deleted meanwhile, so the path goes on naming
+// this very folder.  Where the path may change all the same (a folder above
+// renamed, a system that does not enforce sharing for folders), every use
+// checks that the path still names it.
 struct OpenFolder::State {
     fs_win32::Handle handle;
     ByteString path;

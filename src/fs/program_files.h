@@ -141,22 +141,45 @@ ByteString ProgramDirNoSlash();
 // A folder path without one trailing platform separator.
 ByteString WithoutTrailingSeparator(ByteString folder);
 
+// Why the user's data folder cannot be used: another user could then read
+// the settings and logs or place their own, and so send the dropped files
+// into a folder of theirs.
+enum class DataFolderFault {
+    None,
+    NotAFolder,      // something else has its name
+    Link,            // a symbolic link (or junction) has its name
+    OtherOwner,      // it belongs to another user
+    OthersMayWrite,  // another user may create or replace files in it
+};
+
+struct DataFolderChoice {
+    // With its trailing separator.  When fault is set, the user's data
+    // folder that was refused, named for the message that stops the start.
+    ByteString folder;
+    DataFolderFault fault = DataFolderFault::None;
+};
+
 // The folder of the settings file, both logs and the default destination,
 // with its trailing separator, decided once at start: programDir (ProgramDir(),
 // with its separator) when a file can be created and removed there, as in a
 // portable copy or a per-user install; otherwise, as for a program installed
 // for all users, the user's own data folder (UserDataFolder()).  programDir
-// again when that cannot be had either (nothing can be saved then).  Empty
-// only when neither folder has a code page 932 form.
-ByteString DataFolderFor(const ByteString& programDir);
+// again when that cannot be had either (nothing can be saved then).  A user's
+// data folder that is there but fails its check is refused (fault set): it is
+// never used, and no other folder is taken in its place.  Empty only when
+// neither folder has a code page 932 form.
+DataFolderChoice ChooseDataFolder(const ByteString& programDir);
 
 // Whether a new file can be created in the folder (given with its trailing
 // separator) and removed again; nothing is left behind either way.
 [[nodiscard]] bool CanCreateFileIn(const ByteString& folder);
 
 // The user's own data folder for the program, with its trailing separator,
-// created with its missing parents: $XDG_DATA_HOME/tessarbolink/ (an absolute
-// $XDG_DATA_HOME only), by default ~/.local/share/tessarbolink/, on Linux;
-// %LOCALAPPDATA%\Tessarbolink\ on Windows.  Empty when it has no code page 932
-// form or cannot be created.
-ByteString UserDataFolder();
+// created with its missing parents, open to the user alone (0700):
+// $XDG_DATA_HOME/tessarbolink/ (an absolute $XDG_DATA_HOME only), by default
+// ~/.local/share/tessarbolink/, on Linux; %LOCALAPPDATA%\Tessarbolink\ on
+// Windows.  Used only when it is a real folder, no link, that belongs to the
+// user and that no other user may write to (on Windows: a real folder, no
+// link or junction); otherwise refused with the fault.  Empty without a fault
+// when it has no code page 932 form or cannot be created.
+DataFolderChoice UserDataFolder();

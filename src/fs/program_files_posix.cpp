@@ -68,15 +68,14 @@ std::string UserDataBase() {
 }
 
 // Creates the folder and its missing parents, those it creates open to their
-// owner alone; true when it is a folder afterwards.
+// owner alone; false when one could not be created (one that is there
+// already, of whatever kind, is for the caller to judge).
 bool MakeFolderChainNative(const std::string& folder) {
     for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string prefix = folder.substr(0, slash);
         if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) break;
+        if (slash == std::string::npos) return true;
     }
-    struct stat st {};
-    return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -340,13 +339,21 @@ bool CanCreateFileIn(const ByteString& folder) {
     return unlink(probe.c_str()) == 0;
 }
 
-ByteString UserDataFolder() {
+DataFolderChoice UserDataFolder() {
     const std::string base = UserDataBase();
-    if (base.empty()) return ByteString();
+    if (base.empty()) return {};
     const std::string folder = base + "/tessarbolink";
     ByteString path;
     // Named in code page 932 or not at all: nothing is created for a folder
     // the program could not use.
-    if (!Utf8ToCp932(folder, path) || !MakeFolderChainNative(folder)) return ByteString();
-    return path + kPathSeparator;
+    if (!Utf8ToCp932(folder, path) || !MakeFolderChainNative(folder)) return {};
+    path += kPathSeparator;
+    // The folder itself, not what a link of its name leads to.
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0) return {};
+    if (S_ISLNK(st.st_mode)) return {path, DataFolderFault::Link};
+    if (!S_ISDIR(st.st_mode)) return {path, DataFolderFault::NotAFolder};
+    if (st.st_uid != geteuid()) return {path, DataFolderFault::OtherOwner};
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return {path, DataFolderFault::OthersMayWrite};
+    return {path, DataFolderFault::None};
 }

@@ -296,17 +296,25 @@ bool CanCreateFileIn(const ByteString& folder) {
     return true;
 }
 
-ByteString UserDataFolder() {
+DataFolderChoice UserDataFolder() {
     std::wstring base(32768, L'\0');
     const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(), static_cast<DWORD>(base.size()));
-    if (length == 0 || length >= base.size()) return ByteString();
+    if (length == 0 || length >= base.size()) return {};
     base.resize(length);
-    if (!IsFullyQualified(base)) return ByteString();
+    if (!IsFullyQualified(base)) return {};
     while (base.size() > 3 && IsSlash(base.back())) base.pop_back();
     if (!IsSlash(base.back())) base += L'\\';
     ByteString folder;
-    if (!WideToCp932(base + L"Tessarbolink", folder)) return ByteString();
+    if (!WideToCp932(base + L"Tessarbolink", folder)) return {};
     CreateFolderChain(folder);
-    if (KindOf(folder) != EntryKind::Folder) return ByteString();
-    return folder + kPathSeparator;
+    // The user's own profile folder keeps other users out; what has the
+    // folder's name must be a real folder, not a link or junction to another.
+    switch (KindOf(folder)) {
+    case EntryKind::Folder: return {folder + kPathSeparator, DataFolderFault::None};
+    case EntryKind::Missing: return {};
+    case EntryKind::FolderLink: return {folder + kPathSeparator, DataFolderFault::Link};
+    case EntryKind::File:
+    case EntryKind::Special: break;
+    }
+    return {folder + kPathSeparator, DataFolderFault::NotAFolder};
 }

@@ -4,10 +4,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
@@ -27,6 +31,8 @@
 #include "qt/drop_window_qt.h"
 #include "qt/message_box_qt.h"
 #include "qt/text_qt.h"
+#include "qt/window_handoff_qt.h"
+#include "ui/start_texts.h"
 
 namespace {
 
@@ -76,6 +82,25 @@ void CatchEndRequests() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The folder the program was started in, as the system gives it.
+std::string CurrentFolderBytes() {
+    std::string folder(4096, '\0');
+    while (!getcwd(folder.data(), folder.size())) {
+        if (errno != ERANGE) return std::string();
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(std::strlen(folder.c_str()));
+    return folder;
+}
+
+// Also on standard error, for a start from a terminal.
+void SayDataFolderRefused(const DataFolderChoice& data) {
+    const QString text = QtText(DataFolderRefusedMessage(data));
+    std::fprintf(stderr, "tessarbolink: %s\n", text.toUtf8().constData());
+    std::fflush(stderr);
+    RunMessageBox(nullptr, text, QtText(CDropDlg::ProgramName()), MessageButtons::Ok, MessageIcon::Stop);
 }
 
 // Writes a text of the command line's and gives the exit status: 0, or 1 when
@@ -134,6 +159,20 @@ int CDropApp::Run(int argc, char** argv) {
     CatchEndRequests();
     if (NoDisplayInSight()) ExitWithoutDisplay();
     const QString currentFolder = QDir::currentPath();
+
+    // The settings and logs live beside the program, or in the user's data
+    // folder where the program's folder cannot be written.  A window already
+    // open for that folder takes the files instead of a second window.
+    const DataFolderChoice data = ChooseDataFolder(ProgramDir());
+    WindowClaim claim;
+    if (!data.folder.empty() && data.fault == DataFolderFault::None) {
+        // The files as they came, without the options.
+        std::vector<std::string> files;
+        for (const size_t file : line.files) files.emplace_back(argv[file + 1]);
+        claim = ClaimWindow(data.folder, files, CurrentFolderBytes());
+        if (claim.handedOver) return 0;
+    }
+
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
 
@@ -146,9 +185,11 @@ int CDropApp::Run(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryName));
     InstallJapaneseQtTexts(app);
 
-    // The settings and logs live beside the program, or in the user's data
-    // folder where the program's folder cannot be written.
-    const ByteString dataFolder = DataFolderFor(ProgramDir());
+    if (data.fault != DataFolderFault::None) {
+        SayDataFolderRefused(data);
+        return 1;
+    }
+    const ByteString& dataFolder = data.folder;
     if (dataFolder.empty()) {
         // Without a name for either folder they would land wherever the
         // program was started from.
@@ -161,11 +202,13 @@ int CDropApp::Run(int argc, char** argv) {
     // The guide is found beside the program's real file, also when it was
     // started through a link.
     RunMainWindow(dlg, FindUserGuide(QCoreApplication::applicationDirPath()),
-                  CommandLinePaths(arguments, currentFolder));
+                  CommandLinePaths(arguments, currentFolder), claim.laterStarts.get());
+    claim.laterStarts.reset();  // its notifiers go while Qt is still there
     return 0;
 }
 
-void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths) {
+void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths,
+                             LaterStarts* laterStarts) {
     DropWindow window(dlg, userGuide);
     QEventLoop loop;
     QObject::connect(&window, &DropWindow::finishedAndSaved, &loop, &QEventLoop::quit, Qt::QueuedConnection);
@@ -181,5 +224,10 @@ void CDropApp::RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vecto
     }
     window.show();
     if (!startPaths.empty()) window.DropPaths(std::move(startPaths));
+    if (laterStarts) {
+        laterStarts->Start([&window](const QStringList& arguments, const QString& currentFolder) {
+            return window.HandOver(CommandLinePaths(arguments, currentFolder));
+        });
+    }
     loop.exec();
 }

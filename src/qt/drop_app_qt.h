@@ -9,6 +9,7 @@
 #include "batch/batch_run.h"
 
 class CDropDlg;
+class LaterStarts;
 class QCoreApplication;
 class QTranslator;
 
@@ -39,6 +40,8 @@ public:
     // (F1 opens userGuide), hands it startPaths as a drop once it is shown,
     // and returns when it has closed and saved its settings.  A request to
     // end the process (SIGTERM, SIGINT, SIGHUP) closes the window as its
-    // close box does, after a running batch.
-    static void RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths);
+    // close box does, after a running batch.  laterStarts, when given, brings
+    // the files of later starts for the same data folder to the window.
+    static void RunMainWindow(CDropDlg& dlg, const QString& userGuide, std::vector<DroppedPath> startPaths,
+                              LaterStarts* laterStarts = nullptr);
 };

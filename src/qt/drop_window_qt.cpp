@@ -3,6 +3,7 @@
 #include <optional>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -322,7 +323,41 @@ void DropWindow::RunWork(const std::function<void()>& work) {
         const Running running{*this};
         work();
     }
+    AfterBatch();
+}
+
+void DropWindow::AfterBatch() {
     if (closeRequested_) reject();
+    else RunHandedOverWhenFree();
+}
+
+bool DropWindow::HandOver(std::vector<DroppedPath> paths) {
+    if (saved_ || closeRequested_) return false;
+    BringToFront();
+    if (paths.empty()) return true;
+    handedOver_.push_back(std::move(paths));
+    RunHandedOverWhenFree();
+    return true;
+}
+
+void DropWindow::BringToFront() {
+    if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
+void DropWindow::RunHandedOverWhenFree() {
+    if (handedOver_.empty() || saved_) return;
+    if (batchRunning_) return;  // called again when it ends
+    // A box or the About box is open: the files wait until it is closed.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(100, this, &DropWindow::RunHandedOverWhenFree);
+        return;
+    }
+    std::vector<DroppedPath> paths = std::move(handedOver_.front());
+    handedOver_.pop_front();
+    DropPaths(std::move(paths));
 }
 
 void DropWindow::CloseWhenIdle() {

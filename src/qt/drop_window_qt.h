@@ -1,6 +1,7 @@
 #pragma once
 // The main dialog on Linux: a fixed-size Qt window built from the control
 // table, forwarding its events to CDropDlg and serving it as DialogControls.
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -52,6 +53,11 @@ public:
     // Handles the paths as a drop of them (files given on the command line):
     // the batch runs from the event loop, once this has returned.
     void DropPaths(std::vector<DroppedPath> paths);
+    // The files of a later start of the program: the window comes to the
+    // front and handles them as a drop once it is free (after the running
+    // batch or undo, and after those handed over before).  No paths: it only
+    // comes to the front.  False when the window has closed and takes none.
+    bool HandOver(std::vector<DroppedPath> paths);
     // The undo item and Ctrl+Z: undoes the last batch, holding back input
     // as a batch does.
     void Undo();
@@ -88,6 +94,11 @@ private:
     // Runs a batch or an undo with the input to this window dropped.
     void RunWork(const std::function<void()>& work);
     bool IsInputToThisWindow(QObject* watched, const QEvent* event) const;
+    void BringToFront();
+    // After a batch or an undo: a close asked for meanwhile, else the next
+    // files handed over.
+    void AfterBatch();
+    void RunHandedOverWhenFree();
     void SaveOnce();
     void CentreInWorkArea();
 
@@ -101,6 +112,7 @@ private:
     bool undoEnabled_ = false;
     ProgressWindow* progress_ = nullptr;  // a child: deleted with the window
     LauncherEntry launcher_;
+    std::deque<std::vector<DroppedPath>> handedOver_;
 };
 
 // An absolute local path as a dropped path: in code page 932, or, when some

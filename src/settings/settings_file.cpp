@@ -13,10 +13,11 @@
 #include "fs/program_files.h"
 #include "naming/format_pieces.h"
 
+const char kSettingsFileName[] = "Morvandel.sav";
+
 namespace {
 
 constexpr char kSection[] = "Morvandel";
-constexpr char kFileName[] = "Morvandel.sav";
 
 ByteString SettingsPath(const ByteString& folder, const ByteString& section) {
     return folder + section + ".sav";
@@ -134,5 +135,5 @@ void SaveSettings(const DropSettings& settings, const ByteString& folder) {
     // A file that can be neither opened nor created is left as it was, without
     // a word; a write that fails once the file is open throws FileError, which
     // the window reports, and the old settings stay intact.
-    (void)WriteTextFileSafely(folder + kFileName, text);
+    (void)WriteTextFileSafely(folder + kSettingsFileName, text);
 }

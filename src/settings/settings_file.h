@@ -6,6 +6,9 @@
 #include "text/byte_string.h"
 #include "settings/drop_settings.h"
 
+// The settings file's name in its folder.
+extern const char kSettingsFileName[];
+
 // Lookups in the file folder + section + ".sav".
 ByteString SavGetString(const ByteString& folder, const ByteString& section, const ByteString& key,
                         const ByteString& defaultValue);
@@ -15,7 +18,7 @@ int32_t SavGetBool(const ByteString& folder, const ByteString& section, const By
                    int32_t defaultValue);
 
 // folder is where the program keeps its files, with its trailing separator
-// (DataFolderFor(ProgramDir())); without a settings file the destination is
+// (ChooseDataFolder(ProgramDir())); without a settings file the destination is
 // defaultWhere (DefaultDestinationFor), by default "MovedFiles" in folder.
 DropSettings LoadSettings(const ByteString& folder);
 DropSettings LoadSettings(const ByteString& folder, const ByteString& defaultWhere);

@@ -97,6 +97,17 @@ SteadyClock CDropDlg::SteadyMillisecondsClock() {
     };
 }
 
+std::vector<ByteString> CDropDlg::OwnFileNames() {
+    const ByteString exe = ExecutablePath();
+    const size_t folderEnd = LastSeparatorIndex(exe);
+    std::vector<ByteString> names{ByteString(kSettingsFileName), ByteString("change.log"), ByteString("error.log"),
+                                  ByteString(kJournalFileName)};
+    names.push_back(JournalLockPath(names.back()));
+    names.push_back(NewJournalPath(names[3]));
+    if (folderEnd != ByteString::npos) names.push_back(exe.substr(folderEnd + 1));
+    return names;
+}
+
 ByteString CDropDlg::ProgramName() {
     const ByteString exe = ExecutablePath();
     const size_t folderEnd = LastSeparatorIndex(exe);
@@ -214,6 +225,8 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
         JournalWriter journal(JournalPath());
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
                        WithoutTrailingSeparator(dataFolder_), &journal);
+        // The program itself, its settings, logs and journal stay where they are.
+        batch.LeaveAlone({ProgramDir(), dataFolder_}, OwnFileNames());
         batch.RunBatch(paths);
         if (journal.Recording()) olderJournalLeft_ = false;
         if (journal.LeftOlderJournal()) olderJournalLeft_ = true;

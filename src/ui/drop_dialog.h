@@ -27,7 +27,7 @@ class CDropDlg : public BatchHost {
 public:
     // Loads the settings from dataFolder (with its trailing separator), which
     // also holds the logs: the program's folder, or the user's data folder
-    // where that cannot be written (DataFolderFor).  Without a settings file
+    // where that cannot be written (ChooseDataFolder).  Without a settings file
     // the destination is defaultWhere (DefaultDestinationFor), by default
     // "MovedFiles" in dataFolder.  The clock gives seconds since 1970 for the
     // date token and the random seed; refreshClock paces the title's
@@ -109,6 +109,9 @@ public:
     // The caption of the framework's own message boxes: the executable's file
     // name without extension.
     static ByteString ProgramName();
+    // The names of the program's own files: the program, its settings, logs
+    // and journal (a drop leaves them alone).
+    static std::vector<ByteString> OwnFileNames();
 
     // BatchHost
     bool AskYesNo(const ByteString& text, const ByteString& caption) override;

@@ -12,10 +12,13 @@
 #include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "fs/fs_win32.h"
+#include "text/text_win32.h"
 #include "ui/command_line.h"
 #include "ui/drop_dialog.h"
+#include "ui/start_texts.h"
 #include "win32/console_win32.h"
 #include "win32/drop_dialog_win32.h"
+#include "win32/window_handoff_win32.h"
 
 namespace {
 
@@ -45,39 +48,48 @@ std::vector<std::wstring> ArgumentsOf(const wchar_t* commandLine) {
     return arguments;
 }
 
-DroppedPath PathOfArgument(const std::wstring& argument) {
+// A file argument made whole, not yet converted; an empty one names no file.
+void AddFile(std::vector<std::wstring>& files, const std::wstring& argument) {
+    if (argument.empty()) return;
     const std::wstring full = FullPathOf(argument);
-    return DroppedPathOfWide(WithoutTrailingSeparator(full.empty() ? argument : full));
-}
-
-void AddPath(std::vector<DroppedPath>& paths, const std::wstring& argument) {
-    if (!argument.empty()) paths.push_back(PathOfArgument(argument));
+    files.push_back(WithoutTrailingSeparator(full.empty() ? argument : full));
 }
 
 }  // namespace
 
+std::vector<std::wstring> CommandLineFiles(const wchar_t* commandLine) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& argument : ArgumentsOf(commandLine)) AddFile(files, argument);
+    return files;
+}
+
 std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine) {
     std::vector<DroppedPath> paths;
-    for (const std::wstring& argument : ArgumentsOf(commandLine)) AddPath(paths, argument);
+    for (const std::wstring& file : CommandLineFiles(commandLine)) paths.push_back(DroppedPathOfWide(file));
     return paths;
 }
 
 // Loading the settings never fails: an unreadable file gives the defaults.
 // A file error while they are saved is shown by the window as it is destroyed.
-void CDropApp::RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPath> startPaths) {
+// A window already open for the data folder takes the files instead.
+void CDropApp::RunMainDialog(const ByteString& dataFolder, const std::vector<std::wstring>& startFiles) {
+    const WindowClaim claim = ClaimWindow(dataFolder, startFiles);
+    if (claim.handedOver) return;
+    std::vector<DroppedPath> startPaths;
+    for (const std::wstring& file : startFiles) startPaths.push_back(DroppedPathOfWide(file));
     CDropDlg dlg(dataFolder, DefaultDestinationFor(ProgramDir(), dataFolder));
-    RunDropDialog(instance_, dlg, std::move(startPaths));
+    RunDropDialog(instance_, dlg, std::move(startPaths), claim.laterStarts.get());
 }
 
 // Options are read only where there is a console to answer on: started from
 // Explorer or a shortcut, every argument is a path, as it always was.
-bool CDropApp::AnswerOptions(std::vector<DroppedPath>& startPaths) {
+bool CDropApp::AnswerOptions(std::vector<std::wstring>& startFiles) {
     const std::vector<std::wstring> arguments = ArgumentsOf(GetCommandLineW());
     const bool anyOption =
         std::any_of(arguments.begin(), arguments.end(), [](const std::wstring& a) { return a.starts_with(L'-'); });
     bool attached = false;
     if (!anyOption || !UseStartingConsole(attached)) {
-        startPaths = CommandLinePaths(GetCommandLineW());
+        startFiles = CommandLineFiles(GetCommandLineW());
         return false;
     }
     std::vector<std::u16string> forOptions;
@@ -92,7 +104,7 @@ bool CDropApp::AnswerOptions(std::vector<DroppedPath>& startPaths) {
         exitCode_ = kRefusedOptionStatus;
         break;
     case StartRequest::Window:
-        for (const size_t file : line.files) AddPath(startPaths, arguments[file]);
+        for (const size_t file : line.files) AddFile(startFiles, arguments[file]);
         answered = false;
         break;
     }
@@ -102,8 +114,8 @@ bool CDropApp::AnswerOptions(std::vector<DroppedPath>& startPaths) {
 
 bool CDropApp::InitInstance() {
     // Relative paths are taken from the folder the program was started in.
-    std::vector<DroppedPath> startPaths;
-    if (AnswerOptions(startPaths)) return false;
+    std::vector<std::wstring> startFiles;
+    if (AnswerOptions(startFiles)) return false;
 
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
@@ -116,12 +128,17 @@ bool CDropApp::InitInstance() {
     // data folder where the program's folder cannot be written (Program
     // Files).  Without a code page 932 name for either, rather than write them
     // somewhere else, the program says so and ends.
-    const ByteString dataFolder = DataFolderFor(ProgramDir());
-    if (dataFolder.empty()) {
+    const DataFolderChoice data = ChooseDataFolder(ProgramDir());
+    const ByteString& dataFolder = data.folder;
+    if (data.fault != DataFolderFault::None) {
+        std::wstring text;
+        (void)Cp932ToWide(DataFolderRefusedMessage(data), text);
+        MessageBoxW(nullptr, text.c_str(), ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
+    } else if (dataFolder.empty()) {
         MessageBoxW(nullptr, L"ﾌﾟﾛｸﾞﾗﾑのﾌｫﾙﾀﾞ名にｼﾌﾄJISで表せない文字があるため、起動できません。",
                     ProgramNameWide().c_str(), MB_OK | MB_ICONSTOP);
     } else {
-        RunMainDialog(dataFolder, std::move(startPaths));
+        RunMainDialog(dataFolder, startFiles);
     }
 
     if (SUCCEEDED(com)) CoUninitialize();

@@ -3,6 +3,7 @@
 // process when it closes.
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
 #include "batch/batch_run.h"
@@ -15,6 +16,8 @@
 // trailing separator except a root's.  An empty argument names no file and
 // is left out.
 std::vector<DroppedPath> CommandLinePaths(const wchar_t* commandLine);
+// The same paths made whole, before they are converted.
+std::vector<std::wstring> CommandLineFiles(const wchar_t* commandLine);
 
 class CDropApp {
 public:
@@ -33,9 +36,9 @@ public:
 
 private:
     // True when the options were answered and no window is to run;
-    // otherwise fills startPaths.
-    bool AnswerOptions(std::vector<DroppedPath>& startPaths);
-    void RunMainDialog(const ByteString& dataFolder, std::vector<DroppedPath> startPaths);
+    // otherwise fills startFiles.
+    bool AnswerOptions(std::vector<std::wstring>& startFiles);
+    void RunMainDialog(const ByteString& dataFolder, const std::vector<std::wstring>& startFiles);
 
     HINSTANCE instance_;
     int exitCode_ = 0;

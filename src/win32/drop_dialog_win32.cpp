@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <deque>
 #include <exception>
 #include <string>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "win32/taskbar_progress_win32.h"
 #include "text/text_win32.h"
 #include "ui/file_error_text.h"
+#include "win32/window_handoff_win32.h"
 
 namespace {
 
@@ -86,11 +88,16 @@ std::wstring PathOfItem(PCIDLIST_ABSOLUTE item) {
 // Posted to the window as it initializes when it has files from the command
 // line: handled once the window is shown.
 constexpr UINT kDropStartPaths = WM_APP + 1;
+// Posted when files handed over by a later start wait to be handled.
+constexpr UINT kRunHandedOver = WM_APP + 2;
+// Looks again for a moment when the window is free for them.
+constexpr UINT_PTR kHandedOverTimer = 1;
 
 class DropDialogWindow final : public DialogControls {
 public:
-    DropDialogWindow(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths)
-        : instance_(instance), dlg_(dlg), startPaths_(std::move(startPaths)) {}
+    DropDialogWindow(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths,
+                     LaterStarts* laterStarts)
+        : instance_(instance), dlg_(dlg), startPaths_(std::move(startPaths)), laterStarts_(laterStarts) {}
 
     INT_PTR Run() {
         return DialogBoxParamW(instance_, MAKEINTRESOURCEW(IDD_MAIN), nullptr, &Procedure,
@@ -118,7 +125,10 @@ public:
     void RefreshDuringBatch() override;
     void ShowProgress(const ProgressView& view) override;
     void HideProgress() override;
-    void EndDialog(int result) override { ::EndDialog(window_, result); }
+    void EndDialog(int result) override {
+        ended_ = true;
+        ::EndDialog(window_, result);
+    }
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override { CAboutDlg::Run(instance_, window_); }
     void EnableUndo(bool enabled) override;
@@ -149,12 +159,19 @@ private:
     void SetIcons();
     bool PaintMinimized();
     void ShowUnexpectedError(const ByteString& text);
+    // A later start's files: true when taken.
+    bool TakeHandedOver(const std::vector<std::wstring>& files);
+    void RunHandedOver();
 
     HWND Item(int id) const { return GetDlgItem(window_, id); }
 
     HINSTANCE instance_;
     CDropDlg& dlg_;
     std::vector<DroppedPath> startPaths_;
+    LaterStarts* laterStarts_;
+    // Files of later starts waiting for the window, in the order they came.
+    std::deque<std::vector<DroppedPath>> handedOver_;
+    bool ended_ = false;  // closing: no more files are taken
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
     HHOOK undoKeyHook_ = nullptr;
@@ -166,6 +183,8 @@ private:
     // The progress window while it is shown, and what it shows.
     HWND progress_ = nullptr;
     ProgressView shown_;
+    // Files handed over by a later start during the batch: run after it.
+    std::vector<MSG> heldBack_;
     TaskbarProgress taskbar_;
 };
 
@@ -207,6 +226,21 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // The window is visible by now; let it be drawn before the question.
         UpdateWindow(window_);
         RunDroppedBatch([this] { return std::exchange(startPaths_, {}); });
+        return TRUE;
+    case WM_COPYDATA: {
+        const std::optional<std::vector<std::wstring>> files =
+            HandedOverFiles(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        if (!files) return FALSE;
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, TakeHandedOver(*files) ? TRUE : FALSE);
+        return TRUE;
+    }
+    case kRunHandedOver:
+        RunHandedOver();
+        return TRUE;
+    case WM_TIMER:
+        if (wParam != kHandedOverTimer) return FALSE;
+        KillTimer(window_, kHandedOverTimer);
+        RunHandedOver();
         return TRUE;
     case WM_COMMAND:
         // Buttons, and IDOK / IDCANCEL from Enter, Esc and the close box.
@@ -250,6 +284,9 @@ void DropDialogWindow::RunWork(const std::function<void()>& work) {
         ~Running() {
             window.batchRunning_ = false;
             DragAcceptFiles(window.window_, TRUE);
+            // Files handed over meanwhile come through the dialog's own loop.
+            for (const MSG& held : window.heldBack_) PostMessageW(held.hwnd, held.message, held.wParam, held.lParam);
+            window.heldBack_.clear();
         }
     };
     batchRunning_ = true;
@@ -336,6 +373,9 @@ bool DropDialogWindow::HandledDuringBatch(UINT message, WPARAM wParam, LPARAM lP
     case WM_CLOSE:
         dlg_.RequestStop();
         return true;
+    case kRunHandedOver:  // files a later start handed over: run after the batch
+        heldBack_.push_back(MSG{window_, message, wParam, lParam, 0, {}});
+        return true;
     case WM_QUERYENDSESSION:
         dlg_.RequestStop();
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, FALSE);
@@ -416,6 +456,37 @@ void DropDialogWindow::OnInitDialog() {
     hooked_ = this;
     undoKeyHook_ = SetWindowsHookExW(WH_MSGFILTER, &UndoKeyHook, nullptr, GetCurrentThreadId());
     if (!startPaths_.empty()) PostMessageW(window_, kDropStartPaths, 0, 0);
+    if (laterStarts_) laterStarts_->WindowIsUp(window_);
+}
+
+// ---------------------------------------------------------------------------
+// Files of later starts
+
+bool DropDialogWindow::TakeHandedOver(const std::vector<std::wstring>& files) {
+    if (ended_) return false;
+    // To the front; while a box of the window is open, the box.
+    if (IsIconic(window_)) ShowWindow(window_, SW_RESTORE);
+    SetForegroundWindow(GetLastActivePopup(window_));
+    if (files.empty()) return true;
+    std::vector<DroppedPath> paths;
+    for (const std::wstring& file : files) paths.push_back(DroppedPathOfWide(file));
+    handedOver_.push_back(std::move(paths));
+    PostMessageW(window_, kRunHandedOver, 0, 0);
+    return true;
+}
+
+// Held back while a batch runs; while the About box or another box of the
+// window is open, it looks again in a moment.
+void DropDialogWindow::RunHandedOver() {
+    if (handedOver_.empty() || ended_) return;
+    if (!IsWindowEnabled(window_)) {
+        SetTimer(window_, kHandedOverTimer, 100, nullptr);
+        return;
+    }
+    std::vector<DroppedPath> paths = std::move(handedOver_.front());
+    handedOver_.pop_front();
+    if (!handedOver_.empty()) PostMessageW(window_, kRunHandedOver, 0, 0);
+    RunDroppedBatch([&paths] { return paths; });
 }
 
 void DropDialogWindow::SetIcons() {
@@ -518,8 +589,9 @@ void DropDialogWindow::ShowUnexpectedError(const ByteString& text) {
 
 }  // namespace
 
-INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths) {
-    DropDialogWindow window(instance, dlg, std::move(startPaths));
+INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths,
+                      LaterStarts* laterStarts) {
+    DropDialogWindow window(instance, dlg, std::move(startPaths), laterStarts);
     return window.Run();
 }
 

@@ -9,12 +9,18 @@
 
 #include "ui/drop_dialog.h"
 
+class LaterStarts;
+
 // Runs the main dialog modally over dlg (whose settings are loaded) with the
 // templates and the icon of instance; returns when the dialog has been closed
 // and destroyed, the settings saved.  The result is IDOK for "閉じる(&C)" and
 // IDCANCEL for Esc or the close box.  startPaths (files given on the command
-// line) are handled as a drop of them once the window is shown.
-INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths = {});
+// line) are handled as a drop of them once the window is shown.  With
+// laterStarts, later starts for the same data folder hand their files to
+// the window, which comes to the front and handles them as a drop once it is
+// free (after the running batch or undo, and those handed over before).
+INT_PTR RunDropDialog(HINSTANCE instance, CDropDlg& dlg, std::vector<DroppedPath> startPaths = {},
+                      LaterStarts* laterStarts = nullptr);
 
 // A path as a drop delivers it: in code page 932, or, when some character has
 // no code page 932 form, in its shown form ("?" for each such character)

@@ -1,6 +1,7 @@
 // Where the program keeps its settings and logs: beside itself where it can
-// create a file, otherwise in the user's data folder; and where the filed
-// documents go by default: beside it, or in the user's documents folder.
+// create a file, otherwise in the user's data folder, which must be the
+// user's own and closed to other users; and where the filed documents go by
+// default: beside it, or in the user's documents folder.
 // Each case runs in a child with its own environment; a program folder that
 // cannot be written is one the child, an unprivileged user, does not own.
 #include <gtest/gtest.h>
@@ -24,12 +25,45 @@ namespace {
 
 std::string Native(const ByteString& path) { return NativePath(path).string(); }
 
+// What is at $XDG_DATA_HOME/tessarbolink before the start.
+enum class Found { Nothing, OthersFolder, OpenFolder, LinkToOwnFolder, File };
+
 struct DataFolderCase {
     const char* what;
     bool programFolderWritable;
     const char* xdgDataHome;  // nullptr: unset; "{user}" stands for a folder the child owns
     const char* expected;     // "{program}" or a folder under "{user}"
+    Found found = Found::Nothing;
+    DataFolderFault fault = DataFolderFault::None;
 };
+
+// Places what the case finds at <xdg>/tessarbolink; the child (nobody) owns
+// what is its own.
+void Plant(Found found, const std::string& xdg) {
+    const std::string folder = xdg + "/tessarbolink";
+    std::filesystem::create_directories(xdg);
+    ASSERT_EQ(chown(xdg.c_str(), kNobodyId, kNobodyId), 0);
+    switch (found) {
+    case Found::Nothing: return;
+    case Found::OthersFolder:  // root's, as another user's would be
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        return;
+    case Found::OpenFolder:
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+        ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+        break;
+    case Found::LinkToOwnFolder:
+        ASSERT_EQ(mkdir((xdg + "/own").c_str(), 0700), 0);
+        ASSERT_EQ(chown((xdg + "/own").c_str(), kNobodyId, kNobodyId), 0);
+        ASSERT_EQ(symlink("own", folder.c_str()), 0);
+        ASSERT_EQ(lchown(folder.c_str(), kNobodyId, kNobodyId), 0);
+        return;
+    case Found::File:
+        WriteBytes(folder, "x");
+        break;
+    }
+    ASSERT_EQ(chown(folder.c_str(), kNobodyId, kNobodyId), 0);
+}
 
 std::string Expand(std::string text, const std::string& user, const std::string& program) {
     for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{user}", user}, {"{program}", program}}) {
@@ -49,6 +83,14 @@ TEST(FsPosixDataFolder, BesideTheProgramWhereItCanWriteElseInTheUsersDataFolder)
         {"a user folder that cannot be created leaves the program folder", false, "{program}/xdg", "{program}/"},
         {"a user folder without a Shift_JIS name leaves the program folder", false,
          reinterpret_cast<const char*>(u8"{user}/é€"), "{program}/"},
+        {"another user's folder is refused", false, "{user}/xdg", "{user}/xdg/tessarbolink/", Found::OthersFolder,
+         DataFolderFault::OtherOwner},
+        {"a folder others may write to is refused", false, "{user}/xdg", "{user}/xdg/tessarbolink/",
+         Found::OpenFolder, DataFolderFault::OthersMayWrite},
+        {"a link, even to the user's own folder, is refused", false, "{user}/xdg", "{user}/xdg/tessarbolink/",
+         Found::LinkToOwnFolder, DataFolderFault::Link},
+        {"a file of its name is refused", false, "{user}/xdg", "{user}/xdg/tessarbolink/", Found::File,
+         DataFolderFault::NotAFolder},
     };
     for (const DataFolderCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -68,6 +110,9 @@ TEST(FsPosixDataFolder, BesideTheProgramWhereItCanWriteElseInTheUsersDataFolder)
         const std::string userNative = Native(user);
         const std::string programNative = Native(program);
         const std::string expected = Expand(c.expected, userNative, programNative);
+        if (c.found != Found::Nothing && geteuid() != 0) continue;  // another user's folder needs root to make
+        if (c.found != Found::Nothing) Plant(c.found, Expand(c.xdgDataHome, userNative, programNative));
+        if (HasFailure()) return;
 
         EXPECT_CHILD_PASSES(RunInChild(
             [&]() -> std::string {
@@ -81,9 +126,11 @@ TEST(FsPosixDataFolder, BesideTheProgramWhereItCanWriteElseInTheUsersDataFolder)
                 return DropPrivileges();
             },
             [&]() -> std::string {
-                const ByteString chosen = DataFolderFor(program + "/");
+                const DataFolderChoice chosen = ChooseDataFolder(program + "/");
                 std::string failures;
-                if (chosen != expected) failures += "chose " + chosen + ", not " + expected + "\n";
+                if (chosen.folder != expected) failures += "chose " + chosen.folder + ", not " + expected + "\n";
+                if (chosen.fault != c.fault) failures += "fault " + std::to_string(int(chosen.fault)) + "\n";
+                if (c.fault != DataFolderFault::None) return failures;
                 if (!NamesIn(program).empty()) failures += "something was left in the program folder\n";
                 struct stat st {};
                 if (expected != programNative + "/" &&
@@ -176,7 +223,7 @@ TEST(FsPosixDataFolder, DefaultDestinationIsBesideTheProgramOrInTheUsersDocument
                 return DropPrivileges();
             },
             [&]() -> std::string {
-                const ByteString chosen = DefaultDestinationFor(program + "/", DataFolderFor(program + "/"));
+                const ByteString chosen = DefaultDestinationFor(program + "/", ChooseDataFolder(program + "/").folder);
                 return chosen == expected ? "" : "chose " + chosen + ", not " + expected;
             }));
         // The destination is made by the first batch, not when the program starts.

@@ -13,7 +13,10 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -23,6 +26,7 @@
 #include "qt_test_support.h"
 #include "qt/text_qt.h"
 #include "settings/settings_file.h"
+#include "support/child_process.h"
 #include "ui/command_line.h"
 
 using namespace qt_testing;
@@ -318,6 +322,48 @@ TEST(Startup, AProgramNamedWithASecondByte5CSavesItsSettingsBesideItself) {
     const std::vector<ByteString> names = testing_support::NamesIn(folder.Path());
     EXPECT_NE(std::find(names.begin(), names.end(), "Morvandel.sav"), names.end());
     EXPECT_EQ(LoadSettings(folder.Path() + "/").m_sWhere, folder.Join("MovedFiles/"));
+}
+
+// Started by an ordinary user from a folder it cannot write, with a data
+// folder of its name that belongs to another user: the program stops before
+// any window, saying which folder and why, and writes nothing into it.
+TEST(Startup, ADataFolderOfAnotherUserStopsTheStartWithTheFolderAndTheReason) {
+    if (geteuid() != 0) GTEST_SKIP() << "making another user's folder needs root";
+    testing_support::TempFolder temp;
+    const ByteString xdg = temp.Join("xdg");
+    for (const ByteString& folder : {temp.Join("program"), xdg, xdg + "/tessarbolink"}) {
+        testing_support::MakeFolder(folder);
+        ASSERT_EQ(chmod(testing_support::NativePath(folder).c_str(), 0755), 0);
+    }
+    ASSERT_EQ(chmod(testing_support::NativePath(temp.Path()).c_str(), 0755), 0);
+    const QString program = QtText(temp.Join("program/tessarbolink"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TESSARBOLINK_PROGRAM), program));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), QtText(xdg));
+    environment.insert(QStringLiteral("HOME"), QtText(temp.Path()));
+    QProcess started;
+    started.setProcessEnvironment(environment);
+    started.setChildProcessModifier([] {
+        if (setgroups(0, nullptr) != 0 || setgid(testing_support::kNobodyId) != 0 ||
+            setuid(testing_support::kNobodyId) != 0)
+            _exit(99);
+    });
+    started.start(program, {});
+    ASSERT_TRUE(started.waitForStarted());
+    const QString expected = QStringLiteral("tessarbolink: ") + Q(u8"設定とログを置くフォルダ「") +
+                             QtText(xdg + "/tessarbolink") + Q(u8"」は、ほかのユーザーのものであるため使えません。");
+    QString said;
+    EXPECT_TRUE(WaitUntil([&] {
+        said += QString::fromUtf8(started.readAllStandardError());
+        return said.contains(expected) || started.state() == QProcess::NotRunning;
+    }));
+    EXPECT_TRUE(said.contains(expected)) << said.toStdString();
+    started.kill();  // its message box waits for an answer
+    started.waitForFinished();
+    EXPECT_TRUE(testing_support::NamesIn(xdg + "/tessarbolink").empty());
+    EXPECT_TRUE(testing_support::NamesIn(temp.Join("program")) == std::vector<ByteString>{"tessarbolink"});
 }
 #endif
 

@@ -414,3 +414,28 @@ TEST_F(UndoWindowTest, ALogThatCannotBeWrittenIsNamedAfterTheResult) {
     EXPECT_EQ(seen[2].caption, Q(u8"警告"));
     EXPECT_EQ(seen[2].icon, QMessageBox::NoIcon);
 }
+
+// The window's own folder holds its settings, logs and undo journal: dropped
+// itself or through one of its files, nothing of it is moved or counted, and
+// closing writes the settings there.
+TEST_F(DropTest, TheProgramsOwnFolderDroppedOnTheWindowIsLeftAlone) {
+    MoveIntoDest();
+    WriteBytes(Source("alpha.txt"), "alpha");
+    WriteBytes(folder().Join("change.log"), "");
+    Open();
+    QString result;
+    for (const QList<QUrl>& urls : {QList<QUrl>{UrlOf(Source("alpha.txt"))},
+                                    QList<QUrl>{UrlOf(folder().Path()), UrlOf(folder().Join("Morvandel.sav"))}}) {
+        BoxAnswerer answerer({Q(u8"はい(&Y)"), QStringLiteral("OK")});
+        std::unique_ptr<QMimeData> data(Urls(urls));
+        ASSERT_EQ(Drops(window(), *data), Qt::CopyAction);
+        ASSERT_TRUE(WaitUntil([&] { return !window().BatchRunning() && answerer.seen.size() == 2; }));
+        result = answerer.seen[1].text;
+    }
+    EXPECT_EQ(result, Q(u8"成功：0　失敗：0　トータル：0"));
+    EXPECT_EQ(NamesIn(folder().Path()), (std::vector<ByteString>{"Morvandel.sav", "change.log", "dest", "src",
+                                                                  "undo.journal", "undo.journal.lock"}));
+    EXPECT_EQ(NamesIn(Dest()), std::vector<ByteString>{"new_alpha.txt"});
+    window().close();
+    EXPECT_EQ(SavedSettings().m_sWhere, Dest() + "/");
+}

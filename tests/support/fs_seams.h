@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace testing_support {
 
@@ -24,6 +25,11 @@ void SetBeforePublish(std::function<void()> hook);
 // Called once that copy has its name, just before the source is checked and
 // removed.  Empty turns it off.
 void SetBeforeSourceRemoval(std::function<void()> hook);
+
+// Called when the system has reported a move as done, with its paths, just
+// before the program checks that the source is gone (Windows).  Empty turns
+// it off.
+void SetAfterMoveReported(std::function<void(const std::wstring& from, const std::wstring& to)> hook);
 
 // False: copies use a named temporary file, as on a file system without
 // O_TMPFILE (Linux).

@@ -2,6 +2,7 @@
 // temporary folders.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "batch/batch_run.h"
@@ -302,6 +303,59 @@ TEST_F(BatchRunTest, ADestinationInsideTheDroppedFolderIsNotWalked) {
     const auto placed = NamesIn(In("out"));
     EXPECT_TRUE((placed == std::vector<ByteString>{"0_alpha", "1_bravo"}) ||
                 (placed == std::vector<ByteString>{"0_bravo", "1_alpha"}));
+}
+
+// The program's folders hold its settings, logs, journal and the program
+// itself: dropped, met inside a dropped folder, or dropped one by one, none of
+// them is touched or counted, in either mode and with the emptied-folder rule
+// on; a file of the user's dropped from the program's folder is filed.
+TEST_F(BatchRunTest, TheProgramsOwnFoldersAreLeftAloneWhereverTheyAreMet) {
+    settings.m_bDeleteDerectory = 1;
+    const ByteString program = In("program");
+    const ByteString data = In("data");
+    const struct {
+        const char* what;
+        ByteString dropped;
+        int32_t total;  // the one other file, when it is dropped too
+    } cases[] = {
+        {"the program's folder dropped", program, 0},
+        {"the data folder dropped with a trailing separator", data + kSep, 0},
+        {"a file in the data folder dropped", data + kSep + "Morvandel.sav", 0},
+        {"the program itself dropped", program + kSep + "tessarbolink", 0},
+        {"a folder holding both dropped", source.Path(), 1},
+        {"a file of the user's dropped from the program's folder", program + kSep + "report.pdf", 1},
+    };
+    for (const int32_t mode : {0, 1}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (mode == 0 ? ", moving" : ", copying"));
+            settings.m_nMode = mode;
+            settings.m_sWhere = target.Join("out");
+            MakeFolder(program);
+            MakeFolder(data);
+            MakeFolder(data + kSep + "sub");
+            WriteBytes(program + kSep + "tessarbolink", "exe");
+            for (const char* name : {"Morvandel.sav", "change.log", "undo.journal"}) WriteBytes(data + kSep + name, name);
+            WriteBytes(In("other.txt"), "o");
+            const bool userFile = c.dropped == program + kSep + "report.pdf";
+            if (userFile) WriteBytes(c.dropped, "r");
+            batch.LeaveAlone({program + kSep, data},
+                             {"tessarbolink", "Morvandel.sav", "change.log", "error.log", "undo.journal"});
+
+            Run({c.dropped});
+
+            EXPECT_EQ(state.m_nTotal, c.total);
+            EXPECT_EQ(state.m_nSuccess, c.total);
+            const std::vector<ByteString> programFiles =
+                userFile && mode == 1 ? std::vector<ByteString>{"report.pdf", "tessarbolink"}
+                                      : std::vector<ByteString>{"tessarbolink"};
+            EXPECT_EQ(NamesIn(program), programFiles);
+            if (userFile) std::filesystem::remove(NativePath(c.dropped));
+            EXPECT_EQ(NamesIn(data), (std::vector<ByteString>{"Morvandel.sav", "change.log", "sub", "undo.journal"}));
+            EXPECT_EQ(ReadBytes(data + kSep + "undo.journal"), "undo.journal");
+            EXPECT_EQ(Exists(In("other.txt")), mode == 1 || c.total == 0 || userFile);
+            std::filesystem::remove_all(NativePath(target.Join("out")));
+        }
+    }
 }
 
 TEST_F(BatchRunTest, ADroppedFolderWithTrailingSeparatorGivesDoubledChildSeparators) {

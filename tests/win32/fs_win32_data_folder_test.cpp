@@ -99,7 +99,8 @@ TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const LocalAppData set(c.localAppData);
-        EXPECT_EQ(DataFolderFor(c.programDir), c.expected);
+        EXPECT_EQ(ChooseDataFolder(c.programDir).folder, c.expected);
+        EXPECT_EQ(ChooseDataFolder(c.programDir).fault, DataFolderFault::None);
         EXPECT_TRUE(NamesIn(program.Path()).empty()) << "nothing is left in the program folder";
         if (c.expected == local.Join("Tessarbolink\\")) {
             EXPECT_EQ(KindOf(local.Join("Tessarbolink")), EntryKind::Folder);
@@ -107,6 +108,20 @@ TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
         }
         EXPECT_TRUE(NamesIn(local.Path()).empty()) << "nothing is created for a folder that is not used";
     }
+}
+
+// Something else than a real folder under the data folder's name is never
+// used, and stops the start (the program names the folder and the fault).
+TEST(Win32DataFolder, AFileOfTheDataFoldersNameIsRefused) {
+    if (KindOf("Z:\\proc") == EntryKind::Missing || CanCreateFileIn(kUnwritable))
+        GTEST_SKIP() << "no folder refuses new files here";
+    TempFolder local;
+    WriteBytes(local.Join("Tessarbolink"), "not a folder");
+    const LocalAppData set(Wide(local.Path()));
+    const DataFolderChoice chosen = ChooseDataFolder(kUnwritable);
+    EXPECT_EQ(chosen.folder, local.Join("Tessarbolink\\"));
+    EXPECT_EQ(chosen.fault, DataFolderFault::NotAFolder);
+    EXPECT_EQ(ReadBytes(local.Join("Tessarbolink")), "not a folder");
 }
 
 TEST(Win32DataFolder, DefaultDestinationIsBesideTheProgramOrInTheDocumentsFolder) {

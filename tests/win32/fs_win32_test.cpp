@@ -199,6 +199,47 @@ TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
     }
 }
 
+// The system reports a move as done while the source is still there, as a
+// system that copied the file and could not delete it does: the move is not
+// done, the source stays, and the placed file is taken back unless it
+// changed since.
+TEST(Win32Move, AMoveIsDoneOnlyWhenTheSourceIsGone) {
+    TempFolder temp;
+    const ByteString source = temp.Join("report.txt");
+    const ByteString destination = temp.Join("moved.txt");
+    const struct {
+        const char* what;
+        std::function<void(const std::wstring&, const std::wstring&)> leave;
+        const char* placed;  // what stays at the destination; nullptr: nothing
+    } cases[] = {
+        {"the source left as a second name of the file",
+         [](const std::wstring& from, const std::wstring& to) { CreateHardLinkW(from.c_str(), to.c_str(), nullptr); },
+         nullptr},
+        {"the source left as a copy",
+         [](const std::wstring& from, const std::wstring& to) { CopyFileW(to.c_str(), from.c_str(), TRUE); },
+         nullptr},
+        {"the source left as a copy, the placed file written to since",
+         [&](const std::wstring& from, const std::wstring& to) {
+             CopyFileW(to.c_str(), from.c_str(), TRUE);
+             (void)AppendTextToFile(destination, "+new");
+         },
+         "data+new"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteBytes(source, "data");
+        testing_support::SetAfterMoveReported(c.leave);
+        EXPECT_FALSE(MoveNoOverwrite(source, destination));
+        testing_support::SetAfterMoveReported(nullptr);
+        EXPECT_EQ(ReadBytes(source), "data");
+        EXPECT_EQ(Exists(destination), c.placed != nullptr);
+        if (c.placed) {
+            EXPECT_EQ(ReadBytes(destination), c.placed);
+        }
+        DeleteFileW(Wide(destination).c_str());
+    }
+}
+
 // ---------------------------------------------------------------- copy
 
 TEST(Win32Copy, RefusesToCopyAFileOntoItselfUnderAnotherName) {
@@ -337,6 +378,74 @@ TEST(Win32Kinds, FolderLinkIsNeverTakenForAFolder) {
         GTEST_SKIP() << "this system makes no symbolic links (Wine 8 reports success and makes none)";
     EXPECT_EQ(KindOf(link), EntryKind::FolderLink);
     EXPECT_EQ(DescribedListing(temp.Path()), (std::vector<std::string>{"link FolderLink", "target Folder"}));
+}
+
+// ---------------------------------------------------------------- held folders
+
+// A folder held open by the walk cannot be renamed or removed by anyone.
+TEST(Win32HeldFolders, AHeldFolderCannotBeRenamedOrRemoved) {
+    TempFolder temp;
+    MakeFolder(temp.Join("held"));
+    MakeFolder(temp.Join("held\\child"));
+    const OpenFolder held = OpenFolder::Open(temp.Join("held"));
+    ASSERT_TRUE(held.IsOpen());
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(held.List(entries));
+    ASSERT_EQ(entries.size(), 1u);
+    const OpenFolder child = held.OpenChild(entries[0]);
+    ASSERT_TRUE(child.IsOpen());
+    for (const char* folder : {"held\\child", "held"}) {
+        SCOPED_TRACE(folder);
+        EXPECT_FALSE(MoveFileW(Wide(temp.Join(folder)).c_str(), Wide(temp.Join("renamed")).c_str()));
+    }
+    EXPECT_FALSE(RemoveDirectoryW(Wide(temp.Join("held\\child")).c_str()));
+    EXPECT_EQ(NamesIn(temp.Path()), std::vector<ByteString>{"held"});
+    EXPECT_EQ(NamesIn(temp.Join("held")), std::vector<ByteString>{"child"});
+}
+
+// The folder above a held one renamed (where the system allows it) and
+// another folder put in its place: the held folder's path now leads to
+// another folder, and nothing is done through it, by any member.
+TEST(Win32HeldFolders, EveryUseOfAHeldFolderChecksThatItsPathStillLeadsToIt) {
+    TempFolder temp;
+    const ByteString folder = temp.Join("p\\x");
+    const ByteString other = temp.Join("q");
+    MakeFolder(temp.Join("p"));
+    MakeFolder(folder);
+    MakeFolder(other);
+    WriteBytes(folder + "\\f", "mine");
+    WriteBytes(other + "\\g", "other");
+    const OpenFolder held = OpenFolder::Open(folder);
+    const OpenFolder elsewhere = OpenFolder::Open(other);
+    ASSERT_TRUE(held.IsOpen() && elsewhere.IsOpen());
+    if (!MoveFileW(Wide(temp.Join("p")).c_str(), Wide(temp.Join("p.old")).c_str()))
+        GTEST_SKIP() << "the folder above a held one cannot be renamed here";
+    MakeFolder(temp.Join("p"));
+    MakeFolder(folder);
+    WriteBytes(folder + "\\f", "theirs");
+    const ByteString into = temp.Join("into");
+
+    const struct {
+        const char* member;
+        std::function<bool()> acts;  // true when it did something
+    } members[] = {
+        {"StampOf", [&] { return held.StampOf("f").has_value(); }},
+        {"FileSizeOf", [&] { return held.FileSizeOf("f").has_value(); }},
+        {"CreateFolder", [&] { return held.CreateFolder("new"); }},
+        {"MoveNoOverwrite to a path", [&] { return held.MoveNoOverwrite("f", into); }},
+        {"MoveNoOverwrite into a folder", [&] { return held.MoveNoOverwrite("f", elsewhere, "f"); }},
+        {"MoveNoOverwrite into this folder", [&] { return elsewhere.MoveNoOverwrite("g", held, "g"); }},
+        {"CopyOverwrite", [&] { return held.CopyOverwrite("f", into); }},
+        {"RemoveFile", [&] { return held.RemoveFile("f"); }},
+    };
+    for (const auto& m : members) {
+        SCOPED_TRACE(m.member);
+        EXPECT_FALSE(m.acts());
+    }
+    EXPECT_EQ(NamesIn(folder), std::vector<ByteString>{"f"});
+    EXPECT_EQ(ReadBytes(folder + "\\f"), "theirs");
+    EXPECT_EQ(NamesIn(other), std::vector<ByteString>{"g"});
+    EXPECT_FALSE(Exists(into));
 }
 
 // ---------------------------------------------------------------- program

@@ -12,6 +12,7 @@ bool RenameNoReplaceAllowed() { return true; }
 bool UnnamedTempFilesAllowed() { return true; }
 void BeforePublish() {}
 void BeforeSourceRemoval() {}
+void AfterMoveReported(const std::wstring&, const std::wstring&) {}
 bool TreatAsSparse() { return false; }
 
 }  // namespace fs_seams

@@ -28,6 +28,11 @@ std::function<void()>& BeforeSourceRemovalHook() {
     return hook;
 }
 
+std::function<void(const std::wstring&, const std::wstring&)>& AfterMoveReportedHook() {
+    static std::function<void(const std::wstring&, const std::wstring&)> hook;
+    return hook;
+}
+
 }  // namespace
 
 namespace fs_seams {
@@ -56,6 +61,10 @@ void BeforeSourceRemoval() {
     if (BeforeSourceRemovalHook()) BeforeSourceRemovalHook()();
 }
 
+void AfterMoveReported(const std::wstring& from, const std::wstring& to) {
+    if (AfterMoveReportedHook()) AfterMoveReportedHook()(from, to);
+}
+
 }  // namespace fs_seams
 
 namespace testing_support {
@@ -64,6 +73,9 @@ void SetShortWritesAfter(int64_t bytes) { g_shortWriteBudget.store(bytes < 0 ? -
 void SetSlowWrites(std::chrono::microseconds perWrite) { g_writeMicroseconds.store(perWrite.count()); }
 void SetBeforePublish(std::function<void()> hook) { BeforePublishHook() = std::move(hook); }
 void SetBeforeSourceRemoval(std::function<void()> hook) { BeforeSourceRemovalHook() = std::move(hook); }
+void SetAfterMoveReported(std::function<void(const std::wstring&, const std::wstring&)> hook) {
+    AfterMoveReportedHook() = std::move(hook);
+}
 void SetUnnamedTempFiles(bool allowed) { g_unnamedTempFiles = allowed; }
 void SetRenameNoReplace(bool allowed) { g_renameNoReplace = allowed; }
 void SetTreatAsSparse(bool on) { g_treatAsSparse = on; }
