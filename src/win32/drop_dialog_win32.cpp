@@ -373,6 +373,11 @@ bool DropDialogWindow::HandledDuringBatch(UINT message, WPARAM wParam, LPARAM lP
     case WM_CLOSE:
         dlg_.RequestStop();
         return true;
+    case WM_TIMER:  // the look again for handed-over files: after the batch
+        if (wParam != kHandedOverTimer) return false;
+        KillTimer(window_, kHandedOverTimer);
+        heldBack_.push_back(MSG{window_, kRunHandedOver, 0, 0, 0, {}});
+        return true;
     case kRunHandedOver:  // files a later start handed over: run after the batch
         heldBack_.push_back(MSG{window_, message, wParam, lParam, 0, {}});
         return true;
