@@ -152,21 +152,24 @@ long RunChildForNumber(const char* self, const std::vector<std::string>& argumen
 
 Comparison CompareOnFreshFiles(const std::string& dir, const std::string& label, int rounds, int count, long size,
                                const std::function<double(const std::string&, const std::string&)>& batchSide,
-                               const std::function<double(const std::string&, const std::string&)>& otherSide) {
+                               const std::function<double(const std::string&, const std::string&)>& otherSide,
+                               const std::string& sourceDir) {
     Comparison best;
     for (int round = 0; round < rounds; ++round) {
-        const std::string base = dir + "/" + label + std::to_string(round);
+        const std::string base = "/" + label + std::to_string(round);
         for (const bool isBatch : {round % 2 == 0, round % 2 != 0}) {
             const std::string side = base + (isBatch ? "-batch" : "-other");
-            CreateFiles(side + "/in", count, size);
-            fsys::create_directories(side + "/out");
+            const std::string in = (sourceDir.empty() ? dir : sourceDir) + side + "/in";
+            CreateFiles(in, count, size);
+            fsys::create_directories(dir + side + "/out");
             if (isBatch) {
-                best.batch = std::min(best.batch, batchSide(side + "/in", side + "/out"));
+                best.batch = std::min(best.batch, batchSide(in, dir + side + "/out"));
             } else {
-                best.other = std::min(best.other, otherSide(side + "/in", side + "/out"));
+                best.other = std::min(best.other, otherSide(in, dir + side + "/out"));
             }
-            if (ListNames(side + "/out").size() != static_cast<size_t>(count)) Fail(label + ": files missing");
-            fsys::remove_all(side);
+            if (ListNames(dir + side + "/out").size() != static_cast<size_t>(count)) Fail(label + ": files missing");
+            fsys::remove_all(dir + side);
+            if (!sourceDir.empty()) fsys::remove_all(sourceDir + side);
         }
     }
     return best;

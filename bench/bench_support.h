@@ -57,11 +57,13 @@ struct Comparison {
 };
 
 // Each round creates count files of size bytes for each side in
-// <dir>/<label><round>-<side>/in, runs the side on in -> out and checks that
-// out holds count files.  The order of the sides alternates from round to
-// round, so that neither always meets a warmer cache.
+// <dir>/<label><round>-<side>/in (in sourceDir instead of dir when given: on
+// another file system), runs the side on in -> out and checks that out holds
+// count files.  The order of the sides alternates from round to round, so
+// that neither always meets a warmer cache.
 Comparison CompareOnFreshFiles(const std::string& dir, const std::string& label, int rounds, int count, long size,
                                const std::function<double(const std::string&, const std::string&)>& batchSide,
-                               const std::function<double(const std::string&, const std::string&)>& otherSide);
+                               const std::function<double(const std::string&, const std::string&)>& otherSide,
+                               const std::string& sourceDir = std::string());
 
 }  // namespace bench

@@ -1,6 +1,7 @@
 // What the Linux window adds to a batch.
 //
-//   window_bench_qt [--files N[,N...]] [--memory-files N] [--rounds N] [--dir FOLDER]
+//   window_bench_qt [--files N[,N...]] [--large-files N] [--large-size BYTES]
+//                   [--memory-files N] [--rounds N] [--dir FOLDER]
 //
 // One folder of N small files is dropped on the real window (a drag that
 // enters it and a QDropEvent with the folder's file: URL, as a file manager
@@ -8,7 +9,13 @@
 // that click to the moment the result box shows.  The other side is the
 // headless RunBatch on identical fresh files (same names, sizes, settings:
 // default format, move mode, destination on the same file system, logs off),
-// in the same run; the best of the rounds counts.  Memory: the peak resident
+// in the same run; the best of the rounds counts.  The progress window: the
+// first count of files dropped on a window whose progress window shows from
+// the first file on (as if the batch had run a second already) against the
+// same window without one (a batch of less than a second has none).  Large
+// files: copies of files of 256 MiB dropped on the window (its progress
+// window comes after a second and follows every piece of each copy) against
+// the headless batch.  Memory: the peak resident
 // size of a child process that only drops a folder of the memory-files count
 // on the window, Qt included.
 //
@@ -35,6 +42,7 @@
 
 #include "bench_support.h"
 #include "qt/drop_window_qt.h"
+#include "qt/progress_window_qt.h"
 #include "qt/text_qt.h"
 #include "ui/drop_dialog.h"
 
@@ -46,6 +54,8 @@ namespace fsys = std::filesystem;
 
 struct Options {
     std::vector<int> files{10000, 100000};
+    int largeFiles = 4;
+    long largeSize = 256L << 20;
     int memoryFiles = 100000;
     int rounds = 3;
     std::string dir;
@@ -56,14 +66,30 @@ double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// The window's refresh clock: the real one, except that the first look after
+// the question was answered may see the work as started a second before,
+// so that the progress window shows from the first file on.
+bool g_startProgressAtOnce = false;
+int64_t RefreshClock() {
+    int64_t now = static_cast<int64_t>(Now() * 1000);
+    if (g_startProgressAtOnce) {
+        g_startProgressAtOnce = false;
+        now -= CDropDlg::kProgressDelayMilliseconds;
+    }
+    return now;
+}
+
 // Answers the window's boxes as the user would: "はい(&Y)" to the question,
 // "OK" to the result, noting when the question was answered and when the
 // result showed, with the title at that moment.
 class BoxAnswerer : public QObject {
 public:
-    explicit BoxAnswerer(QWidget& window) : window_(window) { qApp->installEventFilter(this); }
+    BoxAnswerer(QWidget& window, bool progressAtOnce) : window_(window), progressAtOnce_(progressAtOnce) {
+        qApp->installEventFilter(this);
+    }
     ~BoxAnswerer() override { qApp->removeEventFilter(this); }
 
+    bool progressShown = false;
     double answeredAt = 0;
     double resultAt = 0;
     QString titleAtResult;
@@ -71,6 +97,7 @@ public:
 
 protected:
     bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<ProgressWindow*>(object)) progressShown = true;
         auto* box = event->type() == QEvent::Show ? qobject_cast<QMessageBox*>(object) : nullptr;
         if (!box) return false;
         QAbstractButton* answer = box->defaultButton();
@@ -82,7 +109,10 @@ protected:
         }
         // Clicked from the box's own event loop, once it runs.
         QTimer::singleShot(0, answer, [this, answer, question] {
-            if (question) answeredAt = Now();
+            if (question) {
+                answeredAt = Now();
+                g_startProgressAtOnce = progressAtOnce_;
+            }
             answer->click();
         });
         return false;
@@ -90,18 +120,22 @@ protected:
 
 private:
     QWidget& window_;
+    bool progressAtOnce_;
 };
 
-// Drops the folder on a new window whose settings move its files into
-// destination; returns the seconds from "はい(&Y)" to the result box.
-double DropOnWindow(const std::string& folder, const std::string& destination) {
+enum class Progress { AsUsual, AtOnce };
+
+// Drops the folder on a new window whose settings move (mode 0) or copy its
+// files into destination; returns the seconds from "はい(&Y)" to the result box.
+double DropOnWindow(const std::string& folder, const std::string& destination, int32_t mode = 0,
+                    Progress progress = Progress::AsUsual) {
     const std::string programDir = destination + "-program/";
     fsys::create_directories(programDir);
-    CDropDlg dlg(programDir);
-    dlg.settings() = BenchSettings(destination, 0);
+    CDropDlg dlg(programDir, CDropDlg::CurrentTimeSecondsClock(), RefreshClock);
+    dlg.settings() = BenchSettings(destination, mode);
     DropWindow window(dlg, QString());
     window.show();
-    BoxAnswerer answerer(window);
+    BoxAnswerer answerer(window, progress == Progress::AtOnce);
 
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder))});
@@ -116,6 +150,7 @@ double DropOnWindow(const std::string& folder, const std::string& destination) {
     const QString counts = QString::number(count);
     if (answerer.titleAtResult != QStringLiteral("Tessarbolink  ") + counts + " 0 " + counts)
         Fail("the title at the result box was " + answerer.titleAtResult.toStdString());
+    if (progress == Progress::AtOnce && !answerer.progressShown) Fail("the progress window did not show");
     window.close();
     fsys::remove_all(programDir);
     return answerer.resultAt - answerer.answeredAt;
@@ -148,6 +183,8 @@ Options ParseOptions(int argc, char** argv) {
         const std::string value = argv[++i];
         if (flag == "--files") options.files = CountsOf(value);
         else if (flag == "--memory-files") options.memoryFiles = std::stoi(value);
+        else if (flag == "--large-files") options.largeFiles = std::stoi(value);
+        else if (flag == "--large-size") options.largeSize = std::stol(value);
         else if (flag == "--rounds") options.rounds = std::max(1, std::stoi(value));
         else if (flag == "--dir") options.dir = value;
         else if (flag == "--memory-child") options.memoryChild = value;
@@ -176,6 +213,17 @@ int main(int argc, char** argv) {
                 return SecondsOf([&] { RunBatchOn(in, out, 0, out); });
             }));
     }
+    const int progressFiles = options.files.front();
+    const Comparison progress = CompareOnFreshFiles(
+        options.dir, "progress", options.rounds, progressFiles, 100,
+        [](const std::string& in, const std::string& out) { return DropOnWindow(in, out, 0, Progress::AtOnce); },
+        [](const std::string& in, const std::string& out) { return DropOnWindow(in, out); });
+    const Comparison large = CompareOnFreshFiles(
+        options.dir, "large", options.rounds, options.largeFiles, options.largeSize,
+        [](const std::string& in, const std::string& out) { return DropOnWindow(in, out, 1); },
+        [](const std::string& in, const std::string& out) {
+            return SecondsOf([&] { RunBatchOn(in, out, 1, out); });
+        });
     const long peakKiB = MeasureMemoryInChild(argv[0], options.dir, options.memoryFiles);
     if (ownFolder) fsys::remove_all(options.dir);
 
@@ -188,6 +236,19 @@ int main(int argc, char** argv) {
         std::printf("%-38s %9.3f %9.3f %7.2f  <= 1.2  %s\n", label, rows[i].batch, rows[i].other, ratio,
                     ratio <= 1.2 ? "ok" : "MISSED");
     }
+    const auto printRow = [](const char* label, const Comparison& row, double target) {
+        const double ratio = row.batch / row.other;
+        std::printf("%-38s %9.3f %9.3f %7.2f  <= %.2f  %s\n", label, row.batch, row.other, ratio, target,
+                    ratio <= target ? "ok" : "MISSED");
+    };
+    char label[80];
+    std::printf("%-38s %9s %9s\n", "", "with s", "without s");
+    std::snprintf(label, sizeof label, "progress window, move of %d files", progressFiles);
+    printRow(label, progress, 1.05);
+    std::printf("%-38s %9s %9s\n", "", "window s", "batch s");
+    std::snprintf(label, sizeof label, "copy, %d files of %ld MiB, on the window", options.largeFiles,
+                  options.largeSize >> 20);
+    printRow(label, large, 1.05);
     const double peakMiB = peakKiB / 1024.0;
     std::printf("peak memory, window and batch of %d files: %.1f MiB  (< 100 MiB)  %s\n", options.memoryFiles,
                 peakMiB, peakMiB < 100 ? "ok" : "MISSED");

@@ -17,11 +17,12 @@ if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT AND DEFINED ENV{HOME})
 endif()
 include(GNUInstallDirs)
 
-find_package(Qt6 COMPONENTS Widgets QUIET)
+# Qt D-Bus: the launcher entry's progress (qt/launcher_entry_qt.cpp).
+find_package(Qt6 COMPONENTS Widgets DBus QUIET)
 find_package(Qt6 COMPONENTS Test QUIET)
 tessarbolink_layer_rule(qt ui)
 if(NOT Qt6_FOUND)
-    message(STATUS "Qt 6 Widgets not found: the Linux program is not built")
+    message(STATUS "Qt 6 Widgets and D-Bus not found: the Linux program is not built")
     return()
 endif()
 
@@ -29,7 +30,7 @@ set(CMAKE_AUTOMOC ON)
 file(GLOB qt_sources CONFIGURE_DEPENDS src/qt/*.cpp src/qt/*.h)
 list(FILTER qt_sources EXCLUDE REGEX "main_qt\\.cpp$")
 tessarbolink_layer(qt BELOW ui SOURCES ${qt_sources})
-target_link_libraries(tessarbolink_qt PUBLIC Qt6::Widgets)
+target_link_libraries(tessarbolink_qt PUBLIC Qt6::Widgets Qt6::DBus)
 
 # The application icon, compiled into the program.
 include(${PROJECT_SOURCE_DIR}/cmake/icons.cmake)

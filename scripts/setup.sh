@@ -20,9 +20,10 @@ program_packages=(
 # packages and their checks (the installer is made by makensis), and the
 # fuzz targets (libclang-rt-dev: libFuzzer and the sanitizer runtimes of the
 # system's clang, libclang-rt-14-dev on Debian 12); libfuse 3 for the test
-# file system that the share tests and benchmarks mount.
+# file system that the share tests and benchmarks mount; dbus: the launcher
+# entry's test starts a session bus of its own (dbus-daemon).
 test_packages=(
-    libgtest-dev libgmock-dev googletest qt6-qpa-plugins
+    libgtest-dev libgmock-dev googletest qt6-qpa-plugins dbus
     clang libclang-rt-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 icoutils
     wine wine64 xvfb xauth x11-utils locales fonts-noto-cjk imagemagick

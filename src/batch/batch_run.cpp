@@ -68,7 +68,12 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
         }
     }
 
-    for (const DroppedPath& dropped : paths) ProcessDroppedPath(dropped);
+    // Each dropped path counts as one file until its folder is listed.
+    tally_.Known(static_cast<int32_t>(paths.size()));
+    for (const DroppedPath& dropped : paths) {
+        if (tally_.StopRequested()) break;  // between files: the rest is not touched
+        ProcessDroppedPath(dropped);
+    }
     FinishBatch();
 }
 
@@ -136,11 +141,13 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         if (!rootFolder.Vanished()) CountUnlistedFolder(root);
         return;
     }
+    tally_.Known(-1);  // a folder, not a file: its listing tells its files
     if (IsLeftAlone(rootFolder.Id())) return;
     EnterFolder(std::move(rootFolder), root, nullptr, stack);
 
     ByteString child;
-    while (!stack.empty()) {
+    // A stop leaves the folders still open as they are: none of them is removed.
+    while (!stack.empty() && !tally_.StopRequested()) {
         WalkFrame& top = stack.back();
         if (top.next == top.entries.size()) {
             LeaveFolder(stack, removeRoot);
@@ -188,6 +195,10 @@ void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry
         CountUnlistedFolder(frame.path);
         return;
     }
+    int32_t files = 0;
+    for (const FolderEntry& listed : frame.entries)
+        files += listed.kind != EntryKind::Folder && listed.kind != EntryKind::FolderLink ? 1 : 0;
+    tally_.Known(files);
     RecordFolder(JournalKind::EnteredFolder, frame.path, frame.folder);
     stack.push_back(std::move(frame));
 }
@@ -252,6 +263,7 @@ const ByteString& BatchRun::DestinationFolder() {
 }
 
 void BatchRun::ProcessFileAt(const ByteString& source, const FileAt& file, bool convertible) {
+    tally_.Begins(source);
     NameContext context{settings_.m_sFileNameFormat, state_.m_nSerial, random_, clock_, ToLocalDateTime, host_};
     const ByteString name = BuildTargetName(program_, source, context);
 
@@ -305,15 +317,15 @@ void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
     bool replacing = false;
     std::optional<FileStamp> original;
     if (settings_.m_nMode == 0) {
-        placed = file.folder.MoveNoOverwrite(file.name, destination_);
+        placed = file.folder.MoveNoOverwrite(file.name, destination_, &tally_);
     } else if (recorder_) {
         // A copy is undone only while its source is as it was copied: what
         // the copy read, taken before it read it.
         original = file.folder.ContentStampOf(file.name);
         replacing = FileExists(destination_);
-        placed = file.folder.CopyOverwrite(file.name, destination_);
+        placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
     } else {
-        placed = file.folder.CopyOverwrite(file.name, destination_);
+        placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
     }
     if (placed) {
         tally_.Succeeded(source, destination_);

@@ -262,8 +262,10 @@ bool JournalReader::Next(JournalRecord& record, bool foldersOnly) {
     std::string_view line;
     while (NextLine(line)) {
         if (foldersOnly && !line.empty() && line[0] != static_cast<char>(JournalKind::EnteredFolder) &&
-            line[0] != static_cast<char>(JournalKind::RemovedFolder))
+            line[0] != static_cast<char>(JournalKind::RemovedFolder)) {
+            ++passedOver_;
             continue;
+        }
         if (ParseJournalLine(line, record)) return true;
     }
     return false;

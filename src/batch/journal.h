@@ -136,6 +136,9 @@ public:
     // The records from the first, one a call (only those of folders when
     // foldersOnly); false after the last.
     [[nodiscard]] bool Next(JournalRecord& record, bool foldersOnly = false);
+    // The lines Next passed over unread when asked for folders only: the
+    // records of files.
+    uint64_t PassedOver() const { return passedOver_; }
     // The records from the last, one a call; false after the first.  Where
     // the record's line is: its offset and length, LF included.
     [[nodiscard]] bool Previous(JournalRecord& record, uint64_t& offset, size_t& length);
@@ -160,6 +163,7 @@ private:
     uint64_t backStart_ = 0;
     bool backReady_ = false;
     ByteString lineBuffer_;  // the line handed out last
+    uint64_t passedOver_ = 0;
 };
 
 // The header as its lines, the first line included, and one record as its

@@ -34,6 +34,21 @@ void RunTally::Reset() {
     state_.m_nFailure = 0;
     state_.m_sChangeLog.clear();
     state_.m_sErrorLog.clear();
+    known_ = 0;
+    file_ = nullptr;
+    doneBefore_ = 0;
+}
+
+void RunTally::Begins(const ByteString& file) {
+    file_ = &file;
+    doneBefore_ = state_.m_nTotal;
+    host_.ReportProgress(WorkProgress{file, doneBefore_, known_, 0, 0});
+}
+
+void RunTally::Copied(int64_t bytes, int64_t size) {
+    // A file that said it was empty and was not: its size is what was copied.
+    host_.ReportProgress(WorkProgress{file_ ? std::string_view(*file_) : std::string_view(), doneBefore_, known_,
+                                      bytes, std::max(size, bytes)});
 }
 
 void RunTally::Succeeded(const ByteString& from, const ByteString& to) {

@@ -1,6 +1,8 @@
 #pragma once
 // What a batch and an undo of one share: the counts, the log lines, the
-// counts in the window title, and at the end the logs and the result box.
+// counts in the window title, where the work stands for the progress window
+// (also from inside a long copy) and whether to stop, and at the end the
+// logs and the result box.
 #include <cstdint>
 #include <initializer_list>
 #include <string_view>
@@ -9,6 +11,7 @@
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
+#include "fs/copy_progress.h"
 #include "settings/drop_settings.h"
 #include "text/byte_string.h"
 
@@ -16,14 +19,26 @@
 // the result) followed by its count in decimal.
 ByteString LabelledCounts(std::initializer_list<std::pair<std::u8string_view, int32_t>> counts);
 
-class RunTally {
+class RunTally : public CopyProgress {
 public:
     // logFolder is where "change.log" and "error.log" live, without a
     // trailing separator.
     RunTally(const DropSettings& settings, BatchState& state, BatchHost& host, ByteString logFolder);
 
-    // Empties the counts, the serial counter and the log texts.
+    // Empties the counts, the serial counter, the log texts and the files known.
     void Reset();
+
+    // Files found for the work (a listed folder's files, a dropped path, the
+    // records of the journal); a folder once counted as a file takes itself
+    // back with -1.
+    void Known(int32_t files) { known_ += files; }
+    // A file begins: where the work stands goes to the host.  file must stay
+    // valid until the next file begins (the copies report while it is handled).
+    void Begins(const ByteString& file);
+    // CopyProgress: the bytes of the file being handled, from inside its copy.
+    void Copied(int64_t bytes, int64_t size) override;
+    // Whether the user asked to stop: asked between files, never inside one.
+    bool StopRequested() { return host_.StopRequested(); }
 
     // One more file handed over (the total).
     void Counted() { state_.m_nTotal += 1; }
@@ -63,4 +78,7 @@ private:
     ByteString logFolder_;
     ByteString title_;  // reused from file to file
     std::vector<ByteString> warnings_;
+    int32_t known_ = 0;
+    const ByteString* file_ = nullptr;  // the file being handled
+    int32_t doneBefore_ = 0;            // the files handled before it
 };

@@ -66,10 +66,15 @@ void UndoRun::Run() {
     }
 
     tally_.Reset();
+    tally_.Known(static_cast<int32_t>(std::min<uint64_t>(reader.PassedOver(), INT32_MAX)));
     std::vector<LineAt> kept;
     LineAt line{};
+    bool stopped = false;
     while (reader.Previous(record, line.offset, line.length)) {
-        if (Undo(record) == Outcome::Passing) kept.push_back(line);
+        // After a stop the records not reached stay as they are; the folders
+        // the batch saw are written again with the rest (KeepOnly).
+        stopped = stopped || tally_.StopRequested();
+        if (stopped ? record.kind != JournalKind::EnteredFolder : Undo(record) == Outcome::Passing) kept.push_back(line);
     }
     placedFolder_ = OpenFolder();
     sourceFolder_ = OpenFolder();
@@ -83,6 +88,7 @@ UndoRun::Outcome UndoRun::Undo(const JournalRecord& record) {
     case JournalKind::RemovedFolder: return RecreateFolder(record);  // not a file: not counted
     default: break;
     }
+    tally_.Begins(record.destination);
     tally_.Counted();
     Outcome outcome = Outcome::Impossible;  // a copy over a file, a deleted file: what was there is gone
     if (record.kind == JournalKind::Moved) outcome = MoveBack(record);
@@ -151,7 +157,7 @@ UndoRun::Outcome UndoRun::MoveBack(const JournalRecord& record) {
         return outcome;
     const ByteString oldName = record.source.substr(sourceName);
     if (source->StampOf(oldName)) return Outcome::Impossible;  // its old name is taken
-    return placed->MoveNoOverwrite(name, *source, oldName) ? Outcome::Undone : Outcome::Passing;
+    return placed->MoveNoOverwrite(name, *source, oldName, &tally_) ? Outcome::Undone : Outcome::Passing;
 }
 
 UndoRun::Outcome UndoRun::RemoveCopy(const JournalRecord& record) {

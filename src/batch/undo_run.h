@@ -37,8 +37,9 @@ public:
     // Anything else stays and counts as not undone.  Records that failed for
     // a passing reason (every check passed, but the file system refused the
     // move or the removal: a full disk, a file in use, no permission, an I/O
-    // error) stay in the journal for a later undo; the others go.  Then
-    // appends the logs and shows the counts (RunTally::Finish).
+    // error) stay in the journal for a later undo; the others go.  A stop
+    // asked for by the host comes between files: the records not reached yet
+    // stay too.  Then appends the logs and shows the counts (RunTally::Finish).
     void Run();
 
 private:

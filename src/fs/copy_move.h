@@ -1,6 +1,8 @@
 #pragma once
 // Moving, copying and removing files by path.  OpenFolder (fs/folders.h) does
-// the same for the entries of a folder held open.
+// the same for the entries of a folder held open.  A move or a copy that
+// copies bytes tells progress, when given, how far it got as it goes.
+#include "fs/copy_progress.h"
 #include "text/byte_string.h"
 
 // Moves a file.  Never replaces an existing destination, also when one
@@ -9,7 +11,8 @@
 // it is free, and removes the source last, only if it is still the very file
 // that was copied and unchanged.  On failure the source stays, and nothing the
 // move created is left behind.
-[[nodiscard]] bool MoveNoOverwrite(const ByteString& source, const ByteString& destination);
+[[nodiscard]] bool MoveNoOverwrite(const ByteString& source, const ByteString& destination,
+                                   CopyProgress* progress = nullptr);
 
 // Copies a file, replacing an existing destination.  Fails, touching nothing,
 // when both name the same file, when the existing destination is read-only,
@@ -19,7 +22,8 @@
 // The copy gets its name only when complete: one that fails part-way, or is
 // cut short by a crash, leaves the old destination as it was.  A copy that
 // replaces a file is flushed before it takes the old one's place.
-[[nodiscard]] bool CopyOverwrite(const ByteString& source, const ByteString& destination);
+[[nodiscard]] bool CopyOverwrite(const ByteString& source, const ByteString& destination,
+                                 CopyProgress* progress = nullptr);
 
 // Deletes a file.  Refuses a folder, and a read-only file as the Windows
 // delete does (on POSIX: a file without any write permission).

@@ -4,6 +4,7 @@
 // half-written.
 #include <sys/syscall.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -33,47 +34,83 @@ char* CopyBuffer() {
     return buffer.get();
 }
 
-// Copies the rest of one file into another with read and write.
-bool CopyByReadWrite(int in, int out) {
+// Copies up to `size` bytes of one file into another with read and write;
+// the bytes copied (0 at the end), or -1 when a read or a write failed.
+ssize_t ReadWritePiece(int in, int out, size_t size) {
     char* buffer = CopyBuffer();
-    for (;;) {
-        const ssize_t got = read(in, buffer, kCopyBufferSize);
-        if (got == 0) return true;
+    size_t copied = 0;
+    while (copied < size) {
+        const ssize_t got = read(in, buffer, std::min(kCopyBufferSize, size - copied));
+        if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return -1;
         }
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = WriteOnce(out, buffer + done, static_cast<size_t>(got - done));
             if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) return false;
+            if (put <= 0) return -1;
             done += put;
         }
+        copied += static_cast<size_t>(got);
     }
+    return static_cast<ssize_t>(copied);
 }
 
-// Copies a whole file of the given size, in the kernel where the file
-// systems allow it.
-bool CopyContent(int in, int out, off_t size) {
+// Copies up to `size` bytes in the kernel; the bytes copied (0 at the end),
+// or -1 with errno set.
+ssize_t KernelPiece(int in, int out, size_t size) {
+    size_t copied = 0;
+    while (copied < size) {
+        const ssize_t piece = copy_file_range(in, nullptr, out, nullptr, size - copied, 0);
+        if (piece == 0) break;
+        if (piece < 0) {
+            if (errno == EINTR) continue;
+            if (copied > 0) break;  // the next piece hears of it
+            return -1;
+        }
+        copied += static_cast<size_t>(piece);
+    }
+    return static_cast<ssize_t>(copied);
+}
+
+// Copies a whole file of the given size in the pieces of pace, in the kernel
+// where the file systems allow it, keeping the holes of a sparse file.
+bool CopyContent(int in, int out, off_t size, CopyPace& pace) {
     // A file that reports no size (as some kernel files do) may still have
     // content: only reading finds its end.
-    if (size == 0 || !fs_seams::KernelCopyAllowed()) return CopyByReadWrite(in, out);
-    if (const int sparse = CopyKeepingHoles(in, out, size); sparse >= 0) return sparse == 1;
-    for (off_t done = 0; done < size;) {
-        const ssize_t copied = copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
-        if (copied > 0) {
-            done += copied;
+    bool inKernel = size > 0 && fs_seams::KernelCopyAllowed();
+    if (inKernel) {
+        if (const int sparse = CopyKeepingHoles(in, out, size, pace); sparse >= 0) return sparse == 1;
+    }
+    for (;;) {
+        // In the kernel the copy stops at the size it began with, as a copy
+        // of a file still growing should; reading stops at the file's end.
+        const size_t asked =
+            inKernel ? static_cast<size_t>(std::min<off_t>(static_cast<off_t>(pace.Next()), size - pace.Copied()))
+                     : pace.Next();
+        const ssize_t copied = inKernel ? KernelPiece(in, out, asked) : ReadWritePiece(in, out, asked);
+        if (copied < 0 && inKernel) {
+            // Refused (old kernel, file systems that cannot copy between each
+            // other): read and write whatever is left.
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP && errno != EBADF)
+                return false;
+            inKernel = false;
             continue;
         }
-        if (copied < 0 && errno == EINTR) continue;
-        // Shorter than it said, or refused (old kernel, file systems that
-        // cannot copy between each other): read and write whatever is left.
-        if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP &&
-            errno != EBADF)
-            return false;
-        return CopyByReadWrite(in, out);
+        if (copied < 0) return false;
+        if (copied == 0) {
+            // The kernel copy ends where the size said; a file shorter than
+            // it said is read to its end.
+            if (!inKernel || pace.Copied() >= size) return true;
+            inKernel = false;
+            continue;
+        }
+        const off_t start = pace.Copied();
+        pace.Done(start, static_cast<size_t>(copied),
+                  inKernel ? start + copied >= size : static_cast<size_t>(copied) < asked);
+        if (inKernel && pace.Copied() >= size) return true;
     }
-    return true;
 }
 
 // Gives the copy the source's permission bits and times.
@@ -111,8 +148,9 @@ bool StillTheCopiedFile(int in, const Place& place, const struct stat& copied) {
 
 // Fills a new file in the destination folder with the source's content, marks
 // and attributes, flushed to the disk.
-bool FillMovedCopy(int in, int out, const struct stat& source) {
-    if (!CopyContent(in, out, source.st_size)) return false;
+bool FillMovedCopy(int in, int out, const struct stat& source, CopyProgress* progress) {
+    CopyPace pace(out, source.st_size, progress, true);
+    if (!CopyContent(in, out, source.st_size, pace)) return false;
     (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
     return CopyMarks(in, out) && TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
 }
@@ -136,11 +174,12 @@ bool PublishNamed(const std::string& temp, const std::string& destination) {
 // Copies the source into the destination folder and publishes the copy under
 // the destination name; the source is not touched.  The identity of the
 // published file goes to published.
-bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, struct stat& published) {
+bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, struct stat& published,
+                    CopyProgress* progress) {
     const std::string folder = FolderOf(destination);
     Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
     if (unnamed.valid()) {
-        if (!FillMovedCopy(in, unnamed.get(), source) || fstat(unnamed.get(), &published) != 0) return false;
+        if (!FillMovedCopy(in, unnamed.get(), source, progress) || fstat(unnamed.get(), &published) != 0) return false;
         fs_seams::BeforePublish();
         return PublishUnnamed(unnamed.get(), destination);
     }
@@ -148,7 +187,7 @@ bool CopyAndPublish(int in, const struct stat& source, const std::string& destin
     Fd named = CreateTempIn(folder, 0600, temp);
     if (!named.valid()) return false;
     TempFileGuard guard(temp);
-    if (!FillMovedCopy(in, named.get(), source) || fstat(named.get(), &published) != 0 || !named.Close())
+    if (!FillMovedCopy(in, named.get(), source, progress) || fstat(named.get(), &published) != 0 || !named.Close())
         return false;
     fs_seams::BeforePublish();
     if (!PublishNamed(temp, destination)) return false;
@@ -167,9 +206,11 @@ bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
            access(target.c_str(), W_OK) == 0;
 }
 
-// Fills a new copy: the content, the marks and the permission bits and times.
-bool FillCopy(int in, int out, const struct stat& source) {
-    return CopyContent(in, out, source.st_size) && CopyMarks(in, out) && TakeOverAttributes(out, source, 0777);
+// Fills a new copy: the content, the marks and the permission bits and times;
+// flushed: it is flushed at its end, and so written back as it goes.
+bool FillCopy(int in, int out, const struct stat& source, CopyProgress* progress, bool flushed) {
+    CopyPace pace(out, source.st_size, progress, flushed);
+    return CopyContent(in, out, source.st_size, pace) && CopyMarks(in, out) && TakeOverAttributes(out, source, 0777);
 }
 
 // Copies into a new file in the target's folder, which gets a name only when
@@ -178,13 +219,13 @@ bool FillCopy(int in, int out, const struct stat& source) {
 // stays, so a crash loses nothing, and copies must run at the speed of a plain
 // copy.  A copy that replaces a file is flushed first, since the old file is
 // gone once the new one takes its place.
-bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target) {
+bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target, CopyProgress* progress) {
     const std::string folder = FolderOf(target);
     struct stat old;
     const bool replacing = lstat(target.c_str(), &old) == 0;
     Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
     if (unnamed.valid()) {
-        if (!FillCopy(in, unnamed.get(), source)) return false;
+        if (!FillCopy(in, unnamed.get(), source, progress, replacing)) return false;
         if (!replacing && PublishUnnamed(unnamed.get(), target)) return true;
         if (fsync(unnamed.get()) != 0 && errno != EINVAL) return false;
         // A name of its own for the moment of the rename: linkat() cannot
@@ -206,7 +247,7 @@ bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target)
     Fd out = CreateTempIn(folder, 0600, temp);
     if (!out.valid()) return false;
     TempFileGuard guard(temp);
-    if (!FillCopy(in, out.get(), source) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||
+    if (!FillCopy(in, out.get(), source, progress, replacing) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||
         !out.Close() || rename(temp.c_str(), target.c_str()) != 0)
         return false;
     guard.Keep();
@@ -225,14 +266,14 @@ bool MoveOverOwnClaim(const Place& source, const std::string& destination) {
 }
 
 // A second name, then the first one dropped: link() never replaces.
-bool MoveByLink(const Place& source, const std::string& destination) {
+bool MoveByLink(const Place& source, const std::string& destination, CopyProgress* progress) {
     if (linkat(source.dir, source.name.c_str(), AT_FDCWD, destination.c_str(), 0) == 0) {
         if (unlinkat(source.dir, source.name.c_str(), 0) == 0) return true;
         unlink(destination.c_str());
         return false;
     }
     switch (errno) {
-    case EXDEV: return MoveAcrossDevicesNative(source, destination);
+    case EXDEV: return MoveAcrossDevicesNative(source, destination, progress);
     case EPERM:
     case EOPNOTSUPP: return MoveOverOwnClaim(source, destination);
     default: return false;
@@ -275,6 +316,19 @@ std::string CopyTarget(const std::string& native) {
 
 namespace fs_posix {
 
+void CopyPace::Done(off_t start, size_t bytes, bool last) {
+    if (flushed_ && !last) {
+        // Errors are the final flush's to report: it flushes all of it again.
+        if (writtenLength_ > 0)
+            (void)sync_file_range(out_, writtenStart_, writtenLength_,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        (void)sync_file_range(out_, start, static_cast<off_t>(bytes), SYNC_FILE_RANGE_WRITE);
+        writtenStart_ = start;
+        writtenLength_ = static_cast<off_t>(bytes);
+    }
+    pieces_.Done(bytes);
+}
+
 // Moves a regular file to another file system.  Links and special files are
 // not carried across: a link would have to be re-created pointing elsewhere
 // relative to its new folder, and a device or FIFO has no content to copy, so
@@ -285,12 +339,12 @@ namespace fs_posix {
 // loses the file.  The source goes only if it is still the very file that was
 // copied, unchanged; otherwise (an editor saved over it, it is still growing)
 // the move fails and the copy is taken back.
-bool MoveAcrossDevicesNative(const Place& source, const std::string& destination) {
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress) {
     struct stat st;
     Fd in = OpenPlainFileForReading(source, st);
     if (!in.valid()) return false;
     struct stat published;
-    if (!CopyAndPublish(in.get(), st, destination, published)) return false;
+    if (!CopyAndPublish(in.get(), st, destination, published, progress)) return false;
     SyncFolder(FolderOf(destination));
     fs_seams::BeforeSourceRemoval();
     if (StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) return true;
@@ -301,20 +355,20 @@ bool MoveAcrossDevicesNative(const Place& source, const std::string& destination
     return false;
 }
 
-bool MoveNative(const Place& source, const std::string& destination) {
+bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress) {
     struct stat st;
     if (!StatOf(source, st, false) || S_ISDIR(st.st_mode)) return false;
     if (RenameNoReplace(source, destination) == 0) return true;
     switch (errno) {
-    case EXDEV: return MoveAcrossDevicesNative(source, destination);
+    case EXDEV: return MoveAcrossDevicesNative(source, destination, progress);
     case EINVAL:
     case ENOSYS:
-    case EOPNOTSUPP: return MoveByLink(source, destination);
+    case EOPNOTSUPP: return MoveByLink(source, destination, progress);
     default: return false;
     }
 }
 
-bool CopyNative(const Place& source, const std::string& destination) {
+bool CopyNative(const Place& source, const std::string& destination, CopyProgress* progress) {
     struct stat src;
     if (!StatOf(source, src, true) || !S_ISREG(src.st_mode)) return false;
 
@@ -329,7 +383,7 @@ bool CopyNative(const Place& source, const std::string& destination) {
     Fd in(openat(source.dir, source.name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat opened;
     if (!in.valid() || fstat(in.get(), &opened) != 0 || !SameFile(opened, src)) return false;
-    return CopyInPlaceOf(in.get(), src, target);
+    return CopyInPlaceOf(in.get(), src, target, progress);
 }
 
 bool RemoveNative(const Place& place) {
@@ -346,16 +400,16 @@ bool RemoveNative(const Place& place) {
 // ---------------------------------------------------------------------------
 // By path and in open folders
 
-bool MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
+bool MoveNoOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::string from, to;
     if (FileExists(destination) || !ToNative(source, from) || !ToNative(destination, to)) return false;
-    return MoveNative(PathPlace(from), to);
+    return MoveNative(PathPlace(from), to, progress);
 }
 
-bool CopyOverwrite(const ByteString& source, const ByteString& destination) {
+bool CopyOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::string from, to;
     if (!ToNative(source, from) || !ToNative(destination, to)) return false;
-    return CopyNative(PathPlace(from), to);
+    return CopyNative(PathPlace(from), to, progress);
 }
 
 bool RemoveFile(const ByteString& path) {
@@ -364,18 +418,18 @@ bool RemoveFile(const ByteString& path) {
     return RemoveNative(PathPlace(native));
 }
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
     Place place;
     std::string to;
     if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to) || FileExists(destination)) return false;
-    return MoveNative(place, to);
+    return MoveNative(place, to, progress);
 }
 
-bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
+bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
     Place place;
     std::string to;
     if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to)) return false;
-    return CopyNative(place, to);
+    return CopyNative(place, to, progress);
 }
 
 bool OpenFolder::RemoveFile(const ByteString& name) const {
@@ -383,7 +437,8 @@ bool OpenFolder::RemoveFile(const ByteString& name) const {
     return PlaceIn(state_.get(), name, place) && RemoveNative(place);
 }
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName,
+                                 CopyProgress* progress) const {
     Place from, target;
     struct stat st;
     if (!PlaceIn(state_.get(), name, from) || !PlaceIn(to.state_.get(), toName, target) ||
@@ -391,5 +446,5 @@ bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, c
         return false;
     // The other folder by its descriptor: whatever became of its path, the
     // file lands in that very folder.
-    return MoveNative(from, "/proc/self/fd/" + std::to_string(target.dir) + "/" + target.name);
+    return MoveNative(from, "/proc/self/fd/" + std::to_string(target.dir) + "/" + target.name, progress);
 }

@@ -3,6 +3,7 @@
 // place in one step only when complete, so a failure never leaves a file
 // half-written.
 #include "fs/copy_move.h"
+#include "fs/copy_progress.h"
 #include "fs/fs_marks_win32.h"
 #include "fs/fs_seams.h"
 #include "fs/fs_win32_internal.h"
@@ -11,16 +12,20 @@ using namespace fs_win32;
 
 namespace {
 
-// Copies what is left of an open file into another; false when a read or a
-// write fails.
-bool CopyContent(HANDLE from, HANDLE to) {
+// Copies what is left of an open file into another in the pieces of pace;
+// false when a read, a write or a flush fails.
+bool CopyContent(HANDLE from, HANDLE to, CopyPace& pace) {
     std::string block(kBlockSize, '\0');
     FileErrorCause cause;
     for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return false;
-        if (got == 0) return true;
-        if (!TryWriteAll(to, block.data(), got, cause)) return false;
+        size_t piece = 0;
+        for (DWORD got = kBlockSize; piece < pace.Next() && got > 0; piece += got) {
+            if (!ReadFile(from, block.data(), kBlockSize, &got, nullptr)) return false;
+            if (got > 0 && !TryWriteAll(to, block.data(), got, cause)) return false;
+        }
+        if (piece == 0) return true;
+        // A piece that ended the file is left to the final flush.
+        if (!pace.Done(piece, piece < pace.Next())) return false;
     }
 }
 
@@ -39,14 +44,15 @@ DWORD CopiedAttributes(DWORD source) {
 // CopyFileW so that every byte goes through the one writer that reports short
 // writes.  Nobody may write to the source meanwhile.
 bool CopyToTempBeside(const std::wstring& source, const std::wstring& target, std::wstring& tempPath, bool flush,
-                      BY_HANDLE_FILE_INFORMATION& info) {
+                      BY_HANDLE_FILE_INFORMATION& info, CopyProgress* progress) {
     const Handle from(CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!from.valid() || !GetFileInformationByHandle(from.get(), &info)) return false;
     Handle to = CreateTempBeside(target, tempPath);
     if (!to.valid()) return false;
-    const int sparse = CopyKeepingHoles(from.get(), to.get(), info);
-    const bool copied = (sparse < 0 ? CopyContent(from.get(), to.get()) : sparse == 1) &&
+    CopyPace pace(to.get(), (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow, progress, flush);
+    const int sparse = CopyKeepingHoles(from.get(), to.get(), info, pace);
+    const bool copied = (sparse < 0 ? CopyContent(from.get(), to.get(), pace) : sparse == 1) &&
                         CopyNamedStreams(source, tempPath) &&
                         SetFileTime(to.get(), nullptr, nullptr, &info.ftLastWriteTime) &&
                         (!flush || FlushFileBuffers(to.get())) && to.Close();
@@ -114,11 +120,11 @@ bool SourceGone(const std::wstring& from, const std::wstring& to) {
 // unchanged.  When the source cannot or must not go, the copy is taken back,
 // so a failed move leaves one file where it was.  Links are not carried
 // across (a copy would turn one into a second file).
-bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD attributes) {
+bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD attributes, CopyProgress* progress) {
     if (IsLinkByAttributes(attributes, from)) return false;
     std::wstring temp;
     BY_HANDLE_FILE_INFORMATION copied;
-    if (!CopyToTempBeside(from, to, temp, true, copied)) return false;
+    if (!CopyToTempBeside(from, to, temp, true, copied, progress)) return false;
     if (!MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveTemp(temp);
         return false;
@@ -132,7 +138,7 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
 
 }  // namespace
 
-bool MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
+bool MoveNoOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::wstring from, to;
     if (!NativePathOf(source, from) || !NativePathOf(destination, to)) return false;
     const DWORD attributes = AttributesOf(from);
@@ -144,10 +150,10 @@ bool MoveNoOverwrite(const ByteString& source, const ByteString& destination) {
     if (GetLastError() != ERROR_NOT_SAME_DEVICE) return false;
     // Not MOVEFILE_COPY_ALLOWED: when the source cannot be deleted after the
     // copy, it reports success and leaves the file twice.
-    return MoveAcrossVolumes(from, to, attributes);
+    return MoveAcrossVolumes(from, to, attributes, progress);
 }
 
-bool CopyOverwrite(const ByteString& source, const ByteString& destination) {
+bool CopyOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::wstring from, to;
     if (!NativePathOf(source, from) || !NativePathOf(destination, to)) return false;
     if (KindOfAttributes(AttributesOf(from), from) != EntryKind::File) return false;
@@ -166,7 +172,7 @@ bool CopyOverwrite(const ByteString& source, const ByteString& destination) {
     // the new one takes its place.
     std::wstring temp;
     BY_HANDLE_FILE_INFORMATION copied;
-    if (!CopyToTempBeside(from, to, temp, existing != INVALID_FILE_ATTRIBUTES, copied)) return false;
+    if (!CopyToTempBeside(from, to, temp, existing != INVALID_FILE_ATTRIBUTES, copied, progress)) return false;
     if (MoveFileExW(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     RemoveTemp(temp);
     return false;
@@ -179,19 +185,20 @@ bool RemoveFile(const ByteString& path) {
 
 // ---------------------------------------------------------------- in open folders
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination) const {
-    return StillHeld(state_.get()) && ::MoveNoOverwrite(EntryPath(*state_, name), destination);
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
+    return StillHeld(state_.get()) && ::MoveNoOverwrite(EntryPath(*state_, name), destination, progress);
 }
 
-bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination) const {
-    return StillHeld(state_.get()) && ::CopyOverwrite(EntryPath(*state_, name), destination);
+bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
+    return StillHeld(state_.get()) && ::CopyOverwrite(EntryPath(*state_, name), destination, progress);
 }
 
 bool OpenFolder::RemoveFile(const ByteString& name) const {
     return StillHeld(state_.get()) && ::RemoveFile(EntryPath(*state_, name));
 }
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const {
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName,
+                                 CopyProgress* progress) const {
     if (!StillHeld(state_.get()) || !StillHeld(to.state_.get())) return false;
-    return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName));
+    return ::MoveNoOverwrite(EntryPath(*state_, name), EntryPath(*to.state_, toName), progress);
 }

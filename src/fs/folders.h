@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "fs/copy_progress.h"
 #include "text/byte_string.h"
 
 // The separator the program appends when it joins paths: "\" on Windows, "/"
@@ -134,8 +135,10 @@ public:
 
     // The functions of the same names, for the file name of this folder.
     [[nodiscard]] std::optional<int64_t> FileSizeOf(const ByteString& name) const;
-    [[nodiscard]] bool MoveNoOverwrite(const ByteString& name, const ByteString& destination) const;
-    [[nodiscard]] bool CopyOverwrite(const ByteString& name, const ByteString& destination) const;
+    [[nodiscard]] bool MoveNoOverwrite(const ByteString& name, const ByteString& destination,
+                                       CopyProgress* progress = nullptr) const;
+    [[nodiscard]] bool CopyOverwrite(const ByteString& name, const ByteString& destination,
+                                     CopyProgress* progress = nullptr) const;
     [[nodiscard]] bool RemoveFile(const ByteString& name) const;
     // Removes the empty folder of this name, if it is still the folder id.
     [[nodiscard]] bool RemoveFolder(const ByteString& name, const FileId& id) const;
@@ -153,7 +156,8 @@ public:
     [[nodiscard]] std::optional<FileStamp> ContentStampOf(const ByteString& name) const;
     // Moves the file of this name into another open folder as toName, as
     // MoveNoOverwrite does: never replacing anything, across file systems too.
-    [[nodiscard]] bool MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName) const;
+    [[nodiscard]] bool MoveNoOverwrite(const ByteString& name, const OpenFolder& to, const ByteString& toName,
+                                       CopyProgress* progress = nullptr) const;
 
     struct State;  // each platform's own
 

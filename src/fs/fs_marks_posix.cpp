@@ -1,6 +1,8 @@
 // Extended attributes and holes of copies across file systems on Linux.
 #include "fs/fs_marks_posix.h"
 
+#include "fs/fs_posix_internal.h"
+
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -111,7 +113,7 @@ bool CopyMarks(int from, int to) {
     return true;
 }
 
-int CopyKeepingHoles(int in, int out, off_t size) {
+int CopyKeepingHoles(int in, int out, off_t size, fs_posix::CopyPace& pace) {
     struct stat st;
     if (size <= 0 || fstat(in, &st) != 0 || static_cast<off_t>(st.st_blocks) * 512 >= size) return -1;
     off_t at = 0;
@@ -125,9 +127,16 @@ int CopyKeepingHoles(int in, int out, off_t size) {
         off_t hole = lseek(in, data, SEEK_HOLE);
         if (hole < 0) return 0;
         hole = std::min(hole, size);
-        if (!CopyRange(in, out, data, hole)) return 0;
+        pace.Skipped(data - at);
+        for (off_t piece = data; piece < hole;) {
+            const off_t end = std::min<off_t>(hole, piece + static_cast<off_t>(pace.Next()));
+            if (!CopyRange(in, out, piece, end)) return 0;
+            pace.Done(piece, static_cast<size_t>(end - piece), end >= size);
+            piece = end;
+        }
         at = hole;
     }
+    pace.Skipped(size - at);
     // The end of the file, holes included.
     return ftruncate(out, size) == 0 ? 1 : 0;
 }

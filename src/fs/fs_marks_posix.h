@@ -3,6 +3,10 @@
 // extended attributes, POSIX ACLs among them, and the holes of sparse files.
 #include <sys/types.h>
 
+namespace fs_posix {
+class CopyPace;
+}
+
 // Copies the extended attributes of one open file to another: user.*,
 // system.posix_acl_* and any other namespace the destination takes,
 // security.* where this process may set it; trusted.* never (it belongs to
@@ -18,5 +22,6 @@ bool CopyMarks(int from, int to);
 // 64 MiB holding a few bytes fits a volume of a few MiB.  1 when copied, 0
 // when a read or a write failed, -1 when the file has no hole to keep (all
 // its bytes are allocated) or holes cannot be found: the caller copies as
-// usual then.
-int CopyKeepingHoles(int in, int out, off_t size);
+// usual then.  The data goes in the pieces of pace, the holes are told to it
+// as passed over.
+int CopyKeepingHoles(int in, int out, off_t size, fs_posix::CopyPace& pace);

@@ -2,6 +2,7 @@
 #include "fs/fs_marks_win32.h"
 
 #include "fs/fs_seams.h"
+#include "fs/fs_win32_internal.h"
 
 #include <winioctl.h>
 
@@ -65,14 +66,23 @@ bool WriteAll(HANDLE to, const char* data, DWORD size) {
 }
 
 // Copies `length` bytes from the current positions; with skipZeros, a block
-// of zeros is passed over instead of written (a hole in a sparse copy).
-bool CopyBytes(HANDLE from, HANDLE to, int64_t length, bool skipZeros) {
+// of zeros is passed over instead of written (a hole in a sparse copy).  With
+// a pace, in its pieces; endsFile: the bytes reach the end of the file.
+bool CopyBytes(HANDLE from, HANDLE to, int64_t length, bool skipZeros, fs_win32::CopyPace* pace = nullptr,
+               bool endsFile = false) {
     std::vector<char> block(kBlock);
+    size_t inPiece = 0;
+    const auto pieceDone = [&](bool last) {
+        const bool done = !pace || inPiece == 0 || pace->Done(inPiece, last);
+        inPiece = 0;
+        return done;
+    };
     while (length > 0) {
+        if (pace && inPiece >= pace->Next() && !pieceDone(false)) return false;
         DWORD got = 0;
         if (!ReadFile(from, block.data(), static_cast<DWORD>(std::min<int64_t>(length, kBlock)), &got, nullptr))
             return false;
-        if (got == 0) return true;  // shorter than it was: the caller's checks see it
+        if (got == 0) return pieceDone(true);  // shorter than it was: the caller's checks see it
         const bool zeros = skipZeros && std::all_of(block.begin(), block.begin() + got, [](char c) { return c == 0; });
         if (zeros) {
             LARGE_INTEGER step;
@@ -82,8 +92,9 @@ bool CopyBytes(HANDLE from, HANDLE to, int64_t length, bool skipZeros) {
             return false;
         }
         length -= got;
+        inPiece += got;
     }
-    return true;
+    return pieceDone(endsFile);
 }
 
 bool SeekTo(HANDLE file, int64_t offset) {
@@ -140,7 +151,7 @@ bool CopyNamedStreams(const std::wstring& from, const std::wstring& to) {
     return GetLastError() == ERROR_HANDLE_EOF;
 }
 
-int CopyKeepingHoles(HANDLE from, HANDLE to, const BY_HANDLE_FILE_INFORMATION& info) {
+int CopyKeepingHoles(HANDLE from, HANDLE to, const BY_HANDLE_FILE_INFORMATION& info, fs_win32::CopyPace& pace) {
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) && !fs_seams::TreatAsSparse()) return -1;
     const int64_t size = static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
     // A destination that takes no sparse mark (FAT, some shares) gets the
@@ -153,12 +164,18 @@ int CopyKeepingHoles(HANDLE from, HANDLE to, const BY_HANDLE_FILE_INFORMATION& i
         ranges.assign(1, FILE_ALLOCATED_RANGE_BUFFER{});
         ranges[0].Length.QuadPart = size;
     }
+    int64_t at = 0;
     for (const FILE_ALLOCATED_RANGE_BUFFER& range : ranges) {
         const int64_t start = range.FileOffset.QuadPart;
         const int64_t length = std::min(range.Length.QuadPart, size - start);
         if (length <= 0) continue;
-        if (!SeekTo(from, start) || !SeekTo(to, start) || !CopyBytes(from, to, length, !known)) return 0;
+        pace.Skipped(start - at);
+        if (!SeekTo(from, start) || !SeekTo(to, start) ||
+            !CopyBytes(from, to, length, !known, &pace, start + length >= size))
+            return 0;
+        at = start + length;
     }
+    pace.Skipped(size - at);
     return SeekTo(to, size) && SetEndOfFile(to) ? 1 : 0;
 }
 

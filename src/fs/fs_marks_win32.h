@@ -6,6 +6,10 @@
 
 #include <string>
 
+namespace fs_win32 {
+class CopyPace;
+}
+
 // Copies every named data stream of the file at `from` (such as
 // "from:Zone.Identifier:$DATA") to the file at `to`, which is not yet
 // visible under its final name.  A system or volume that keeps no streams
@@ -20,5 +24,6 @@ bool CopyNamedStreams(const std::wstring& from, const std::wstring& to);
 // (FSCTL_QUERY_ALLOCATED_RANGES) are written; where the ranges cannot be
 // asked for, blocks of zeros are skipped instead of written.  1 when copied,
 // 0 when a read or a write failed, -1 for a file that is not sparse: the
-// caller copies as usual then.
-int CopyKeepingHoles(HANDLE from, HANDLE to, const BY_HANDLE_FILE_INFORMATION& info);
+// caller copies as usual then.  The data goes in the pieces of pace, the
+// holes are told to it as passed over.
+int CopyKeepingHoles(HANDLE from, HANDLE to, const BY_HANDLE_FILE_INFORMATION& info, fs_win32::CopyPace& pace);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fs/copy_progress.h"
 #include "fs/file_error.h"
 #include "fs/folders.h"
 #include "text/byte_string.h"
@@ -141,15 +142,41 @@ EntryKind KindOfPlace(const Place& place);
 // The size of a regular file, or of the one a link leads to.
 std::optional<int64_t> SizeNative(const Place& place);
 
+// The pieces of one copy into out: each told to the progress and, for a copy
+// that is flushed at its end, written back to the disk as it goes, each piece
+// waiting for the one before it, so that the final flush never finds
+// gigabytes to write (and the copy keeps reporting meanwhile).
+class CopyPace {
+public:
+    CopyPace(int out, off_t size, CopyProgress* progress, bool flushed)
+        : out_(out), flushed_(flushed), pieces_(progress, size) {}
+
+    // How many bytes the next piece copies.
+    size_t Next() const { return pieces_.Next(); }
+    // A piece of bytes written at start is done; the last one is left to the
+    // final flush (a small file: all of it).
+    void Done(off_t start, size_t bytes, bool last);
+    // Bytes passed over without writing (a hole).
+    void Skipped(off_t bytes) { pieces_.Skipped(bytes); }
+    off_t Copied() const { return static_cast<off_t>(pieces_.Copied()); }
+
+private:
+    int out_;
+    bool flushed_;
+    CopyPieces pieces_;
+    off_t writtenStart_ = 0;  // the piece written back last, not yet waited for
+    off_t writtenLength_ = 0;
+};
+
 // The move itself, without the early "destination already exists" check: it
 // must still refuse a destination that exists by the time it runs.
-bool MoveNative(const Place& source, const std::string& destination);
+bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 
 // The move to another file system (copy, publish, remove the source), as used
 // when a rename meets a device boundary.
-bool MoveAcrossDevicesNative(const Place& source, const std::string& destination);
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 
-bool CopyNative(const Place& source, const std::string& destination);
+bool CopyNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 bool RemoveNative(const Place& place);
 
 }  // namespace fs_posix

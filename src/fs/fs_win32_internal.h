@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "fs/copy_progress.h"
 #include "fs/file_error.h"
 #include "fs/folders.h"
 #include "fs/fs_win32.h"
@@ -16,6 +17,32 @@ namespace fs_win32 {
 
 // Whole-file reads and writes move data in blocks of this size.
 constexpr DWORD kBlockSize = 64 * 1024;
+
+// The pieces of one copy into `to`: each told to the progress and, for a copy
+// that is flushed at its end, flushed as it goes, so that the final flush
+// never finds gigabytes to write (and the copy keeps reporting meanwhile).
+class CopyPace {
+public:
+    CopyPace(HANDLE to, int64_t size, CopyProgress* progress, bool flushed)
+        : to_(to), flushed_(flushed), pieces_(progress, size) {}
+
+    // How many bytes the next piece copies.
+    size_t Next() const { return pieces_.Next(); }
+    // A piece of bytes is done; the last one is left to the final flush (a
+    // small file: all of it).  False when the flush fails.
+    [[nodiscard]] bool Done(size_t bytes, bool last) {
+        if (flushed_ && !last && !FlushFileBuffers(to_)) return false;
+        pieces_.Done(bytes);
+        return true;
+    }
+    // Bytes passed over without writing (a hole).
+    void Skipped(int64_t bytes) { pieces_.Skipped(bytes); }
+
+private:
+    HANDLE to_;
+    bool flushed_;
+    CopyPieces pieces_;
+};
 
 // ---------------------------------------------------------------- paths
 

@@ -1,7 +1,6 @@
 #include "qt/about_dialog_qt.h"
 
 #include <QAbstractButton>
-#include <QScreen>
 #include <QShortcut>
 
 #include "qt/help_qt.h"
@@ -16,21 +15,7 @@ CAboutDlg::CAboutDlg(QWidget* owner, QString userGuide) : QDialog(owner), userGu
         connect(ok, &QAbstractButton::clicked, this, &QDialog::accept);
     connect(new QShortcut(QKeySequence(Qt::Key_F1), this), &QShortcut::activated, this,
             [this] { ShowHelp(this, userGuide_); });
-    CentreOverOwner();
+    CentreOverOwner(*this);
 }
 
 QWidget* CAboutDlg::Control(int id) const { return built_.Control(id); }
-
-void CAboutDlg::CentreOverOwner() {
-    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    QScreen* shown = owner ? owner->screen() : screen();
-    QRect frame(QPoint(), size());
-    frame.moveCenter(owner ? owner->frameGeometry().center() : shown->availableGeometry().center());
-    const QRect work = shown->availableGeometry();
-    // Pull it back inside the work area where it would stick out.
-    if (frame.right() > work.right()) frame.moveRight(work.right());
-    if (frame.bottom() > work.bottom()) frame.moveBottom(work.bottom());
-    if (frame.left() < work.left()) frame.moveLeft(work.left());
-    if (frame.top() < work.top()) frame.moveTop(work.top());
-    move(frame.topLeft());
-}

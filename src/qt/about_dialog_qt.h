@@ -17,8 +17,6 @@ public:
     const BuiltDialog& built() const { return built_; }
 
 private:
-    void CentreOverOwner();
-
     BuiltDialog built_;
     QString userGuide_;
 };

@@ -9,8 +9,10 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 
 #include "qt/digits_line_edit_qt.h"
 #include "qt/text_qt.h"
@@ -67,6 +69,13 @@ QWidget* MakeControl(const ControlLayout& control, QDialog& dialog) {
         icon->setPixmap(ApplicationIcon().pixmap(32, 32));
         return icon;
     }
+    case ControlKind::PathLabel: return MakeLabel(text, &dialog);  // its user elides the path
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(&dialog);
+        bar->setRange(0, 1000);
+        bar->setTextVisible(false);
+        return bar;
+    }
     }
     return nullptr;
 }
@@ -77,13 +86,16 @@ Qt::FocusPolicy FocusPolicyOf(const ControlLayout& control) {
     case ControlKind::Label:
     case ControlKind::LabelNoPrefix:
     case ControlKind::GroupBox:
-    case ControlKind::Icon: return Qt::NoFocus;
+    case ControlKind::Icon:
+    case ControlKind::PathLabel:
+    case ControlKind::ProgressBar: return Qt::NoFocus;
     default: return Qt::ClickFocus;  // radio buttons: Tab reaches only the checked one (NextTabStop)
     }
 }
 
 bool LetsClicksThrough(ControlKind kind) {
-    return kind == ControlKind::Label || kind == ControlKind::LabelNoPrefix || kind == ControlKind::Icon;
+    return kind == ControlKind::Label || kind == ControlKind::LabelNoPrefix || kind == ControlKind::Icon ||
+           kind == ControlKind::PathLabel || kind == ControlKind::ProgressBar;
 }
 
 bool Contains(const ControlLayout& box, const ControlLayout& control) {
@@ -280,4 +292,18 @@ void SetButtonChecked(QAbstractButton& button, bool checked) {
         return;
     }
     button.setChecked(checked);
+}
+
+void CentreOverOwner(QWidget& dialog) {
+    QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+    QScreen* shown = owner ? owner->screen() : dialog.screen();
+    const QRect work = shown->availableGeometry();
+    QRect frame(QPoint(), dialog.size());
+    frame.moveCenter(owner ? owner->frameGeometry().center() : work.center());
+    // Pull it back inside the work area where it would stick out.
+    if (frame.right() > work.right()) frame.moveRight(work.right());
+    if (frame.bottom() > work.bottom()) frame.moveBottom(work.bottom());
+    if (frame.left() < work.left()) frame.moveLeft(work.left());
+    if (frame.top() < work.top()) frame.moveTop(work.top());
+    dialog.move(frame.topLeft());
 }

@@ -40,6 +40,10 @@ QIcon ApplicationIcon();
 // what lies beneath them, as on Windows.
 BuiltDialog BuildDialog(QDialog& dialog, const DialogLayout& table);
 
+// Moves a dialog to the centre of its owner (of the screen's work area
+// without one), and back inside the work area where it would stick out.
+void CentreOverOwner(QWidget& dialog);
+
 // The keyboard and the names of a Windows dialog on a built one: the arrow
 // keys move the focus within a group (NextInGroup), and each text field is
 // named by its label.  built must outlive the dialog's key events.

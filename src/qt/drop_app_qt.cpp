@@ -23,6 +23,7 @@
 #include <QtGlobal>
 
 #include "qt/help_qt.h"
+#include "qt/launcher_entry_qt.h"
 #include "fs/documents_folder.h"
 #include "fs/fs.h"
 #include "ui/command_line.h"
@@ -180,6 +181,8 @@ int CDropApp::Run(int argc, char** argv) {
     qInstallMessageHandler(previousHandler);
     app.setQuitOnLastWindowClosed(false);
     app.setWindowIcon(ApplicationIcon());
+    // The desktop matches the window to its launcher entry by this name.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kDesktopEntryName));
     InstallJapaneseQtTexts(app);
 
     if (data.fault != DataFolderFault::None) {

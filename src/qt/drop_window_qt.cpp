@@ -17,10 +17,12 @@
 #include <QShortcut>
 #include <QSysInfo>
 #include <QTimer>
+#include <QWindow>
 
 #include "qt/about_dialog_qt.h"
 #include "qt/help_qt.h"
 #include "qt/message_box_qt.h"
+#include "qt/progress_window_qt.h"
 #include "qt/text_qt.h"
 
 namespace {
@@ -150,16 +152,39 @@ void DropWindow::FocusAndSelectAll(int id) {
 
 MessageResult DropWindow::ShowMessageBox(const ByteString& text, const ByteString& caption, MessageButtons buttons,
                                          MessageIcon icon) {
-    return RunMessageBox(this, QtText(text), QtText(caption), buttons, icon);
+    // Keys and clicks given meanwhile are dropped before the box appears:
+    // only the user, having seen it, answers it.
+    if (batchRunning_) QCoreApplication::processEvents();
+    const MessageResult answer = RunMessageBox(this, QtText(text), QtText(caption), buttons, icon);
+    // The box is gone from the screen before anything else is done.
+    repaint();
+    return answer;
 }
 
 void DropWindow::SetWindowTitle(const ByteString& text) { setWindowTitle(QtText(text)); }
 
 void DropWindow::RefreshDuringBatch() {
-    // Paints and the system's requests; clicks, keys and the close request
-    // wait for the batch to end, and drags are refused while it runs.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Paints, the system's requests and the progress window's input; the
+    // keys and clicks given to this window are dropped (eventFilter), drags
+    // refused, and the close box stops the batch.
+    QCoreApplication::processEvents();
 }
+
+void DropWindow::ShowProgress(const ProgressView& view) {
+    if (!progress_) {
+        progress_ = new ProgressWindow(this);
+        connect(progress_, &ProgressWindow::stopAsked, this, [this] { dlg_.RequestStop(); });
+    }
+    progress_->Show(view);
+    launcher_.Show(view.permille);
+}
+
+void DropWindow::HideProgress() {
+    if (progress_) progress_->hide();
+    launcher_.Clear();
+}
+
+ProgressWindow* DropWindow::Progress() const { return progress_ && progress_->isVisible() ? progress_ : nullptr; }
 
 void DropWindow::EndDialog(int result) { done(result); }
 
@@ -213,7 +238,12 @@ bool DropWindow::focusNextPrevChild(bool next) {
 // --- Closing ------------------------------------------------------------------
 
 void DropWindow::reject() {
-    if (batchRunning_) return;  // a batch finishes first
+    if (batchRunning_) {
+        // Asks nothing: the batch stops after its current file and shows
+        // what it did; the window stays.
+        dlg_.RequestStop();
+        return;
+    }
     dlg_.OnCommand(IDC_CANCEL);
 }
 
@@ -269,16 +299,30 @@ void DropWindow::DropPaths(std::vector<DroppedPath> paths) {
 void DropWindow::RunDroppedBatch(const std::vector<DroppedPath>& paths) {
     // A window closed in the moment between the drop and its batch has saved
     // its settings already; nothing is touched behind its back.
-    if (!saved_) dlg_.OnDropFiles([&paths] { return paths; });
-    batchRunning_ = false;
-    AfterBatch();
+    RunWork([&] {
+        if (!saved_) dlg_.OnDropFiles([&paths] { return paths; });
+    });
 }
 
 void DropWindow::Undo() {
     if (batchRunning_ || saved_) return;
-    batchRunning_ = true;  // drops and closing wait, as during a batch
-    dlg_.OnSysCommand(IDM_UNDO);
-    batchRunning_ = false;
+    RunWork([this] { dlg_.OnSysCommand(IDM_UNDO); });
+}
+
+void DropWindow::RunWork(const std::function<void()>& work) {
+    struct Running {
+        DropWindow& window;
+        ~Running() {
+            QCoreApplication::instance()->removeEventFilter(&window);
+            window.batchRunning_ = false;
+        }
+    };
+    batchRunning_ = true;  // further drops are refused
+    QCoreApplication::instance()->installEventFilter(this);
+    {
+        const Running running{*this};
+        work();
+    }
     AfterBatch();
 }
 
@@ -318,7 +362,39 @@ void DropWindow::RunHandedOverWhenFree() {
 
 void DropWindow::CloseWhenIdle() {
     closeRequested_ = true;
-    if (!batchRunning_) reject();
+    reject();
+}
+
+bool DropWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!batchRunning_ || !IsInputToThisWindow(watched, event)) return false;
+    // A key that would trigger a shortcut (Ctrl+Z, F1) is claimed, then dropped.
+    if (event->type() == QEvent::ShortcutOverride) event->accept();
+    return true;
+}
+
+bool DropWindow::IsInputToThisWindow(QObject* watched, const QEvent* event) const {
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+        break;
+    default:
+        return false;
+    }
+    if (watched == static_cast<QObject*>(windowHandle())) return true;
+    const auto* widget = qobject_cast<const QWidget*>(watched);
+    return widget && widget->window() == this;
 }
 
 // --- The About and undo items ------------------------------------------------

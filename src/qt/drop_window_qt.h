@@ -2,6 +2,7 @@
 // The main dialog on Linux: a fixed-size Qt window built from the control
 // table, forwarding its events to CDropDlg and serving it as DialogControls.
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include <QDialog>
@@ -10,9 +11,11 @@
 
 #include "batch/batch_run.h"
 #include "qt/dialog_builder_qt.h"
+#include "qt/launcher_entry_qt.h"
 #include "ui/dialog_controls.h"
 #include "ui/drop_dialog.h"
 
+class ProgressWindow;
 class QFileDialog;
 class QLineEdit;
 class QMimeData;
@@ -40,6 +43,8 @@ public:
                                  MessageIcon icon) override;
     void SetWindowTitle(const ByteString& text) override;
     void RefreshDuringBatch() override;
+    void ShowProgress(const ProgressView& view) override;
+    void HideProgress() override;
     void EndDialog(int result) override;
     std::optional<ByteString> BrowseForFolder(const ByteString& title) override;
     void RunAboutBox() override;
@@ -57,11 +62,13 @@ public:
     // as a batch does.
     void Undo();
     bool UndoEnabled() const { return undoEnabled_; }
-    // Closes the window as the close box does, after the running batch if
-    // there is one.
+    // Closes the window as the close box does; a running batch or undo is
+    // stopped after the file it handles, and the window closes after it.
     void CloseWhenIdle();
+    // The progress window of the running batch, or nullptr.
+    ProgressWindow* Progress() const;
 
-    // Esc and the close box.
+    // Esc and the close box; during a batch the close box stops it.
     void reject() override;
     // Closing ends the window's life: the settings are saved here.
     void done(int result) override;
@@ -76,12 +83,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    // During a batch: drops the keys and clicks given to this window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QLineEdit& Edit(int id) const;
     QAbstractButton& Button(int id) const;
     bool AcceptsDrag(const QMimeData* data) const;
     void RunDroppedBatch(const std::vector<DroppedPath>& paths);
+    // Runs a batch or an undo with the input to this window dropped.
+    void RunWork(const std::function<void()>& work);
+    bool IsInputToThisWindow(QObject* watched, const QEvent* event) const;
     void BringToFront();
     // After a batch or an undo: a close asked for meanwhile, else the next
     // files handed over.
@@ -98,6 +110,8 @@ private:
     bool closeRequested_ = false;
     bool saved_ = false;
     bool undoEnabled_ = false;
+    ProgressWindow* progress_ = nullptr;  // a child: deleted with the window
+    LauncherEntry launcher_;
     std::deque<std::vector<DroppedPath>> handedOver_;
 };
 

@@ -7,6 +7,7 @@
 #define IDD_ABOUTBOX 100  // the About box
 #define IDS_ABOUTBOX 101  // the About item of the system menu
 #define IDD_MAIN 102      // the main dialog
+#define IDD_PROGRESS 103  // the progress window "処理中" of a long batch or undo
 #define IDR_MAINFRAME 128 // the application icon
 
 // The system-menu commands.  The system keeps the low four bits of such a
@@ -39,6 +40,14 @@
 #define IDC_DONTMOVE 1024
 #define IDC_KBYTES 1025
 #define IDC_DELETEDIRECTORY 1026
+
+// The progress window's controls.  "中止" is its cancel button, so that Esc
+// and its close box press it too.
+#define IDC_STOP 2
+#define IDC_PROGRESS_FILE 1100   // the file being handled
+#define IDC_PROGRESS_COUNT 1101  // files done of the files known so far
+#define IDC_PROGRESS_BYTES 1102  // bytes done of a large file
+#define IDC_PROGRESS_BAR 1103
 
 // Labels, group boxes and the About box's icon.
 #define IDC_STATIC (-1)

@@ -66,6 +66,15 @@ constexpr ControlLayout kAboutControls[] = {
     {IDC_CLOSE, K::DefPushButton, u8"OK", 178, 34, 50, 14, kTab, kGroup},
 };
 
+// Template 103: the progress window of a long batch or undo.
+constexpr ControlLayout kProgressControls[] = {
+    {IDC_PROGRESS_FILE, K::PathLabel, nullptr, 7, 7, 226, 8, kNoTab, kGroup},
+    {IDC_PROGRESS_COUNT, K::LabelNoPrefix, nullptr, 7, 19, 110, 8, kNoTab, kGroup},
+    {IDC_PROGRESS_BYTES, K::LabelNoPrefix, nullptr, 123, 19, 110, 8, kNoTab, kGroup},
+    {IDC_PROGRESS_BAR, K::ProgressBar, nullptr, 7, 30, 226, 9, kNoTab, kGroup},
+    {IDC_STOP, K::PushButton, u8"中止", 95, 45, 50, 14, kTab, kGroup},
+};
+
 }  // namespace
 
 const DialogLayout kMainDialogLayout = {
@@ -86,6 +95,16 @@ const DialogLayout kAboutDialogLayout = {
     u8"ＭＳ Ｐゴシック",
     9,
     kAboutControls,
+};
+
+const DialogLayout kProgressDialogLayout = {
+    IDD_PROGRESS,
+    u8"処理中",
+    240,
+    65,
+    u8"ＭＳ Ｐゴシック",
+    9,
+    kProgressControls,
 };
 
 const std::span<const FieldLabel> kMainFieldLabels = kFieldLabels;

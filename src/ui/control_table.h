@@ -1,5 +1,5 @@
 #pragma once
-// The layout of both dialogs in dialog units, control by control in template
+// The layout of the dialogs in dialog units, control by control in template
 // order (which is also the tab order).  The Qt window is built from it; a test
 // checks the Windows resource script against it, so the two cannot drift.
 #include <span>
@@ -15,6 +15,8 @@ enum class ControlKind {
     Radio,          // selects itself within its group
     CheckBox,       // two-state, toggles itself
     Icon,           // the application icon
+    PathLabel,      // static text without "&" processing; a path too long for it loses its middle
+    ProgressBar,    // a bar filled from the left, 0 to 1000
 };
 
 struct ControlLayout {
@@ -37,6 +39,7 @@ struct DialogLayout {
 
 extern const DialogLayout kMainDialogLayout;   // template 102
 extern const DialogLayout kAboutDialogLayout;  // template 100
+extern const DialogLayout kProgressDialogLayout;  // template 103
 
 // The label that names each text field of the main dialog (for screen
 // readers): the field's ID and the label's text, the same pointer as in the

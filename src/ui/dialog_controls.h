@@ -10,6 +10,17 @@ enum class MessageButtons { Ok, YesNo };          // YesNo: Yes is the default b
 enum class MessageIcon { None, Exclamation, Stop };
 enum class MessageResult { Ok, Yes, No };
 
+// What the progress window of a long batch or undo shows (texts in code page
+// 932), and what the taskbar button or the launcher entry shows of it.
+struct ProgressView {
+    ByteString file;        // the path of the file being handled
+    ByteString counts;      // files done of the files known so far
+    ByteString bytes;       // bytes done of a large file being copied; empty otherwise
+    int permille = 0;       // the bar, 0 to 1000
+    bool failed = false;    // some file failed (the taskbar button turns red)
+    bool stopping = false;  // "中止" was asked for: its button is greyed
+};
+
 class DialogControls {
 public:
     virtual ~DialogControls() = default;
@@ -35,9 +46,18 @@ public:
 
     // A batch runs inside the drop handler; from time to time it lets the
     // window show what has changed (the title, pending paints) and answer
-    // the system, so that it is never taken for hung.  User input, further
-    // drops and closing stay held back until the handler has returned.
+    // the system, so that it is never taken for hung.  The progress window
+    // takes its input ("中止", Esc, its close box) here; keys and clicks
+    // given to the main window are dropped, further drops refused, and its
+    // close box asks the dialog to stop (CDropDlg::RequestStop).
     virtual void RefreshDuringBatch() = 0;
+
+    // The progress window "処理中", owned by the main window: shown by the
+    // first call, brought up to date by the next ones, and the progress on
+    // the taskbar button (Windows) or the launcher entry (Linux) with it.
+    virtual void ShowProgress(const ProgressView& view) = 0;
+    // Closes the progress window and clears the progress outside it.
+    virtual void HideProgress() = 0;
 
     // Closes the dialog (1 for "閉じる(&C)", 2 for Esc or the close box).
     virtual void EndDialog(int result) = 0;

@@ -221,8 +221,7 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
     const bool pulled = PullFromControls() == 1;
     const std::vector<DroppedPath> paths = readAndRelease();
     if (!pulled) return;
-    lastRefresh_.reset();  // the batch's first title is shown at once
-    try {
+    RunWork([&] {
         JournalWriter journal(JournalPath());
         BatchRun batch(settings_, state_, program_, random_, *this, clock_,
                        WithoutTrailingSeparator(dataFolder_), &journal);
@@ -231,12 +230,42 @@ void CDropDlg::OnDropFiles(const std::function<std::vector<DroppedPath>()>& read
         batch.RunBatch(paths);
         if (journal.Recording()) olderJournalLeft_ = false;
         if (journal.LeftOlderJournal()) olderJournalLeft_ = true;
+    });
+}
+
+void CDropDlg::RunWork(const std::function<void()>& work) {
+    struct Running {
+        CDropDlg& dlg;
+        ~Running() {
+            dlg.RefreshPendingTitle();
+            dlg.HideProgressWindow();
+            dlg.working_ = false;
+            dlg.stopRequested_ = false;
+            dlg.UpdateUndoItem();
+        }
+    };
+    working_ = true;
+    stopRequested_ = false;
+    workStart_.reset();
+    progress_ = WorkProgress{};
+    progressFile_.clear();
+    lastRefresh_.reset();  // the first title is shown at once
+    const Running running{*this};
+    try {
+        work();
     } catch (const FileError& error) {
-        // A log file that failed while being written abandons the rest of the batch.
+        // A log file that failed while being written abandons the rest of the work.
         ShowFileError(error);
     }
-    RefreshPendingTitle();
-    UpdateUndoItem();
+}
+
+void CDropDlg::RequestStop() {
+    if (!working_ || stopRequested_) return;
+    stopRequested_ = true;
+    if (progressShown_) {
+        view_.stopping = true;
+        controls_->ShowProgress(view_);
+    }
 }
 
 ByteString CDropDlg::JournalPath() const { return dataFolder_ + kJournalFileName; }
@@ -250,15 +279,10 @@ void CDropDlg::UpdateUndoItem() { controls_->EnableUndo(CanUndo()); }
 void CDropDlg::OnUndo() {
     if (!CanUndo()) return;
     if (PullFromControls() != 1) return;
-    lastRefresh_.reset();
-    try {
+    RunWork([&] {
         UndoRun undo(settings_, state_, *this, WithoutTrailingSeparator(dataFolder_), JournalPath());
         undo.Run();
-    } catch (const FileError& error) {
-        ShowFileError(error);
-    }
-    RefreshPendingTitle();
-    UpdateUndoItem();
+    });
 }
 
 void CDropDlg::OnCommand(int id) {
@@ -325,7 +349,7 @@ void CDropDlg::OnDestroy() {
 // Message boxes
 
 void CDropDlg::ShowFrameworkMessage(const ByteString& text, MessageIcon icon) {
-    RefreshPendingTitle();
+    BeforeBox();
     controls_->ShowMessageBox(text, ProgramName(), MessageButtons::Ok, icon);
 }
 
@@ -334,28 +358,63 @@ void CDropDlg::ShowFileError(const FileError& error) {
 }
 
 bool CDropDlg::AskYesNo(const ByteString& text, const ByteString& caption) {
-    RefreshPendingTitle();
-    return controls_->ShowMessageBox(text, caption, MessageButtons::YesNo, MessageIcon::None) ==
-           MessageResult::Yes;
+    BeforeBox();
+    const bool yes =
+        controls_->ShowMessageBox(text, caption, MessageButtons::YesNo, MessageIcon::None) == MessageResult::Yes;
+    if (yes && working_) {
+        // The work starts now, with the question gone from the screen.
+        workStart_ = refreshClock_();
+        controls_->RefreshDuringBatch();
+    }
+    return yes;
 }
 
 void CDropDlg::ShowMessage(const ByteString& text, const ByteString& caption) {
-    RefreshPendingTitle();
+    BeforeBox();
     controls_->ShowMessageBox(text, caption, MessageButtons::Ok, MessageIcon::None);
 }
 
+void CDropDlg::BeforeBox() {
+    RefreshPendingTitle();
+    HideProgressWindow();
+}
+
 // ---------------------------------------------------------------------------
-// The title during a batch
+// The title and the progress window during a batch
 
 void CDropDlg::SetTitle(const ByteString& text) {
     title_ = text;
     titlePending_ = true;
-    if (!lastRefresh_ || refreshClock_() - *lastRefresh_ >= kTitleRefreshMilliseconds) RefreshTitle();
+    const int64_t now = refreshClock_();
+    if (RefreshDue(now)) Refresh(now, true);
 }
 
-void CDropDlg::RefreshTitle() {
-    titlePending_ = false;
-    controls_->SetWindowTitle(title_);
+void CDropDlg::ReportProgress(const WorkProgress& progress) {
+    progressFile_.assign(progress.file);
+    progress_ = progress;
+    progress_.file = progressFile_;
+    // Inside a long copy the window gets its moments from here.
+    if (progress.bytesTotal > 0) {
+        const int64_t now = refreshClock_();
+        if (RefreshDue(now)) Refresh(now, true);
+    }
+}
+
+void CDropDlg::Refresh(int64_t now, bool showProgress) {
+    if (titlePending_) {
+        titlePending_ = false;
+        controls_->SetWindowTitle(title_);
+    }
+    const bool viewDue = progressShown_ ? now - lastView_ >= kProgressViewMilliseconds
+                                        : workStart_ && now - *workStart_ >= kProgressDelayMilliseconds;
+    if (showProgress && working_ && workStart_ && viewDue) {
+        FillProgressView(view_, progress_);
+        view_.failed = state_.m_nFailure > 0;
+        view_.stopping = stopRequested_;
+        progressShown_ = true;
+        lastView_ = now;
+        controls_->ShowProgress(view_);
+    }
     controls_->RefreshDuringBatch();
     // Counted from the end of the refresh: however long the window took, the
     // batch gets the time between two refreshes.
@@ -363,5 +422,11 @@ void CDropDlg::RefreshTitle() {
 }
 
 void CDropDlg::RefreshPendingTitle() {
-    if (titlePending_) RefreshTitle();
+    if (titlePending_) Refresh(refreshClock_(), false);
+}
+
+void CDropDlg::HideProgressWindow() {
+    if (!progressShown_) return;
+    progressShown_ = false;
+    controls_->HideProgress();
 }

@@ -17,6 +17,7 @@
 #include "settings/drop_settings.h"
 #include "ui/control_ids.h"
 #include "ui/dialog_controls.h"
+#include "ui/progress_view.h"
 
 // Milliseconds on a clock that never goes back: the pace of the window's
 // refreshes during a batch.
@@ -45,6 +46,12 @@ public:
     // display's pace), and always before a message box and when the drop
     // handler returns, so that it shows the final counts.
     static constexpr int64_t kTitleRefreshMilliseconds = 25;
+
+    // The progress window "処理中" shows once a batch or an undo has run this
+    // long since its question was answered, and goes before its result.
+    static constexpr int64_t kProgressDelayMilliseconds = 1000;
+    // It is brought up to date at most this often (each update repaints it).
+    static constexpr int64_t kProgressViewMilliseconds = 100;
 
     // The window's controls; must be set before any handler runs.
     void Attach(DialogControls& controls) { controls_ = &controls; }
@@ -87,6 +94,14 @@ public:
     // The menu text of the undo item.
     static ByteString UndoMenuText();
 
+    // "中止", Esc or the close box of the progress window, or the main
+    // window's close box while a batch or an undo runs: the work stops after
+    // the file being handled, which is finished or left as it was, and
+    // reports what it did.  Nothing when no work runs.
+    void RequestStop();
+    // From a drop (or the undo command) until its batch (or undo) has ended.
+    bool Working() const { return working_; }
+
     // After the window was destroyed: saves the settings as they stand; a file
     // error is shown as the file-error message.
     void OnDestroy();
@@ -102,6 +117,8 @@ public:
     bool AskYesNo(const ByteString& text, const ByteString& caption) override;
     void ShowMessage(const ByteString& text, const ByteString& caption) override;
     void SetTitle(const ByteString& text) override;
+    void ReportProgress(const WorkProgress& progress) override;
+    bool StopRequested() override { return stopRequested_; }
 
     DropSettings& settings() { return settings_; }
     const BatchState& state() const { return state_; }
@@ -128,10 +145,21 @@ private:
     // Tells the window whether the undo item is available.
     void UpdateUndoItem();
 
-    // Hands the last title set to the window and lets it refresh.
-    void RefreshTitle();
+    // Runs a batch or an undo: Working() meanwhile, a file error shown as
+    // the file-error message, and the progress window gone at its end.
+    void RunWork(const std::function<void()>& work);
+
+    // Whether the window is due a refresh at the time now.
+    bool RefreshDue(int64_t now) const { return !lastRefresh_ || now - *lastRefresh_ >= kTitleRefreshMilliseconds; }
+    // Lets the window breathe: hands it the last title set, brings the
+    // progress window up to date (shows it once the work has run long
+    // enough, unless showProgress is false) and lets the window refresh.
+    void Refresh(int64_t now, bool showProgress);
     // The same, when a title set since the last refresh is still waiting.
     void RefreshPendingTitle();
+    // Before a message box: the last title shown, the progress window gone.
+    void BeforeBox();
+    void HideProgressWindow();
 
     ByteString dataFolder_;
     Clock clock_;
@@ -148,4 +176,13 @@ private:
     // A batch could keep no journal and could not remove the one of an
     // earlier batch either: that one is never offered for undo.
     bool olderJournalLeft_ = false;
+
+    bool working_ = false;        // a batch or an undo runs
+    bool stopRequested_ = false;  // and was asked to stop
+    std::optional<int64_t> workStart_;  // when its question was answered Yes
+    bool progressShown_ = false;
+    int64_t lastView_ = 0;        // when the progress window was last brought up to date
+    ByteString progressFile_;     // the file being handled
+    WorkProgress progress_;       // where the work stands; its file is progressFile_
+    ProgressView view_;           // what the progress window shows
 };

@@ -1,5 +1,6 @@
 #include "win32/drop_dialog_win32.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -11,6 +12,7 @@
 
 #include "win32/about_dlg_win32.h"
 #include "win32/help_win32.h"
+#include "win32/taskbar_progress_win32.h"
 #include "text/text_win32.h"
 #include "ui/file_error_text.h"
 #include "win32/window_handoff_win32.h"
@@ -121,6 +123,8 @@ public:
                                  MessageIcon icon) override;
     void SetWindowTitle(const ByteString& text) override { SetWindowTextW(window_, DisplayText(text).c_str()); }
     void RefreshDuringBatch() override;
+    void ShowProgress(const ProgressView& view) override;
+    void HideProgress() override;
     void EndDialog(int result) override {
         ended_ = true;
         ::EndDialog(window_, result);
@@ -133,12 +137,20 @@ private:
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
-    // Runs the batch of a drop, or of the paths given at start, holding back
-    // what must wait until it ends.
+    // Runs the batch of a drop, or of the paths given at start.
     void RunDroppedBatch(const std::function<std::vector<DroppedPath>()>& readAndRelease);
-    // Runs a batch or an undo, holding back what must wait until it ends.
-    void RunHoldingBack(const std::function<void()>& work);
-    bool HoldsBackDuringBatch(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs a batch or an undo, refusing further drops meanwhile.
+    void RunWork(const std::function<void()>& work);
+    // What the main window does with a message while a batch runs: true
+    // when handled here, with the dialog procedure's result.
+    bool HandledDuringBatch(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
+    // A key or click given to the main window or one of its controls,
+    // dropped while a batch runs.
+    bool IsInputToMainWindow(const MSG& message) const;
+    // Drops every key and click still queued, so that a box opening now is
+    // answered only by what the user gives it.
+    static void DropPendingInput();
+    static INT_PTR CALLBACK ProgressProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
     void AddAboutItemToSystemMenu();
@@ -168,9 +180,12 @@ private:
 
     // From a drop until its batch has finished.
     bool batchRunning_ = false;
-    // Messages that reached the window during the batch and are handled
-    // after it, in the order they came.
+    // The progress window while it is shown, and what it shows.
+    HWND progress_ = nullptr;
+    ProgressView shown_;
+    // Files handed over by a later start during the batch: run after it.
     std::vector<MSG> heldBack_;
+    TaskbarProgress taskbar_;
 };
 
 thread_local DropDialogWindow* DropDialogWindow::hooked_ = nullptr;
@@ -196,7 +211,8 @@ INT_PTR CALLBACK DropDialogWindow::Procedure(HWND window, UINT message, WPARAM w
 }
 
 INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (batchRunning_ && HoldsBackDuringBatch(message, wParam, lParam)) return TRUE;
+    INT_PTR result = FALSE;
+    if (batchRunning_ && HandledDuringBatch(message, wParam, lParam, result)) return result;
     switch (message) {
     case WM_INITDIALOG:
         OnInitDialog();
@@ -233,7 +249,7 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == IDM_UNDO) {
-            RunHoldingBack([this, wParam] { dlg_.OnSysCommand(static_cast<unsigned>(wParam)); });
+            RunWork([this, wParam] { dlg_.OnSysCommand(static_cast<unsigned>(wParam)); });
             return TRUE;
         }
         return dlg_.OnSysCommand(static_cast<unsigned>(wParam)) ? TRUE : FALSE;
@@ -259,63 +275,175 @@ INT_PTR DropDialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 // The batch
 
 void DropDialogWindow::RunDroppedBatch(const std::function<std::vector<DroppedPath>()>& readAndRelease) {
-    RunHoldingBack([&] { dlg_.OnDropFiles(readAndRelease); });
+    RunWork([&] { dlg_.OnDropFiles(readAndRelease); });
 }
 
-void DropDialogWindow::RunHoldingBack(const std::function<void()>& work) {
-    // However the batch ends, what was held back then comes through the
-    // dialog's own loop, as if it had just arrived.
+void DropDialogWindow::RunWork(const std::function<void()>& work) {
     struct Running {
         DropDialogWindow& window;
         ~Running() {
             window.batchRunning_ = false;
+            DragAcceptFiles(window.window_, TRUE);
+            // Files handed over meanwhile come through the dialog's own loop.
             for (const MSG& held : window.heldBack_) PostMessageW(held.hwnd, held.message, held.wParam, held.lParam);
             window.heldBack_.clear();
         }
     };
     batchRunning_ = true;
+    DragAcceptFiles(window_, FALSE);  // the cursor says no to further drops
     const Running running{*this};
     work();
 }
 
 // The batch runs inside the drop handler, on the window's only thread.  Here
 // the window repaints and answers what the system and other programs send it
-// (their check whether it still responds among them); everything posted to
-// it, clicks and keys, timers and further drops, stays queued until the
-// handler returns.
+// (their check whether it still responds among them), and the progress
+// window takes its input; keys and clicks given to the main window are
+// dropped.  A window that keeps asking to be painted, or a flood of posted
+// messages, cannot hold the batch up.
 void DropDialogWindow::RefreshDuringBatch() {
-    // PeekMessage itself delivers the messages sent to this thread; it hands
-    // out only paint requests here.  A window that keeps asking to be painted
-    // cannot hold the batch up.
-    constexpr int kMostPaints = 64;
+    constexpr int kMostMessages = 64;
     MSG message;
-    for (int i = 0; i < kMostPaints && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
+    // PeekMessage itself delivers the messages sent to this thread.
+    for (int i = 0; i < kMostMessages && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE);
          ++i) {
+        DispatchMessageW(&message);
+    }
+    for (int i = 0; i < kMostMessages && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));  // for the dialog's own loop
+            break;
+        }
+        if (IsInputToMainWindow(message)) continue;
+        if (progress_ && IsDialogMessageW(progress_, &message)) continue;  // 中止, Esc, Tab
+        TranslateMessage(&message);
         DispatchMessageW(&message);
     }
 }
 
-// While a batch runs, only its own message boxes take user input.  What
-// still reaches the window (sent by another program, or passed on by a
-// message box's loop) and would start a second batch, run a command or
-// close it waits for the batch to end; the end of the session is refused.
-bool DropDialogWindow::HoldsBackDuringBatch(UINT message, WPARAM wParam, LPARAM lParam) {
+bool DropDialogWindow::IsInputToMainWindow(const MSG& message) const {
+    if (!message.hwnd || (message.hwnd != window_ && !IsChild(window_, message.hwnd))) return false;
+    const UINT m = message.message;
+    if ((m >= WM_KEYFIRST && m <= WM_KEYLAST) || (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST)) return true;
+    if (m < WM_NCMOUSEMOVE || m > WM_NCXBUTTONDBLCLK) return false;
+    // The window can still be moved by its caption, and its close box stops the batch.
+    return m != WM_NCMOUSEMOVE && m != WM_NCLBUTTONUP &&
+           !(m == WM_NCLBUTTONDOWN && (message.wParam == HTCAPTION || message.wParam == HTCLOSE));
+}
+
+void DropDialogWindow::DropPendingInput() {
+    constexpr int kMostMessages = 4096;
+    MSG message;
+    for (const auto& [first, last] : {std::pair<UINT, UINT>{WM_KEYFIRST, WM_KEYLAST},
+                                      {WM_MOUSEFIRST, WM_MOUSELAST},
+                                      {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK}}) {
+        for (int i = 0; i < kMostMessages && PeekMessageW(&message, nullptr, first, last, PM_REMOVE); ++i) {
+        }
+    }
+}
+
+// While a batch runs, only its own windows take user input: the progress
+// window and the message boxes.  What still reaches the main window (sent by
+// another program, or passed on by a message box's loop) is dropped, so
+// nothing is replayed once the batch has ended; closing the window stops the
+// batch instead, and so does the end of the session, which is refused.
+bool DropDialogWindow::HandledDuringBatch(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+    result = TRUE;
     switch (message) {
-    case WM_COMMAND:
-        if (HIWORD(wParam) != BN_CLICKED) return false;  // a control's notice: nothing to run
-        [[fallthrough]];
+    case WM_MOUSEACTIVATE: {
+        // A click leaves the keyboard with the progress window; the caption
+        // and the close box still take theirs.
+        const WORD hit = LOWORD(lParam);
+        SetWindowLongPtrW(window_, DWLP_MSGRESULT, hit == HTCAPTION || hit == HTCLOSE ? MA_NOACTIVATE : MA_NOACTIVATEANDEAT);
+        return true;
+    }
     case WM_DROPFILES:
+        DragFinish(reinterpret_cast<HDROP>(wParam));
+        return true;
+    case WM_COMMAND:
+        return HIWORD(wParam) == BN_CLICKED;  // a control's other notices are its own business
     case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_CLOSE: dlg_.RequestStop(); return true;
+        case SC_MOVE:
+        case SC_MINIMIZE:
+        case SC_RESTORE: result = FALSE; return true;  // the platform's own handling
+        default: return true;
+        }
     case WM_CLOSE:
-    case kRunHandedOver:
+        dlg_.RequestStop();
+        return true;
+    case WM_TIMER:  // the look again for handed-over files: after the batch
+        if (wParam != kHandedOverTimer) return false;
+        KillTimer(window_, kHandedOverTimer);
+        heldBack_.push_back(MSG{window_, kRunHandedOver, 0, 0, 0, {}});
+        return true;
+    case kRunHandedOver:  // files a later start handed over: run after the batch
         heldBack_.push_back(MSG{window_, message, wParam, lParam, 0, {}});
         return true;
     case WM_QUERYENDSESSION:
+        dlg_.RequestStop();
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, FALSE);
         return true;
     default:
         return false;
     }
+}
+
+// ---------------------------------------------------------------------------
+// The progress window
+
+void DropDialogWindow::ShowProgress(const ProgressView& view) {
+    if (!progress_) {
+        INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS};
+        InitCommonControlsEx(&controls);
+        progress_ = CreateDialogParamW(instance_, MAKEINTRESOURCEW(IDD_PROGRESS), window_, &ProgressProcedure,
+                                       reinterpret_cast<LPARAM>(this));
+        if (!progress_) return;
+        SendDlgItemMessageW(progress_, IDC_PROGRESS_BAR, PBM_SETRANGE32, 0, 1000);
+        CentreOverOwner(progress_, window_);
+        shown_ = ProgressView{};
+        shown_.permille = -1;
+        ShowWindow(progress_, SW_SHOW);
+    }
+    // Only what changed is touched: a label set again flickers.
+    const auto setText = [this](int id, const ByteString& text, ByteString& shown) {
+        if (text == shown) return;
+        shown = text;
+        SetDlgItemTextW(progress_, id, DisplayText(text).c_str());
+    };
+    setText(IDC_PROGRESS_FILE, view.file, shown_.file);
+    setText(IDC_PROGRESS_COUNT, view.counts, shown_.counts);
+    setText(IDC_PROGRESS_BYTES, view.bytes, shown_.bytes);
+    if (view.permille != shown_.permille) {
+        shown_.permille = view.permille;
+        SendDlgItemMessageW(progress_, IDC_PROGRESS_BAR, PBM_SETPOS, static_cast<WPARAM>(view.permille), 0);
+    }
+    if (view.stopping != shown_.stopping) {
+        shown_.stopping = view.stopping;
+        EnableWindow(GetDlgItem(progress_, IDC_STOP), !view.stopping);
+    }
+    taskbar_.Show(window_, view.permille, view.failed);
+}
+
+void DropDialogWindow::HideProgress() {
+    if (progress_) DestroyWindow(progress_);  // the main window is active again
+    progress_ = nullptr;
+    taskbar_.Clear(window_);
+}
+
+// "中止", Esc and the close box all send IDCANCEL.
+INT_PTR CALLBACK DropDialogWindow::ProgressProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        SetWindowLongPtrW(box, DWLP_USER, lParam);
+        return TRUE;  // the focus goes to "中止"
+    }
+    auto* self = reinterpret_cast<DropDialogWindow*>(GetWindowLongPtrW(box, DWLP_USER));
+    if (self && message == WM_COMMAND && LOWORD(wParam) == IDC_STOP) {
+        self->dlg_.RequestStop();
+        return TRUE;
+    }
+    return FALSE;
 }
 
 // ---------------------------------------------------------------------------
@@ -431,6 +559,9 @@ bool DropDialogWindow::PaintMinimized() {
 
 MessageResult DropDialogWindow::ShowMessageBox(const ByteString& text, const ByteString& caption,
                                                MessageButtons buttons, MessageIcon icon) {
+    // Keys and clicks given during the batch go before the box appears: only
+    // the user, having seen it, answers it.
+    if (batchRunning_) DropPendingInput();
     UINT style = buttons == MessageButtons::YesNo ? MB_YESNO | MB_DEFBUTTON1 : MB_OK;
     if (icon == MessageIcon::Exclamation) style |= MB_ICONEXCLAMATION;
     if (icon == MessageIcon::Stop) style |= MB_ICONSTOP;

@@ -46,6 +46,7 @@ public:
                                  MessageButtons buttons, MessageIcon icon) override {
         Record("box");
         boxes.push_back({text, caption, buttons, icon});
+        if (onBox) onBox(boxes.back());
         if (buttons == MessageButtons::Ok) return MessageResult::Ok;
         if (nextAnswer_ < answers.size()) return answers[nextAnswer_++];
         return MessageResult::Yes;
@@ -58,6 +59,12 @@ public:
         Record("refresh");
         if (onRefresh) onRefresh();
     }
+    void ShowProgress(const ProgressView& view) override {
+        Record("progress");
+        progressViews.push_back(view);
+        if (onProgress) onProgress(view);
+    }
+    void HideProgress() override { Record("hide progress"); }
     void EndDialog(int result) override {
         Record("end " + std::to_string(result));
         endResults.push_back(result);
@@ -106,10 +113,13 @@ public:
     std::vector<MessageResult> answers;  // for Yes/No boxes, in order; Yes when they run out
     std::optional<ByteString> browseAnswer;  // nullopt: the browser is cancelled
     std::function<void()> onRefresh;
+    std::function<void(const Box&)> onBox;  // as each box opens
+    std::function<void(const ProgressView&)> onProgress;
 
     std::vector<std::string> calls;
     std::vector<Box> boxes;
     std::vector<ByteString> titles;
+    std::vector<ProgressView> progressViews;  // every view the progress window was given
     std::vector<ByteString> browseTitles;
     std::vector<int> focused;
     std::vector<int> endResults;

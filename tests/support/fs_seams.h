@@ -3,6 +3,7 @@
 // cut short as on a full disk, system facilities turned off as on file
 // systems without them, and hooks between the steps of a move or a copy.
 // Each setting holds until it is set again; a test puts back what it changed.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,10 @@ namespace testing_support {
 // After this many more bytes, every write of a file stores fewer bytes than
 // asked (as on a full disk).  A negative value turns it off.
 void SetShortWritesAfter(int64_t bytes);
+
+// Every write of a file takes at least this long, as on a slow share, and
+// copies go through read and write (not inside the kernel).  Zero turns it off.
+void SetSlowWrites(std::chrono::microseconds perWrite);
 
 // Called once a copy to another file system or volume is complete and
 // flushed, just before it gets its name (Linux).  Empty turns it off.

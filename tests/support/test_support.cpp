@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <iterator>
 #include <algorithm>
 #include <stdexcept>
@@ -69,7 +70,9 @@ void WriteBytes(const ByteString& path, const std::string& content) {
 std::string ReadBytes(const ByteString& path) {
     std::ifstream in(NativePath(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read test file");
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream content;  // whole buffers at a time: large files too
+    content << in.rdbuf();
+    return std::move(content).str();
 }
 
 bool Exists(const ByteString& path) {

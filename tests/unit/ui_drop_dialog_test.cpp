@@ -530,12 +530,18 @@ TEST_F(DropDialogTest, TitlesReachTheWindowAtTheDisplaysPaceAndTheLastBeforeTheR
     for (int i = 0; i < kFiles; ++i) WriteBytes(folder + kPathSeparator + std::to_string(i), "x");
     FillControls(work.Join("out"), Cp932(u8"[ファイルタイトル]"), "0");
     controls.checks[IDC_MOVE] = true;
-    std::vector<int64_t> refreshedAt;
-    controls.onRefresh = [&] { refreshedAt.push_back(now); };
+    std::vector<int64_t> refreshedAt;  // from the first title on
+    controls.onRefresh = [&] {
+        if (!controls.titles.empty()) refreshedAt.push_back(now);
+    };
     controls.calls.clear();
 
     dlg.OnDropFiles([&] { return Dropped({folder}); });
 
+    // The answered question is gone from the screen before the first file.
+    const auto question = std::find(controls.calls.begin(), controls.calls.end(), "box");
+    ASSERT_NE(question, controls.calls.end());
+    EXPECT_EQ(*std::next(question), "refresh");
     ASSERT_GE(controls.titles.size(), 3u);
     ASSERT_EQ(refreshedAt.size(), controls.titles.size()) << "every title comes with a refresh";
     EXPECT_EQ(controls.titles.front(), "Tessarbolink  1 0 1");

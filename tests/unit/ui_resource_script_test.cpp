@@ -191,8 +191,11 @@ std::optional<ControlKind> KindOf(const RcControl& c) {
         if (!has("ES_NUMBER") && !has("ES_RIGHT")) return ControlKind::Edit;
     } else if (c.windowClass == "Static") {
         if (has("SS_ICON")) return ControlKind::Icon;
+        if (has("SS_PATHELLIPSIS") && has("SS_NOPREFIX")) return ControlKind::PathLabel;
         if (has("SS_NOPREFIX")) return ControlKind::LabelNoPrefix;
         return ControlKind::Label;
+    } else if (c.windowClass == "msctls_progress32") {
+        return ControlKind::ProgressBar;
     }
     return std::nullopt;
 }
@@ -229,9 +232,9 @@ std::vector<std::string> Differences(const RcDialog& rc, const DialogLayout& ent
 
 // ---------------------------------------------------------------------------
 
-TEST(ResourceScript, BothDialogsMatchTheLayoutTableAndAreFixedSizeModalPopups) {
+TEST(ResourceScript, EveryDialogMatchesTheLayoutTableAndIsAFixedSizePopup) {
     const RcScript script = ParseScript(ProgramScriptText());
-    for (const DialogLayout* entry : {&kMainDialogLayout, &kAboutDialogLayout}) {
+    for (const DialogLayout* entry : {&kMainDialogLayout, &kAboutDialogLayout, &kProgressDialogLayout}) {
         SCOPED_TRACE("template " + std::to_string(entry->templateId));
         ASSERT_EQ(script.dialogs.count(entry->templateId), 1u);
         const RcDialog& dialog = script.dialogs.at(entry->templateId);

@@ -1,7 +1,8 @@
 #pragma once
 // Runs the real main dialog in the test process and plays the user: a script
 // runs inside the dialog's own message loop once the window is up, and every
-// message box or About box that opens is recorded and answered at once.
+// message box or About box that opens is recorded and answered at once (the
+// progress window of a long batch is left to the script).
 #include <windows.h>
 #include <shellapi.h>
 

@@ -5,9 +5,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdlib>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -218,138 +216,6 @@ TEST_F(MainDialogGui, LongPathsAreReadWholeAndUnconvertibleOnesFail) {
     EXPECT_EQ(NamesIn(work.Join("dest")), std::vector<ByteString>{"long.txt"});
     EXPECT_EQ(ReadBytes(programFolder.Join("error.log")),
               work.Path() + "\\????.txt>" + destination + "????.txt\r\n");
-}
-
-// What a second thread sees of the window while a long batch runs there:
-// Windows' own check (WM_NULL with a one-second timeout), the title, a
-// repaint; and what it hands the window meanwhile: a drop (sent) and a close
-// request (posted), which must wait for the batch to end.
-struct BatchWatch {
-    HWND main = nullptr;
-    int files = 0;       // the batch's total, where the watch ends
-    HDROP lateDrop = nullptr;
-
-    int pings = 0;
-    int unanswered = 0;
-    DWORD slowestMilliseconds = 0;
-    std::set<std::wstring> titlesMidBatch;
-    bool repainted = false;
-    bool lateDropAnswered = false;
-    LRESULT endSessionAnswer = -1;
-
-    static DWORD WINAPI Run(void* self) {
-        static_cast<BatchWatch*>(self)->Watch();
-        return 0;
-    }
-
-private:
-    static constexpr UINT kFlags = SMTO_ABORTIFHUNG | SMTO_BLOCK;
-
-    // The total count of a title "Tessarbolink  S F T", or -1.
-    static int TotalIn(const std::wstring& title) {
-        const size_t space = title.find_last_of(L' ');
-        if (title.rfind(L"Tessarbolink  ", 0) != 0 || space == std::wstring::npos) return -1;
-        return std::stoi(title.substr(space + 1));
-    }
-
-    void Watch() {
-        const DWORD start = GetTickCount();
-        while (GetTickCount() - start < 60000) {
-            DWORD_PTR result = 0;
-            const DWORD sent = GetTickCount();
-            ++pings;
-            if (!SendMessageTimeoutW(main, WM_NULL, 0, 0, kFlags, 1000, &result)) ++unanswered;
-            slowestMilliseconds = std::max(slowestMilliseconds, GetTickCount() - sent);
-
-            wchar_t text[128] = {};
-            if (!SendMessageTimeoutW(main, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text), kFlags, 1000, &result))
-                ++unanswered;
-            const std::wstring title = text;
-            const int total = TotalIn(title);
-            if (total == files) return;  // the final counts
-            if (total <= 0) {
-                Sleep(10);
-                continue;
-            }
-            titlesMidBatch.insert(title);
-            if (!lateDrop) {
-                Sleep(20);
-                continue;
-            }
-            RECT all{};
-            GetClientRect(main, &all);
-            InvalidateRect(main, &all, FALSE);
-            for (DWORD asked = GetTickCount(); !repainted && GetTickCount() - asked < 1000; Sleep(5))
-                repainted = !GetUpdateRect(main, nullptr, FALSE);
-            lateDropAnswered = SendMessageTimeoutW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(lateDrop), 0,
-                                                   kFlags, 1000, &result) != 0;
-            if (SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, kFlags, 1000, &result))
-                endSessionAnswer = static_cast<LRESULT>(result);
-            PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-            lateDrop = nullptr;
-        }
-    }
-};
-
-// A batch of some thousand files runs inside the drop handler on the
-// window's only thread, yet the window answers Windows' check at every
-// moment, repaints and shows the counts as they grow.  A drop and a close
-// request that arrive meanwhile are handled after it: the second batch
-// follows the first, and only then does the window close.
-TEST_F(MainDialogGui, LongBatchKeepsTheWindowAnsweringAndHoldsBackDropsAndClosing) {
-    // Wine reads a whole folder to find a name that is not there, so a
-    // batch into one destination grows slow with its size: a few thousand
-    // files make a batch of seconds.
-    constexpr int kFolders = 30, kPerFolder = 100, kFiles = kFolders * kPerFolder;
-    std::vector<std::wstring> dropped;
-    for (int f = 0; f < kFolders; ++f) {
-        const ByteString folder = work.Join("in" + std::to_string(f));
-        MakeFolder(folder);
-        for (int i = 0; i < kPerFolder; ++i) WriteBytes(folder + "\\" + std::to_string(f * kPerFolder + i), "x");
-        dropped.push_back(Wide(folder));
-    }
-    const ByteString late = work.Join("late");
-    WriteBytes(late, "late");
-    const ByteString destination = work.Join("dest") + "\\";
-
-    BatchWatch watch;
-    watch.files = kFiles;
-    const INT_PTR result = session.Run(NewDialog(), [&](HWND main) {
-        DialogSession::Type(main, IDC_WHERE, Wide(destination));
-        DialogSession::Type(main, IDC_FORMAT, W(u8"[ファイルタイトル]"));
-        DialogSession::Click(main, IDC_MOVE);
-        watch.main = main;
-        watch.lateDrop = MakeDrop({Wide(late)});
-        const HANDLE watcher = CreateThread(nullptr, 0, &BatchWatch::Run, &watch, 0, nullptr);
-        ASSERT_NE(watcher, nullptr);
-        SendMessageW(main, WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(dropped)), 0);
-        // The watch may still be waiting for an answer: give it, nothing else.
-        while (MsgWaitForMultipleObjects(1, &watcher, FALSE, 60000, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        }
-        CloseHandle(watcher);
-        // No close from here: the held-back request closes the window.
-    });
-
-    EXPECT_FALSE(session.timedOut);
-    EXPECT_EQ(result, IDCANCEL);
-    EXPECT_GT(watch.pings, 5);
-    EXPECT_EQ(watch.unanswered, 0) << "slowest answer: " << watch.slowestMilliseconds << " ms";
-    EXPECT_GE(watch.titlesMidBatch.size(), 3u) << "the counts are seen while they grow";
-    EXPECT_TRUE(watch.repainted);
-    EXPECT_TRUE(watch.lateDropAnswered);
-    EXPECT_EQ(watch.endSessionAnswer, FALSE) << "the session may not end in the middle of a batch";
-    EXPECT_EQ(watch.lateDrop, nullptr) << "the drop and the close came while the batch ran";
-
-    // Each batch asks, runs and reports before anything else is handled.
-    ASSERT_EQ(session.boxes.size(), 4u);
-    EXPECT_EQ(session.boxes[0].text, W(u8"実行しますか？"));
-    EXPECT_EQ(session.boxes[1].text, W(u8"成功：3000　失敗：0　トータル：3000"));
-    EXPECT_EQ(session.boxes[2].text, W(u8"実行しますか？"));
-    EXPECT_EQ(session.boxes[3].text, W(u8"成功：1　失敗：0　トータル：1"));
-    EXPECT_EQ(NamesIn(work.Join("dest")).size(), static_cast<size_t>(kFiles + 1));
-    EXPECT_EQ(ReadBytes(destination + "late"), "late");
 }
 
 // The close box and Esc close without a pull: edits are lost and m_nMode is

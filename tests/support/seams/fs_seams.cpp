@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <thread>
 
 #include "fs/fs_seams.h"
 
@@ -12,6 +13,7 @@ namespace {
 // Bytes that writes may still store before they come up short; negative when
 // the seam is off.
 std::atomic<int64_t> g_shortWriteBudget{-1};
+std::atomic<int64_t> g_writeMicroseconds{0};
 std::atomic<bool> g_renameNoReplace{true};
 std::atomic<bool> g_unnamedTempFiles{true};
 std::atomic<bool> g_treatAsSparse{false};
@@ -42,9 +44,11 @@ size_t WriteAllowance(size_t size) {
 
 void Wrote(size_t bytes) {
     if (g_shortWriteBudget.load() >= 0) g_shortWriteBudget.fetch_sub(static_cast<int64_t>(bytes));
+    if (const int64_t slow = g_writeMicroseconds.load(); slow > 0)
+        std::this_thread::sleep_for(std::chrono::microseconds(slow));
 }
 
-bool KernelCopyAllowed() { return g_shortWriteBudget.load() < 0; }
+bool KernelCopyAllowed() { return g_shortWriteBudget.load() < 0 && g_writeMicroseconds.load() == 0; }
 bool RenameNoReplaceAllowed() { return g_renameNoReplace; }
 bool UnnamedTempFilesAllowed() { return g_unnamedTempFiles; }
 bool TreatAsSparse() { return g_treatAsSparse; }
@@ -66,6 +70,7 @@ void AfterMoveReported(const std::wstring& from, const std::wstring& to) {
 namespace testing_support {
 
 void SetShortWritesAfter(int64_t bytes) { g_shortWriteBudget.store(bytes < 0 ? -1 : bytes); }
+void SetSlowWrites(std::chrono::microseconds perWrite) { g_writeMicroseconds.store(perWrite.count()); }
 void SetBeforePublish(std::function<void()> hook) { BeforePublishHook() = std::move(hook); }
 void SetBeforeSourceRemoval(std::function<void()> hook) { BeforeSourceRemovalHook() = std::move(hook); }
 void SetAfterMoveReported(std::function<void(const std::wstring&, const std::wstring&)> hook) {
