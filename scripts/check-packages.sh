@@ -51,7 +51,8 @@ $top/Tessarbolink.exe" "$(cmake -E tar tf "$zip")"
 (cd "$work" && cmake -E tar xf "$OLDPWD/$zip")
 x86_64-w64-mingw32-nm "$work/$top/Tessarbolink.exe" 2>&1 | grep -q "no symbols" || fail "Tessarbolink.exe is not stripped"
 dlls="$(x86_64-w64-mingw32-objdump -p "$work/$top/Tessarbolink.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z')"
-same "the DLLs Tessarbolink.exe needs (system DLLs only)" "comctl32.dll
+same "the DLLs Tessarbolink.exe needs (system DLLs only)" "advapi32.dll
+comctl32.dll
 kernel32.dll
 msvcrt.dll
 ole32.dll
