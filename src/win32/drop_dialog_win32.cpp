@@ -362,6 +362,8 @@ bool DropDialogWindow::HandledDuringBatch(UINT message, WPARAM wParam, LPARAM lP
         return true;
     case WM_COMMAND:
         return HIWORD(wParam) == BN_CLICKED;  // a control's other notices are its own business
+    case WM_HELP:  // F1, also passed on by the progress window: no help box in the middle of a batch
+        return true;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         case SC_CLOSE: dlg_.RequestStop(); return true;
