@@ -136,52 +136,43 @@ bool UndoRun::RootLengthOf(const ByteString& path, bool isFolder, size_t& rootLe
 // ---------------------------------------------------------------------------
 // Files
 
-UndoRun::Outcome UndoRun::MoveBack(const JournalRecord& record) {
+UndoRun::Outcome UndoRun::ReachEnds(const JournalRecord& record, bool createMissing, Ends& ends) {
     const size_t placedName = NameStartOf(record.destination);
     const size_t sourceName = NameStartOf(record.source);
     size_t rootLength = 0;
     if (!WithinDestination(record.destination) || !RootLengthOf(record.source, false, rootLength) ||
         sourceName == 0 || sourceName == record.source.size())
         return Outcome::Impossible;
-    const OpenFolder* placed = nullptr;
-    if (const Outcome outcome = PlacedFolder(record.destination.substr(0, placedName), placed);
+    if (const Outcome outcome = PlacedFolder(record.destination.substr(0, placedName), ends.placed);
         outcome != Outcome::Undone)
         return outcome;
-    const ByteString name = record.destination.substr(placedName);
-    if (placed->StampOf(name) != record.placed) return Outcome::Impossible;  // changed or gone since
+    ends.name = record.destination.substr(placedName);
+    if (ends.placed->StampOf(ends.name) != record.placed) return Outcome::Impossible;  // changed or gone since
 
     // The folder part with its separator when the batch reached it by path.
     const ByteString folder = record.source.substr(0, std::max(rootLength, sourceName - 1));
-    const OpenFolder* source = nullptr;
-    if (const Outcome outcome = SourceFolder(folder, rootLength, true, source); outcome != Outcome::Undone)
+    if (const Outcome outcome = SourceFolder(folder, rootLength, createMissing, ends.source);
+        outcome != Outcome::Undone)
         return outcome;
-    const ByteString oldName = record.source.substr(sourceName);
-    if (source->StampOf(oldName)) return Outcome::Impossible;  // its old name is taken
-    return placed->MoveNoOverwrite(name, *source, oldName, &tally_) ? Outcome::Undone : Outcome::Passing;
+    ends.sourceName = record.source.substr(sourceName);
+    return Outcome::Undone;
+}
+
+UndoRun::Outcome UndoRun::MoveBack(const JournalRecord& record) {
+    Ends ends;
+    if (const Outcome outcome = ReachEnds(record, true, ends); outcome != Outcome::Undone) return outcome;
+    if (ends.source->StampOf(ends.sourceName)) return Outcome::Impossible;  // its old name is taken
+    return ends.placed->MoveNoOverwrite(ends.name, *ends.source, ends.sourceName, &tally_) ? Outcome::Undone
+                                                                                          : Outcome::Passing;
 }
 
 UndoRun::Outcome UndoRun::RemoveCopy(const JournalRecord& record) {
-    const size_t placedName = NameStartOf(record.destination);
-    const size_t sourceName = NameStartOf(record.source);
-    size_t rootLength = 0;
-    if (!WithinDestination(record.destination) || !RootLengthOf(record.source, false, rootLength) ||
-        sourceName == 0 || sourceName == record.source.size())
-        return Outcome::Impossible;
-    const OpenFolder* placed = nullptr;
-    if (const Outcome outcome = PlacedFolder(record.destination.substr(0, placedName), placed);
-        outcome != Outcome::Undone)
-        return outcome;
-    const ByteString name = record.destination.substr(placedName);
-    if (placed->StampOf(name) != record.placed) return Outcome::Impossible;
-
+    Ends ends;
+    if (const Outcome outcome = ReachEnds(record, false, ends); outcome != Outcome::Undone) return outcome;
     // The copy may be all that is left of the data: it goes only while its
     // source is still there, unchanged.
-    const ByteString folder = record.source.substr(0, std::max(rootLength, sourceName - 1));
-    const OpenFolder* source = nullptr;
-    if (const Outcome outcome = SourceFolder(folder, rootLength, false, source); outcome != Outcome::Undone)
-        return outcome;
-    if (source->ContentStampOf(record.source.substr(sourceName)) != record.original) return Outcome::Impossible;
-    return placed->RemoveFile(name) ? Outcome::Undone : Outcome::Passing;
+    if (ends.source->ContentStampOf(ends.sourceName) != record.original) return Outcome::Impossible;
+    return ends.placed->RemoveFile(ends.name) ? Outcome::Undone : Outcome::Passing;
 }
 
 // ---------------------------------------------------------------------------

@@ -57,6 +57,16 @@ private:
     };
 
     Outcome Undo(const JournalRecord& record);
+    // Both ends of a placed file's record: the file, still as it was placed,
+    // in its open folder within the destination, and the open folder of its
+    // old path (createMissing: folders on the way are made again).
+    struct Ends {
+        const OpenFolder* placed = nullptr;
+        ByteString name;
+        const OpenFolder* source = nullptr;
+        ByteString sourceName;
+    };
+    Outcome ReachEnds(const JournalRecord& record, bool createMissing, Ends& ends);
     Outcome MoveBack(const JournalRecord& record);
     Outcome RemoveCopy(const JournalRecord& record);
     Outcome RecreateFolder(const JournalRecord& record);
