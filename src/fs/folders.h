@@ -72,6 +72,12 @@ void CreateFolderChain(const ByteString& path);
 // Removes an empty folder.
 [[nodiscard]] bool RemoveFolder(const ByteString& path);
 
+// Whether the file system of the folder has stopped answering, as a file
+// server does that went away (the connection lost or timed out, the share
+// gone): asked of the server itself, not of what the system remembers.  A
+// folder that is only missing, or refused to this user, is not unreachable.
+[[nodiscard]] bool FolderUnreachable(const ByteString& folder);
+
 // One entry of a folder listing ("." and ".." are never listed).
 struct FolderEntry {
     ByteString name;          // code page 932; characters without a code page

@@ -2,6 +2,7 @@
 // open by descriptor while a walk handles their entries.
 #include <dirent.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 
 #include <atomic>
 #include <cerrno>
@@ -186,6 +187,32 @@ bool CreateFolder(const ByteString& path) {
 bool RemoveFolder(const ByteString& path) {
     std::string native;
     return ToNative(path, native) && rmdir(native.c_str()) == 0;
+}
+
+bool FolderUnreachable(const ByteString& folder) {
+    std::string native;
+    if (!ToNative(folder, native)) return false;
+    // statvfs() goes to the server on every network and FUSE file system,
+    // where a stat() may be answered from the attribute cache.
+    struct statvfs st;
+    if (statvfs(native.c_str(), &st) == 0) return false;
+    switch (errno) {
+    case ENOTCONN:
+    case EIO:
+    case ESTALE:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ETIMEDOUT:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENOLINK:
+    case EREMOTEIO:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -219,6 +219,37 @@ bool RemoveFolder(const ByteString& path) {
     return NativePathOf(path, native) && RemoveDirectoryW(native.c_str());
 }
 
+bool FolderUnreachable(const ByteString& folder) {
+    std::wstring native;
+    if (!NativePathOf(folder, native)) return false;
+    // The free space is asked of the server itself, where attributes may come
+    // from what the redirector remembers.
+    if (!native.empty() && native.back() != L'\\') native += L'\\';
+    ULARGE_INTEGER available;
+    if (GetDiskFreeSpaceExW(native.c_str(), &available, nullptr, nullptr)) return false;
+    switch (GetLastError()) {
+    case ERROR_NETNAME_DELETED:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NETWORK_BUSY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_NET_RESP:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_NET_WRITE_FAULT:
+    case ERROR_SEM_TIMEOUT:
+    case ERROR_VC_DISCONNECTED:
+    case ERROR_NO_NET_OR_BAD_PATH:
+    case ERROR_CONNECTION_INVALID:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE:
+    case ERROR_CONNECTION_ABORTED:
+    case ERROR_NOT_CONNECTED:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // ---------------------------------------------------------------- open folders
 
 OpenFolder::OpenFolder() = default;
