@@ -12,6 +12,14 @@ const ByteString& AskText() {
     return text;
 }
 
+// How many files are worked on at once: enough to keep a file server that
+// waits a round trip for each request busy, few enough that a stop, or a
+// server that went away, finds little handed over.
+constexpr int kFilesAtOnce = 8;
+// Files up to this size take a few round trips each, and are worked on
+// several at once; larger ones one after another.
+constexpr int64_t kSmallFile = int64_t{1} << 20;
+
 const ByteString& AskCaption(int32_t mode) {
     static const ByteString move = Cp932(u8"移動処理");
     static const ByteString copy = Cp932(u8"コピー処理");
@@ -39,8 +47,24 @@ BatchRun::BatchRun(DropSettings& settings, BatchState& state, NameProgram& progr
       tally_(settings, state, host, std::move(logFolder)),
       recorder_(recorder) {}
 
+bool BatchRun::StopRequested() {
+    if (!tally_.StopRequested()) return false;
+    // The files at work are finished; those not yet begun stay as they are.
+    Files().DropWaiting();
+    return true;
+}
+
+InOrderFiles& BatchRun::Files() {
+    if (!files_) {
+        files_ = std::make_unique<InOrderFiles>(
+            kFilesAtOnce, [this](const ByteString& file, int64_t bytes, int64_t size) { tally_.AtWork(file, bytes, size); });
+    }
+    return *files_;
+}
+
 void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     tally_.Reset();
+    destinationLost_ = false;
     lastDroppedFileFolder_.clear();
     program_.clear();
     // A format that does not compile has shown its message and leaves the
@@ -71,10 +95,15 @@ void BatchRun::RunBatch(const std::vector<DroppedPath>& paths) {
     // Each dropped path counts as one file until its folder is listed.
     tally_.Known(static_cast<int32_t>(paths.size()));
     for (const DroppedPath& dropped : paths) {
-        if (tally_.StopRequested()) break;  // between files: the rest is not touched
+        if (StopRequested()) break;  // between files: the rest is not touched
         ProcessDroppedPath(dropped);
     }
     FinishBatch();
+}
+
+void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
+    HandOverFile(source, convertible);
+    Files().Finish();
 }
 
 bool BatchRun::BeginRecording(const std::vector<DroppedPath>& paths) {
@@ -97,7 +126,7 @@ bool BatchRun::BeginRecording(const std::vector<DroppedPath>& paths) {
 
 void BatchRun::ProcessDroppedPath(const DroppedPath& dropped) {
     if (!dropped.convertible) {
-        ProcessFile(dropped.path, false);
+        HandOverFile(dropped.path, false);
         return;
     }
     switch (KindOf(dropped.path)) {
@@ -111,20 +140,23 @@ void BatchRun::ProcessDroppedPath(const DroppedPath& dropped) {
         WalkTree(dropped.path, false);
         break;
     case EntryKind::File:
-        ProcessFile(dropped.path);
+        HandOverFile(dropped.path);
         break;
     case EntryKind::Special:
-        ProcessFile(dropped.path, false);
+        HandOverFile(dropped.path, false);
         break;
     }
 }
 
-void BatchRun::ProcessDirectory(const ByteString& folder) { WalkTree(folder, true); }
+void BatchRun::ProcessDirectory(const ByteString& folder) {
+    WalkTree(folder, true);
+    Files().Finish();
+}
 
 // One folder of a walk: held open while its entries are handled, so that
 // whatever happens to its path meanwhile, they are only ever its own.
 struct BatchRun::WalkFrame {
-    OpenFolder folder;
+    std::shared_ptr<OpenFolder> folder;  // shared with the work on its files
     ByteString path;          // for the new names and the logs
     ByteString nameInParent;  // empty for the dropped folder
     // The whole listing, read before any entry is handled: some file systems
@@ -136,18 +168,18 @@ struct BatchRun::WalkFrame {
 
 void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
     std::vector<WalkFrame> stack;
-    OpenFolder rootFolder = OpenFolder::Open(root);
-    if (!rootFolder.IsOpen()) {
-        if (!rootFolder.Vanished()) CountUnlistedFolder(root);
+    auto rootFolder = std::make_shared<OpenFolder>(OpenFolder::Open(root));
+    if (!rootFolder->IsOpen()) {
+        if (!rootFolder->Vanished()) CountUnlistedFolder(root);
         return;
     }
     tally_.Known(-1);  // a folder, not a file: its listing tells its files
-    if (IsLeftAlone(rootFolder.Id())) return;
+    if (IsLeftAlone(rootFolder->Id())) return;
     EnterFolder(std::move(rootFolder), root, nullptr, stack);
 
     ByteString child;
     // A stop leaves the folders still open as they are: none of them is removed.
-    while (!stack.empty() && !tally_.StopRequested()) {
+    while (!stack.empty() && !StopRequested()) {
         WalkFrame& top = stack.back();
         if (top.next == top.entries.size()) {
             LeaveFolder(stack, removeRoot);
@@ -157,7 +189,8 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         child.assign(top.path);
         child += kPathSeparator;
         child += entry.name;
-        const FileAt file{top.folder, entry.name};
+        const std::shared_ptr<const OpenFolder> held = top.folder;
+        const FileAt file{held, entry.name};
         if (!entry.convertible) {
             // Only the "?" form of its name is known: nothing may be touched in its place.
             ProcessFileAt(child, file, false);
@@ -165,12 +198,12 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
         }
         switch (entry.kind) {
         case EntryKind::Folder: {
-            OpenFolder folder = top.folder.OpenChild(entry);
-            if (!folder.IsOpen()) {
+            auto folder = std::make_shared<OpenFolder>(top.folder->OpenChild(entry));
+            if (!folder->IsOpen()) {
                 // Gone since the listing: nothing to do.  Replaced by a link,
                 // or not to be opened: it is left alone, and says so.
-                if (!folder.Vanished()) CountUnlistedFolder(child);
-            } else if ((!destinationId_ || folder.Id() != *destinationId_) && !IsLeftAlone(folder.Id())) {
+                if (!folder->Vanished()) CountUnlistedFolder(child);
+            } else if ((!destinationId_ || folder->Id() != *destinationId_) && !IsLeftAlone(folder->Id())) {
                 EnterFolder(std::move(folder), child, &entry, stack);  // top is no longer valid
             }
             break;
@@ -188,10 +221,10 @@ void BatchRun::WalkTree(const ByteString& root, bool removeRoot) {
     }
 }
 
-void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry* entry,
+void BatchRun::EnterFolder(std::shared_ptr<OpenFolder> folder, ByteString path, const FolderEntry* entry,
                            std::vector<WalkFrame>& stack) {
     WalkFrame frame{std::move(folder), std::move(path), entry ? entry->name : ByteString(), {}, 0};
-    if (!frame.folder.List(frame.entries)) {
+    if (!frame.folder->List(frame.entries)) {
         CountUnlistedFolder(frame.path);
         return;
     }
@@ -199,7 +232,7 @@ void BatchRun::EnterFolder(OpenFolder folder, ByteString path, const FolderEntry
     for (const FolderEntry& listed : frame.entries)
         files += listed.kind != EntryKind::Folder && listed.kind != EntryKind::FolderLink ? 1 : 0;
     tally_.Known(files);
-    RecordFolder(JournalKind::EnteredFolder, frame.path, frame.folder);
+    RecordFolder(JournalKind::EnteredFolder, frame.path, *frame.folder);
     stack.push_back(std::move(frame));
 }
 
@@ -209,19 +242,21 @@ void BatchRun::LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot) {
     WalkFrame done = std::move(stack.back());
     stack.pop_back();
     const bool isRoot = stack.empty();
-    if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot) || !done.folder.IsEmpty().value_or(false))
-        return;
-    const FileId id = done.folder.Id();
+    if (settings_.m_bDeleteDerectory != 1 || (isRoot && !removeRoot)) return;
+    // Whether it ended up empty is known once the work on its files ended.
+    Files().Finish();
+    if (!done.folder->IsEmpty().value_or(false)) return;
+    const FileId id = done.folder->Id();
     // What it was, recorded before it goes: undo makes it again like this.
-    if (recorder_) RecordFolder(JournalKind::RemovedFolder, done.path, done.folder);
-    done.folder = OpenFolder();  // an open folder cannot be removed on every system
+    if (recorder_) RecordFolder(JournalKind::RemovedFolder, done.path, *done.folder);
+    done.folder.reset();  // an open folder cannot be removed on every system
     const bool removed =
-        isRoot ? RemoveFolder(done.path) : stack.back().folder.RemoveFolder(done.nameInParent, id);
+        isRoot ? RemoveFolder(done.path) : stack.back().folder->RemoveFolder(done.nameInParent, id);
     if (removed && recorder_) recorder_->Record(record_);
 }
 
-// Fills record_ for a folder; recorded at once unless it is a removal, which
-// is recorded only once done.
+// Fills record_ for a folder; recorded in the order of the files unless it is
+// a removal, which is recorded only once done.
 void BatchRun::RecordFolder(JournalKind kind, const ByteString& path, const OpenFolder& folder) {
     if (!recorder_) return;
     record_.kind = kind;
@@ -231,28 +266,30 @@ void BatchRun::RecordFolder(JournalKind kind, const ByteString& path, const Open
     record_.folder = folder.Id();
     record_.mode = folder.Mode();
     record_.owner = folder.Owner();
-    if (kind != JournalKind::RemovedFolder) recorder_->Record(record_);
+    if (kind != JournalKind::RemovedFolder)
+        Files().Then([this, record = record_] { recorder_->Record(record); });
 }
 
-void BatchRun::ProcessFile(const ByteString& source, bool convertible) {
+void BatchRun::HandOverFile(const ByteString& source, bool convertible) {
     // A dropped file: its folder is reached by path, and opened as the walk
     // opens a folder it enters; the file is reached through it by name.  A
     // folder that cannot be opened fails the file, untouched.
     const size_t nameStart = NameStartOf(source);
     const ByteString name = source.substr(nameStart);
     const ByteString folderPath = nameStart == 0 ? ByteString(".") : source.substr(0, nameStart);
-    OpenFolder folder;
-    if (convertible && !name.empty()) folder = OpenFolder::Open(folderPath);
-    if (folder.IsOpen() && IsLeftAlone(folder.Id())) {
-        const std::optional<FileStamp> stamp = folder.StampOf(name);
+    auto folder = std::make_shared<OpenFolder>();
+    if (convertible && !name.empty()) *folder = OpenFolder::Open(folderPath);
+    if (folder->IsOpen() && IsLeftAlone(folder->Id())) {
+        const std::optional<FileStamp> stamp = folder->StampOf(name);
         if (stamp && std::find(ownFileIds_.begin(), ownFileIds_.end(), stamp->id) != ownFileIds_.end()) return;
     }
-    if (folder.IsOpen() && folderPath != lastDroppedFileFolder_) {
+    if (folder->IsOpen() && folderPath != lastDroppedFileFolder_) {
         // Recorded once for the files dropped from one folder in a row.
         lastDroppedFileFolder_ = folderPath;
-        RecordFolder(JournalKind::EnteredFolder, folderPath, folder);
+        RecordFolder(JournalKind::EnteredFolder, folderPath, *folder);
     }
-    ProcessFileAt(source, FileAt{folder, name}, convertible && folder.IsOpen());
+    const std::shared_ptr<const OpenFolder> held = std::move(folder);
+    ProcessFileAt(source, FileAt{held, name}, convertible && held->IsOpen());
 }
 
 const ByteString& BatchRun::DestinationFolder() {
@@ -269,79 +306,126 @@ void BatchRun::ProcessFileAt(const ByteString& source, const FileAt& file, bool 
 
     // Without a destination (only possible when called outside RunBatch) the
     // separator would turn the name into one at the root: touch nothing.
-    const bool touchable = convertible && !settings_.m_sWhere.empty();
+    // Nor once the destination stopped answering.
+    const bool touchable = convertible && !settings_.m_sWhere.empty() && !destinationLost_;
     destination_.assign(DestinationFolder());
     destination_ += name;
 
-    tally_.Counted();
     if (!touchable) {
-        tally_.Failed(source, destination_);
+        TellFailed(source, destination_);
     } else if (IsSmall(file)) {
         DisposeOfSmallFile(source, file);
     } else {
         MoveOrCopy(source, file);
     }
-    tally_.ShowCountsInTitle();
 }
 
 bool BatchRun::IsSmall(const FileAt& file) const {
     if (settings_.m_bFileDontMove != 1) return false;
     // A size that cannot be read is never small: the file is moved or copied
     // as usual, so it is never deleted unmeasured.
-    const std::optional<int64_t> size = file.folder.FileSizeOf(file.name);
+    const std::optional<int64_t> size = file.folder->FileSizeOf(file.name);
     return size && *size / 1000 < static_cast<int64_t>(settings_.m_nKBytes);
 }
 
 void BatchRun::DisposeOfSmallFile(const ByteString& source, const FileAt& file) {
-    switch (settings_.m_nDontMoveMode) {
-    case 0:
-        if (file.folder.RemoveFile(file.name)) {
+    const int32_t rule = settings_.m_nDontMoveMode;
+    const bool removed = rule == 0 && file.folder->RemoveFile(file.name);
+    Files().Then([this, rule, removed, source, destination = destination_] {
+        tally_.Counted();
+        if (rule == 0 && removed) {
             tally_.Succeeded();
-            Record(JournalKind::Deleted, source);
-        } else {
-            tally_.Failed(source, destination_);
-        }
-        break;
-    case 1:
-        tally_.Succeeded();  // left where it is
-        break;
-    default:
-        break;  // no rule chosen: the file only counts in the total
-    }
+            Record(JournalKind::Deleted, source, destination);
+        } else if (rule == 0) {
+            tally_.Failed(source, destination);
+        } else if (rule == 1) {
+            tally_.Succeeded();  // left where it is
+        }  // no rule chosen: the file only counts in the total
+        tally_.ShowCountsInTitle();
+    });
 }
 
 void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
-    bool placed;
+    if (settings_.m_nMode == 0) {
+        Move(source, file);
+    } else {
+        Copy(source, file);
+    }
+}
+
+void BatchRun::Move(const ByteString& source, const FileAt& file) {
+    // What the work on the file leaves for its report.
+    struct Outcome {
+        bool placed = false;
+        std::optional<FileStamp> stamp;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    InOrderFiles::Work work = [this, outcome, folder = file.folder, name = file.name, destination = destination_,
+                               where = settings_.m_sWhere](CopyProgress& progress) {
+        // A file handed over before the destination was found gone is not
+        // tried: each try could wait long for a server that is not there.
+        if (destinationLost_) return;
+        outcome->placed = folder->MoveNoOverwrite(name, destination, &progress, &outcome->stamp);
+        if (!outcome->placed && FolderUnreachable(where)) destinationLost_ = true;
+    };
+    InOrderFiles::Report report = [this, outcome, source, destination = destination_] {
+        TellPlaced(source, destination, outcome->placed, JournalKind::Moved, outcome->stamp, std::nullopt);
+    };
+    const ByteString key = NameKey(destination_.substr(settings_.m_sWhere.size()));
+    // Within one file system a move is a rename, done sooner than handed
+    // over; a large file is copied on its own, at the full speed of the line.
+    const std::optional<int64_t> size = file.folder->FileSizeOf(file.name);
+    if ((destinationId_ && file.folder->Id().volume == destinationId_->volume) || !size || *size > kSmallFile) {
+        Files().AddNow(key, work, tally_, std::move(report));
+    } else {
+        Files().Add(source, key, std::move(work), std::move(report));
+    }
+}
+
+void BatchRun::Copy(const ByteString& source, const FileAt& file) {
+    // Copies are made one after another, on this thread: a copy replaces
+    // what is at its name, through a link there too, so two copies in flight
+    // could meet at one file under two names.
+    Files().Finish();
     // Whether a copy replaces a file (asked only when there is a journal):
     // then it cannot be undone.
     bool replacing = false;
     std::optional<FileStamp> original;
-    if (settings_.m_nMode == 0) {
-        placed = file.folder.MoveNoOverwrite(file.name, destination_, &tally_);
-    } else if (recorder_) {
+    if (recorder_) {
         // A copy is undone only while its source is as it was copied: what
         // the copy read, taken before it read it.
-        original = file.folder.ContentStampOf(file.name);
+        original = file.folder->ContentStampOf(file.name);
         replacing = FileExists(destination_);
-        placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
-    } else {
-        placed = file.folder.CopyOverwrite(file.name, destination_, &tally_);
     }
-    if (placed) {
-        tally_.Succeeded(source, destination_);
-        if (recorder_) {
-            const JournalKind kind = settings_.m_nMode == 0 ? JournalKind::Moved
-                                     : replacing            ? JournalKind::CopiedOver
-                                                            : JournalKind::Copied;
-            Record(kind, source, FileStampOf(destination_), original);
-        }
-    } else {
-        tally_.Failed(source, destination_);
-    }
+    const bool placed = file.folder->CopyOverwrite(file.name, destination_, &tally_);
+    if (!placed && FolderUnreachable(settings_.m_sWhere)) destinationLost_ = true;
+    const std::optional<FileStamp> stamp = placed && recorder_ ? FileStampOf(destination_) : std::nullopt;
+    TellPlaced(source, destination_, placed, replacing ? JournalKind::CopiedOver : JournalKind::Copied, stamp,
+               original);
 }
 
-void BatchRun::Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed,
-                      const std::optional<FileStamp>& original) {
+void BatchRun::TellPlaced(const ByteString& source, const ByteString& destination, bool placed, JournalKind kind,
+                          const std::optional<FileStamp>& stamp, const std::optional<FileStamp>& original) {
+    tally_.Counted();
+    if (placed) {
+        tally_.Succeeded(source, destination);
+        Record(kind, source, destination, stamp, original);
+    } else {
+        tally_.Failed(source, destination);
+    }
+    tally_.ShowCountsInTitle();
+}
+
+void BatchRun::TellFailed(const ByteString& source, const ByteString& destination) {
+    Files().Then([this, source, destination] {
+        tally_.Counted();
+        tally_.Failed(source, destination);
+        tally_.ShowCountsInTitle();
+    });
+}
+
+void BatchRun::Record(JournalKind kind, const ByteString& source, const ByteString& destination,
+                      const std::optional<FileStamp>& placed, const std::optional<FileStamp>& original) {
     if (!recorder_) return;
     // A placed file, or the source of a copy, whose stamp cannot be read could
     // never be recognised: recorded as one that cannot be undone.
@@ -349,7 +433,7 @@ void BatchRun::Record(JournalKind kind, const ByteString& source, const std::opt
         kind = JournalKind::CopiedOver;
     record_.kind = kind;
     record_.source = source;
-    record_.destination = destination_;
+    record_.destination = destination;
     record_.placed = placed.value_or(FileStamp{});
     record_.original = original.value_or(FileStamp{});
     record_.folder = FileId{};
@@ -359,18 +443,19 @@ void BatchRun::Record(JournalKind kind, const ByteString& source, const std::opt
 
 // A folder that exists but cannot be walked (no permission, an I/O error,
 // replaced by a link since it was listed) counts once, as a failure.
-void BatchRun::CountUnlistedFolder(const ByteString& folder) {
-    tally_.Counted();
-    tally_.Failed(folder, DestinationFolder());
-    tally_.ShowCountsInTitle();
-}
+void BatchRun::CountUnlistedFolder(const ByteString& folder) { TellFailed(folder, DestinationFolder()); }
 
 bool BatchRun::IsLeftAlone(const FileId& folder) const {
     return std::find(leftAloneIds_.begin(), leftAloneIds_.end(), folder) != leftAloneIds_.end();
 }
 
 void BatchRun::FinishBatch() {
+    Files().Finish();
     if (recorder_ && recorder_->LostRecords() > 0) tally_.WarnUnrecorded(recorder_->LostRecords());
+    if (destinationLost_) {
+        static const ByteString text = Cp932(u8"移動先に接続できなくなったため、残りのファイルは処理していません。");
+        tally_.Warn(text);
+    }
     tally_.Finish(LabelledCounts(
         {{u8"成功：", state_.m_nSuccess}, {u8"　失敗：", state_.m_nFailure}, {u8"　トータル：", state_.m_nTotal}}));
 }

@@ -1,11 +1,14 @@
 #pragma once
 // One batch: what a drop onto the main window sets off.
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "batch/batch_host.h"
 #include "batch/batch_state.h"
 #include "batch/clock.h"
+#include "batch/in_order_files.h"
 #include "batch/journal.h"
 #include "batch/run_tally.h"
 #include "fs/folders.h"
@@ -70,31 +73,47 @@ public:
 
 private:
     // Where a file is reached: by name through its open folder (the folder
-    // of a dropped file, or one the walk entered).
+    // of a dropped file, or one the walk entered), held for as long as the
+    // file's work needs it.
     struct FileAt {
-        const OpenFolder& folder;
+        const std::shared_ptr<const OpenFolder>& folder;
         const ByteString& name;
     };
     struct WalkFrame;
 
+    InOrderFiles& Files();
+    // Whether the user asked to stop; if so, files handed over but not begun
+    // are dropped.
+    bool StopRequested();
     void ProcessDroppedPath(const DroppedPath& dropped);
+    // Hands over one dropped file (ProcessFile without waiting for its end).
+    void HandOverFile(const ByteString& source, bool convertible = true);
     // Walks a tree without recursion, every folder held open while its
     // entries are handled, deepest folders first for the removal of emptied
     // ones.  removeRoot: the dropped folder itself may be removed.
     void WalkTree(const ByteString& root, bool removeRoot);
     // Lists one opened folder of the walk and puts it on the stack; a folder
     // that exists but cannot be opened or listed counts as one failure.
-    void EnterFolder(OpenFolder folder, ByteString path, const FolderEntry* entry, std::vector<WalkFrame>& stack);
+    void EnterFolder(std::shared_ptr<OpenFolder> folder, ByteString path, const FolderEntry* entry,
+                     std::vector<WalkFrame>& stack);
     void LeaveFolder(std::vector<WalkFrame>& stack, bool removeRoot);
     void ProcessFileAt(const ByteString& source, const FileAt& file, bool convertible);
     bool IsSmall(const FileAt& file) const;
     void DisposeOfSmallFile(const ByteString& source, const FileAt& file);
     void MoveOrCopy(const ByteString& source, const FileAt& file);
+    void Move(const ByteString& source, const FileAt& file);
+    void Copy(const ByteString& source, const FileAt& file);
+    // Tells a file's end, in the order of the files: counted, its log line
+    // and its record (kind, when placed), and the title.
+    void TellPlaced(const ByteString& source, const ByteString& destination, bool placed, JournalKind kind,
+                    const std::optional<FileStamp>& stamp, const std::optional<FileStamp>& original);
+    void TellFailed(const ByteString& source, const ByteString& destination);
     void CountUnlistedFolder(const ByteString& folder);
     bool IsLeftAlone(const FileId& folder) const;
     // m_sWhere with one separator at its end (added to the setting itself).
     const ByteString& DestinationFolder();
-    void Record(JournalKind kind, const ByteString& source, const std::optional<FileStamp>& placed = std::nullopt,
+    void Record(JournalKind kind, const ByteString& source, const ByteString& destination,
+                const std::optional<FileStamp>& placed = std::nullopt,
                 const std::optional<FileStamp>& original = std::nullopt);
     void RecordFolder(JournalKind kind, const ByteString& path, const OpenFolder& folder);
     // Starts the journal; false when the batch must not act: another one
@@ -108,6 +127,11 @@ private:
     BatchHost& host_;
     Clock clock_;
     RunTally tally_;
+    // The files at work, told in order; only during RunBatch.
+    std::unique_ptr<InOrderFiles> files_;
+    // The destination stopped answering: the files not yet handed over fail
+    // untouched.  Set by the workers.
+    std::atomic<bool> destinationLost_{false};
     BatchRecorder* recorder_;
     JournalRecord record_;  // reused from file to file
     ByteString lastDroppedFileFolder_;  // recorded as entered last

@@ -45,6 +45,10 @@ void RunTally::Begins(const ByteString& file) {
     host_.ReportProgress(WorkProgress{file, doneBefore_, known_, 0, 0});
 }
 
+void RunTally::AtWork(const ByteString& file, int64_t bytes, int64_t size) {
+    host_.ReportProgress(WorkProgress{file, state_.m_nTotal, known_, bytes, std::max(size, bytes)});
+}
+
 void RunTally::Copied(int64_t bytes, int64_t size) {
     // A file that said it was empty and was not: its size is what was copied.
     host_.ReportProgress(WorkProgress{file_ ? std::string_view(*file_) : std::string_view(), doneBefore_, known_,

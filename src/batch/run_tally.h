@@ -35,6 +35,9 @@ public:
     // A file begins: where the work stands goes to the host.  file must stay
     // valid until the next file begins (the copies report while it is handled).
     void Begins(const ByteString& file);
+    // Where the work stands while the batch waits for files worked on
+    // elsewhere: the oldest of them, and how far its copy got.
+    void AtWork(const ByteString& file, int64_t bytes, int64_t size);
     // CopyProgress: the bytes of the file being handled, from inside its copy.
     void Copied(int64_t bytes, int64_t size) override;
     // Whether the user asked to stop: asked between files, never inside one.

@@ -29,6 +29,10 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 
 constexpr size_t kCopyBufferSize = 256 * 1024;
 
+// A file this large is not copied before a move learns whether its new name
+// is free.
+constexpr off_t kLargeFile = off_t{1} << 20;
+
 char* CopyBuffer() {
     thread_local std::unique_ptr<char[]> buffer(new char[kCopyBufferSize]);
     return buffer.get();
@@ -113,11 +117,18 @@ bool CopyContent(int in, int out, off_t size, CopyPace& pace) {
     }
 }
 
-// Gives the copy the source's permission bits and times.
-bool TakeOverAttributes(int out, const struct stat& source, mode_t modeMask) {
+// Gives the copy the source's permission bits (unless created with them:
+// each change is a round trip on a file server) and times.
+bool TakeOverAttributes(int out, const struct stat& source, mode_t modeMask, mode_t createdMode) {
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
-    return fchmod(out, source.st_mode & modeMask) == 0 && futimens(out, times) == 0;
+    const mode_t mode = source.st_mode & modeMask;
+    return ((createdMode & 07777) == mode || fchmod(out, mode) == 0) && futimens(out, times) == 0;
 }
+
+// The permission bits a moved copy is created with: the source's, but never
+// writable by others while it is being filled (it is given them at the end),
+// so that nobody can change what is copied before the source goes.
+mode_t CreationModeOf(const struct stat& source) { return source.st_mode & 0755; }
 
 int RenameNoReplace(const Place& from, const std::string& to) {
     if (!fs_seams::RenameNoReplaceAllowed()) {
@@ -147,12 +158,17 @@ bool StillTheCopiedFile(int in, const Place& place, const struct stat& copied) {
 }
 
 // Fills a new file in the destination folder with the source's content, marks
-// and attributes, flushed to the disk.
-bool FillMovedCopy(int in, int out, const struct stat& source, CopyProgress* progress) {
+// and attributes, flushed to the disk.  created: the new file as it was
+// created (its owner and permission bits are changed only where they differ).
+bool FillMovedCopy(int in, int out, const struct stat& source, const struct stat& created, CopyProgress* progress) {
     CopyPace pace(out, source.st_size, progress, true);
     if (!CopyContent(in, out, source.st_size, pace)) return false;
-    (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
-    return CopyMarks(in, out) && TakeOverAttributes(out, source, 07777) && fsync(out) == 0;
+    mode_t createdMode = created.st_mode;
+    if (created.st_uid != source.st_uid || created.st_gid != source.st_gid) {
+        (void)!fchown(out, source.st_uid, source.st_gid);  // keeps the owner where allowed
+        createdMode = ~mode_t{0};  // a change of owner may have taken bits away
+    }
+    return CopyMarks(in, out) && TakeOverAttributes(out, source, 07777, createdMode) && fsync(out) == 0;
 }
 
 // Publishes an unnamed (O_TMPFILE) file under a name, only while it is free.
@@ -177,17 +193,24 @@ bool PublishNamed(const std::string& temp, const std::string& destination) {
 bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, struct stat& published,
                     CopyProgress* progress) {
     const std::string folder = FolderOf(destination);
-    Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600) : -1);
+    const mode_t mode = CreationModeOf(source);
+    // The status of a file just created costs no request on a file server:
+    // the creation's answer carried it.
+    struct stat created;
+    Fd unnamed(fs_seams::UnnamedTempFilesAllowed() ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1);
     if (unnamed.valid()) {
-        if (!FillMovedCopy(in, unnamed.get(), source, progress) || fstat(unnamed.get(), &published) != 0) return false;
+        if (fstat(unnamed.get(), &created) != 0 || !FillMovedCopy(in, unnamed.get(), source, created, progress) ||
+            fstat(unnamed.get(), &published) != 0)
+            return false;
         fs_seams::BeforePublish();
         return PublishUnnamed(unnamed.get(), destination);
     }
     std::string temp;
-    Fd named = CreateTempIn(folder, 0600, temp);
+    Fd named = CreateTempIn(folder, mode, temp);
     if (!named.valid()) return false;
     TempFileGuard guard(temp);
-    if (!FillMovedCopy(in, named.get(), source, progress) || fstat(named.get(), &published) != 0 || !named.Close())
+    if (fstat(named.get(), &created) != 0 || !FillMovedCopy(in, named.get(), source, created, progress) ||
+        fstat(named.get(), &published) != 0 || !named.Close())
         return false;
     fs_seams::BeforePublish();
     if (!PublishNamed(temp, destination)) return false;
@@ -210,7 +233,8 @@ bool MayBeReplacedBy(const std::string& target, const struct stat& source) {
 // flushed: it is flushed at its end, and so written back as it goes.
 bool FillCopy(int in, int out, const struct stat& source, CopyProgress* progress, bool flushed) {
     CopyPace pace(out, source.st_size, progress, flushed);
-    return CopyContent(in, out, source.st_size, pace) && CopyMarks(in, out) && TakeOverAttributes(out, source, 0777);
+    return CopyContent(in, out, source.st_size, pace) && CopyMarks(in, out) &&
+           TakeOverAttributes(out, source, 0777, ~mode_t{0});
 }
 
 // Copies into a new file in the target's folder, which gets a name only when
@@ -273,7 +297,7 @@ bool MoveByLink(const Place& source, const std::string& destination, CopyProgres
         return false;
     }
     switch (errno) {
-    case EXDEV: return MoveAcrossDevicesNative(source, destination, progress);
+    case EXDEV: return MoveAcrossDevicesNative(source, destination, progress, nullptr);
     case EPERM:
     case EOPNOTSUPP: return MoveOverOwnClaim(source, destination);
     default: return false;
@@ -339,15 +363,25 @@ void CopyPace::Done(off_t start, size_t bytes, bool last) {
 // loses the file.  The source goes only if it is still the very file that was
 // copied, unchanged; otherwise (an editor saved over it, it is still growing)
 // the move fails and the copy is taken back.
-bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress) {
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress,
+                             struct stat* placed) {
     struct stat st;
     Fd in = OpenPlainFileForReading(source, st);
     if (!in.valid()) return false;
+    // The publication refuses a name that is taken anyway; a large file is
+    // not copied in vain to find that out.
+    struct stat existing;
+    if (st.st_size > kLargeFile && lstat(destination.c_str(), &existing) == 0) return false;
     struct stat published;
     if (!CopyAndPublish(in.get(), st, destination, published, progress)) return false;
-    SyncFolder(FolderOf(destination));
+    // The new name is on the disk before the source goes; files placed at the
+    // same time share one flush of the folder.
+    const bool named = SyncFolderShared(FolderOf(destination));
     fs_seams::BeforeSourceRemoval();
-    if (StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) return true;
+    if (named && StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) {
+        if (placed) *placed = published;
+        return true;
+    }
     // The source cannot go: take back the copy (only if it is still ours),
     // so that a failed move leaves things as they were.
     struct stat now;
@@ -355,17 +389,24 @@ bool MoveAcrossDevicesNative(const Place& source, const std::string& destination
     return false;
 }
 
-bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress) {
+bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress, struct stat* placed) {
     struct stat st;
     if (!StatOf(source, st, false) || S_ISDIR(st.st_mode)) return false;
-    if (RenameNoReplace(source, destination) == 0) return true;
-    switch (errno) {
-    case EXDEV: return MoveAcrossDevicesNative(source, destination, progress);
-    case EINVAL:
-    case ENOSYS:
-    case EOPNOTSUPP: return MoveByLink(source, destination, progress);
-    default: return false;
+    bool moved;
+    if (RenameNoReplace(source, destination) == 0) {
+        moved = true;
+    } else {
+        switch (errno) {
+        case EXDEV: return MoveAcrossDevicesNative(source, destination, progress, placed);
+        case EINVAL:
+        case ENOSYS:
+        case EOPNOTSUPP: moved = MoveByLink(source, destination, progress); break;
+        default: return false;
+        }
     }
+    // Within one file system the file keeps its identity, size and times.
+    if (moved && placed) *placed = st;
+    return moved;
 }
 
 bool CopyNative(const Place& source, const std::string& destination, CopyProgress* progress) {
@@ -402,7 +443,7 @@ bool RemoveNative(const Place& place) {
 
 bool MoveNoOverwrite(const ByteString& source, const ByteString& destination, CopyProgress* progress) {
     std::string from, to;
-    if (FileExists(destination) || !ToNative(source, from) || !ToNative(destination, to)) return false;
+    if (!ToNative(source, from) || !ToNative(destination, to)) return false;
     return MoveNative(PathPlace(from), to, progress);
 }
 
@@ -418,11 +459,15 @@ bool RemoveFile(const ByteString& path) {
     return RemoveNative(PathPlace(native));
 }
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress,
+                                 std::optional<FileStamp>* placed) const {
     Place place;
     std::string to;
-    if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to) || FileExists(destination)) return false;
-    return MoveNative(place, to, progress);
+    if (!PlaceIn(state_.get(), name, place) || !ToNative(destination, to)) return false;
+    struct stat status;
+    if (!MoveNative(place, to, progress, &status)) return false;
+    if (placed) *placed = StampOfStatus(status);
+    return true;
 }
 
 bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {

@@ -185,8 +185,11 @@ bool RemoveFile(const ByteString& path) {
 
 // ---------------------------------------------------------------- in open folders
 
-bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {
-    return StillHeld(state_.get()) && ::MoveNoOverwrite(EntryPath(*state_, name), destination, progress);
+bool OpenFolder::MoveNoOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress,
+                                 std::optional<FileStamp>* placed) const {
+    if (!StillHeld(state_.get()) || !::MoveNoOverwrite(EntryPath(*state_, name), destination, progress)) return false;
+    if (placed) *placed = FileStampOf(destination);
+    return true;
 }
 
 bool OpenFolder::CopyOverwrite(const ByteString& name, const ByteString& destination, CopyProgress* progress) const {

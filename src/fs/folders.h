@@ -141,8 +141,11 @@ public:
 
     // The functions of the same names, for the file name of this folder.
     [[nodiscard]] std::optional<int64_t> FileSizeOf(const ByteString& name) const;
+    // placed, when given, gets the stamp of the file at the destination
+    // after a move (nullopt where it cannot be known).
     [[nodiscard]] bool MoveNoOverwrite(const ByteString& name, const ByteString& destination,
-                                       CopyProgress* progress = nullptr) const;
+                                       CopyProgress* progress = nullptr,
+                                       std::optional<FileStamp>* placed = nullptr) const;
     [[nodiscard]] bool CopyOverwrite(const ByteString& name, const ByteString& destination,
                                      CopyProgress* progress = nullptr) const;
     [[nodiscard]] bool RemoveFile(const ByteString& name) const;

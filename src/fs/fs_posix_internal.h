@@ -109,6 +109,12 @@ Fd OpenFileLike(const std::string& native, int flags, mode_t mode, struct stat& 
 // Flushes a folder's entries (a new name in it) to the disk.
 void SyncFolder(const std::string& folder);
 
+// The same for a name just placed, where failing matters: false when the
+// folder's entries may not be on the disk.  Callers on several threads that
+// ask at the same time share one flush, which covers every name placed before
+// it began.
+[[nodiscard]] bool SyncFolderShared(const std::string& folder);
+
 // ---------------------------------------------------------------------------
 // Temporary files
 
@@ -170,11 +176,14 @@ private:
 
 // The move itself, without the early "destination already exists" check: it
 // must still refuse a destination that exists by the time it runs.
-bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
+// placed, when given, gets the status of the file now at the destination.
+bool MoveNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr,
+                struct stat* placed = nullptr);
 
 // The move to another file system (copy, publish, remove the source), as used
 // when a rename meets a device boundary.
-bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
+bool MoveAcrossDevicesNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr,
+                             struct stat* placed = nullptr);
 
 bool CopyNative(const Place& source, const std::string& destination, CopyProgress* progress = nullptr);
 bool RemoveNative(const Place& place);

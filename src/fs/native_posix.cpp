@@ -3,6 +3,9 @@
 // without an exact UTF-8 form fails the operation, so no other file is ever
 // touched in its place.
 #include <algorithm>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -116,6 +119,56 @@ Fd OpenFileLike(const std::string& native, int flags, mode_t mode, struct stat& 
 void SyncFolder(const std::string& folder) {
     Fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.valid()) fsync(fd.get());
+}
+
+namespace {
+
+bool SyncFolderNow(const std::string& folder) {
+    Fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // EINVAL: a file system that cannot flush a folder, nor needs to.
+    return fd.valid() && (fsync(fd.get()) == 0 || errno == EINVAL);
+}
+
+// The flushes of each folder: tickets handed out to the callers, and the
+// last ticket that a finished flush covered.
+struct FolderFlush {
+    uint64_t asked = 0;
+    uint64_t covered = 0;
+    bool running = false;
+    int callers = 0;
+};
+
+}  // namespace
+
+bool SyncFolderShared(const std::string& folder) {
+    static std::mutex mutex;
+    static std::condition_variable finished;
+    static std::map<std::string, FolderFlush> flushes;
+
+    std::unique_lock lock(mutex);
+    FolderFlush& flush = flushes[folder];
+    ++flush.callers;
+    // Every name placed before this ticket is covered by a flush that
+    // begins after it is taken.
+    const uint64_t ticket = ++flush.asked;
+    bool synced = true;
+    while (flush.covered < ticket) {
+        if (flush.running) {
+            finished.wait(lock);
+            continue;
+        }
+        flush.running = true;
+        const uint64_t covers = flush.asked;
+        lock.unlock();
+        synced = SyncFolderNow(folder);
+        lock.lock();
+        flush.running = false;
+        if (synced) flush.covered = std::max(flush.covered, covers);
+        finished.notify_all();
+        if (!synced) break;  // the others waiting try a flush of their own
+    }
+    if (--flush.callers == 0) flushes.erase(folder);
+    return synced;
 }
 
 // ---------------------------------------------------------------------------

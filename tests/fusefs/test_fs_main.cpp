@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_fs.h"
@@ -42,9 +43,22 @@ std::string Full(const char* path) { return g_rootPath + path; }
 
 int Fail() { return -errno; }
 
+// After a successful create, mknod, mkdir, symlink, link or change of
+// attributes, the FUSE library asks getattr for the attributes of its reply,
+// on the same thread, before anything else.  That is part of the one request
+// the kernel sent, which a file server answers in one round trip: it is not
+// counted, delayed or failed again.
+thread_local bool t_replyAttributes = false;
+
+int WithReplyAttributes(int result) {
+    t_replyAttributes = result == 0;
+    return result;
+}
+
 // Counts, delays and perhaps fails the request.
 #define ENTER(op, path)                                          \
     do {                                                         \
+        t_replyAttributes = false;                               \
         if (const int fault = testfs::Enter(op, path)) return -fault; \
     } while (0)
 
@@ -105,7 +119,7 @@ void* Init(fuse_conn_info*, fuse_config* config) {
 }
 
 int Getattr(const char* path, struct stat* st, fuse_file_info* fi) {
-    ENTER(Op::Getattr, fi ? PathOf(path, fi) : path);
+    if (!std::exchange(t_replyAttributes, false)) ENTER(Op::Getattr, fi ? PathOf(path, fi) : path);
     const int result = fi ? fstat(FdOf(fi), st)
                           : fstatat(g_root, Rel(path), st, AT_SYMLINK_NOFOLLOW);
     return result == 0 ? 0 : Fail();
@@ -122,13 +136,13 @@ int Readlink(const char* path, char* buffer, size_t size) {
 int Mknod(const char* path, mode_t mode, dev_t device) {
     ENTER(Op::Mknod, path);
     Change change;
-    return mknodat(g_root, Rel(path), mode, device) == 0 ? 0 : Fail();
+    return WithReplyAttributes(mknodat(g_root, Rel(path), mode, device) == 0 ? 0 : Fail());
 }
 
 int Mkdir(const char* path, mode_t mode) {
     ENTER(Op::Mkdir, path);
     Change change;
-    return mkdirat(g_root, Rel(path), mode) == 0 ? 0 : Fail();
+    return WithReplyAttributes(mkdirat(g_root, Rel(path), mode) == 0 ? 0 : Fail());
 }
 
 int Unlink(const char* path) {
@@ -148,7 +162,7 @@ int Rmdir(const char* path) {
 int Symlink(const char* target, const char* path) {
     ENTER(Op::Symlink, path);
     Change change;
-    return symlinkat(target, g_root, Rel(path)) == 0 ? 0 : Fail();
+    return WithReplyAttributes(symlinkat(target, g_root, Rel(path)) == 0 ? 0 : Fail());
 }
 
 int Rename(const char* from, const char* to, unsigned int flags) {
@@ -161,14 +175,14 @@ int Rename(const char* from, const char* to, unsigned int flags) {
 int Link(const char* from, const char* to) {
     ENTER(Op::Link, to);
     Change change;
-    return linkat(g_root, Rel(from), g_root, Rel(to), 0) == 0 ? 0 : Fail();
+    return WithReplyAttributes(linkat(g_root, Rel(from), g_root, Rel(to), 0) == 0 ? 0 : Fail());
 }
 
 int Chmod(const char* path, mode_t mode, fuse_file_info* fi) {
     ENTER(Op::Chmod, fi ? PathOf(path, fi) : path);
     Change change;
     const int result = fi ? fchmod(FdOf(fi), mode) : fchmodat(g_root, Rel(path), mode, 0);
-    return result == 0 ? 0 : Fail();
+    return WithReplyAttributes(result == 0 ? 0 : Fail());
 }
 
 int Chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
@@ -176,18 +190,18 @@ int Chown(const char* path, uid_t uid, gid_t gid, fuse_file_info* fi) {
     Change change;
     const int result = fi ? fchown(FdOf(fi), uid, gid)
                           : fchownat(g_root, Rel(path), uid, gid, AT_SYMLINK_NOFOLLOW);
-    return result == 0 ? 0 : Fail();
+    return WithReplyAttributes(result == 0 ? 0 : Fail());
 }
 
 int Truncate(const char* path, off_t size, fuse_file_info* fi) {
     ENTER(Op::Truncate, fi ? PathOf(path, fi) : path);
     Change change;
-    if (fi) return ftruncate(FdOf(fi), size) == 0 ? 0 : Fail();
+    if (fi) return WithReplyAttributes(ftruncate(FdOf(fi), size) == 0 ? 0 : Fail());
     const int fd = openat(g_root, Rel(path), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return Fail();
+    if (fd < 0) return WithReplyAttributes(Fail());
     const int result = ftruncate(fd, size) == 0 ? 0 : Fail();
     close(fd);
-    return result;
+    return WithReplyAttributes(result);
 }
 
 int Open(const char* path, fuse_file_info* fi) {
@@ -203,9 +217,9 @@ int Create(const char* path, mode_t mode, fuse_file_info* fi) {
     ENTER(Op::Create, path);
     Change change;
     const int fd = openat(g_root, Rel(path), fi->flags | O_CREAT | O_CLOEXEC, mode);
-    if (fd < 0) return Fail();
+    if (fd < 0) return WithReplyAttributes(Fail());
     fi->fh = NewHandle(fd, path);
-    return 0;
+    return WithReplyAttributes(0);
 }
 
 int Read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* fi) {
@@ -326,7 +340,7 @@ int Utimens(const char* path, const struct timespec times[2], fuse_file_info* fi
     Change change;
     const int result = fi ? futimens(FdOf(fi), times)
                           : utimensat(g_root, Rel(path), times, AT_SYMLINK_NOFOLLOW);
-    return result == 0 ? 0 : Fail();
+    return WithReplyAttributes(result == 0 ? 0 : Fail());
 }
 
 int Fallocate(const char* path, int mode, off_t offset, off_t length, fuse_file_info* fi) {
