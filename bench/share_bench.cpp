@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "batch/journal.h"
 #include "bench_support.h"
 #include "fuse_test_fs.h"
 
@@ -116,12 +117,17 @@ int main(int argc, char** argv) {
 
     std::printf("%d files of %ld bytes from %s onto the test file system, %ld us per request\n", options.files,
                 options.size, options.dir.c_str(), options.delayUs);
+    // The batches keep their journal, as the window's do.
+    const auto runBatch = [&](const std::string& in, const std::string& out, int32_t mode) {
+        JournalWriter journal(ByteString(options.dir + "/undo.journal"));
+        bench::RunBatchOn(in, out, mode, options.dir, &journal);
+    };
     const Side moveBatch = Measure(share, options, "move-batch", [&](const std::string& in, const std::string& out) {
-        bench::RunBatchOn(in, out, 0, options.dir);
+        runBatch(in, out, 0);
     });
     const Side mv = Measure(share, options, "mv", [](const std::string& in, const std::string& out) { RunTool("mv", in, out); });
     const Side copyBatch = Measure(share, options, "copy-batch", [&](const std::string& in, const std::string& out) {
-        bench::RunBatchOn(in, out, 1, options.dir);
+        runBatch(in, out, 1);
     });
     const Side cp = Measure(share, options, "cp", [](const std::string& in, const std::string& out) { RunTool("cp", in, out); });
     Report("move, batch", moveBatch, options.files);
