@@ -186,16 +186,34 @@ namespace fs_win32 {
 // does, FAT does not).
 bool KeepsOwners(HANDLE handle);
 
-// Whether a file or folder, open with READ_CONTROL, belongs to the user (or
-// to the owner this process gives its new files) and its access list lets
-// nobody else but the system and the administrators add, change or remove
-// anything.
+// Whose a file or folder is: the user's alone, another's, or the user's
+// with others allowed to add, change or remove something in it.
+enum class Holding { UserAlone, OtherOwner, OthersMayChange };
+
+// The holding of a file or folder open with READ_CONTROL: it must belong to
+// the user (or to the owner this process gives its new files), and its
+// access list must let nobody else but the system and the administrators add,
+// change or remove anything.  withWhatItPassesOn: the entries a folder passes
+// on to the files and folders created in it count as well.  OtherOwner when
+// the access list cannot be read.
+Holding HoldingOf(HANDLE handle, bool withWhatItPassesOn);
+
+// HoldingOf(handle, false) is UserAlone.
 bool OwnedByUserAlone(HANDLE handle);
 
-// A security descriptor that lets the user alone at a new file.
+// Creates a folder that is the user's alone: it keeps what the folder above
+// passes on when that lets nobody else change anything (as the user's own
+// profile folders do), and otherwise gets a list of its own that lets in
+// only the user, the system and the administrators.
+bool CreateFolderOfUsersOwn(const std::wstring& native);
+
+// A security descriptor that lets the user alone at a new file, or the user,
+// the system and the administrators into a new folder and everything created
+// in it.
 class UserOnlySecurity {
 public:
-    UserOnlySecurity();
+    enum class Kind { File, Folder };
+    explicit UserOnlySecurity(Kind kind = Kind::File);
     // nullptr when none could be made (the file then gets its folder's).
     SECURITY_ATTRIBUTES* Attributes() { return valid_ ? &attributes_ : nullptr; }
 

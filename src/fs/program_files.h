@@ -179,7 +179,10 @@ DataFolderChoice ChooseDataFolder(const ByteString& programDir);
 // $XDG_DATA_HOME/tessarbolink/ (an absolute $XDG_DATA_HOME only), by default
 // ~/.local/share/tessarbolink/, on Linux; %LOCALAPPDATA%\Tessarbolink\ on
 // Windows.  Used only when it is a real folder, no link, that belongs to the
-// user and that no other user may write to (on Windows: a real folder, no
-// link or junction); otherwise refused with the fault.  Empty without a fault
-// when it has no code page 932 form or cannot be created.
+// user and that no other user may write to (on Windows: no junction either,
+// owned by the user or by the owner the process gives its files, and its
+// access list, with what it passes on to new files, lets nobody else but the
+// system and the administrators change anything; created, where missing, with
+// such a list); otherwise refused with the fault.  Empty without a fault when
+// it has no code page 932 form or cannot be created.
 DataFolderChoice UserDataFolder();

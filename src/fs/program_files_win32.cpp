@@ -296,6 +296,32 @@ bool CanCreateFileIn(const ByteString& folder) {
     return true;
 }
 
+namespace {
+
+// Whether the user's data folder is the user's alone, asked of the folder
+// itself (never of what a link of its name leads to).
+DataFolderFault FaultOfDataFolder(const std::wstring& native) {
+    const Handle folder(CreateFileW(native.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!folder.valid() || !GetFileInformationByHandle(folder.get(), &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return DataFolderFault::NotAFolder;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return DataFolderFault::Link;
+    // A volume that keeps no owners (FAT) lets every user write everywhere.
+    if (!KeepsOwners(folder.get())) return DataFolderFault::OthersMayWrite;
+    // The settings and logs are created in it with what it passes on.
+    switch (HoldingOf(folder.get(), true)) {
+    case Holding::UserAlone: return DataFolderFault::None;
+    case Holding::OtherOwner: return DataFolderFault::OtherOwner;
+    case Holding::OthersMayChange: break;
+    }
+    return DataFolderFault::OthersMayWrite;
+}
+
+}  // namespace
+
 DataFolderChoice UserDataFolder() {
     std::wstring base(32768, L'\0');
     const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base.data(), static_cast<DWORD>(base.size()));
@@ -304,13 +330,15 @@ DataFolderChoice UserDataFolder() {
     if (!IsFullyQualified(base)) return {};
     while (base.size() > 3 && IsSlash(base.back())) base.pop_back();
     if (!IsSlash(base.back())) base += L'\\';
-    ByteString folder;
-    if (!WideToCp932(base + L"Tessarbolink", folder)) return {};
-    CreateFolderChain(folder);
-    // The user's own profile folder keeps other users out; what has the
-    // folder's name must be a real folder, not a link or junction to another.
+    ByteString above, folder;
+    std::wstring native;
+    if (!WideToCp932(base, above) || !WideToCp932(base + L"Tessarbolink", folder) || !NativePathOf(folder, native))
+        return {};
+    CreateFolderChain(above);
+    // A folder the program makes itself is the user's alone from the start.
+    (void)CreateFolderOfUsersOwn(native);
     switch (KindOf(folder)) {
-    case EntryKind::Folder: return {folder + kPathSeparator, DataFolderFault::None};
+    case EntryKind::Folder: return {folder + kPathSeparator, FaultOfDataFolder(native)};
     case EntryKind::Missing: return {};
     case EntryKind::FolderLink: return {folder + kPathSeparator, DataFolderFault::Link};
     case EntryKind::File:

@@ -6,6 +6,9 @@
 // the Linux /proc.
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -73,6 +76,38 @@ private:
     std::optional<std::pair<DWORD, std::wstring>> old_;
 };
 
+// Gives a folder an access list of its own, written in the system's
+// notation (Wine keeps what it can of it as the folder's mode).
+void SetAccessList(const ByteString& folder, const wchar_t* list) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(list, SDDL_REVISION_1, &descriptor, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted);
+    std::wstring native = Wide(folder);
+    EXPECT_EQ(SetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    acl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(descriptor);
+}
+
+// The access list of a folder in the system's notation.
+std::wstring AccessListOf(const ByteString& folder) {
+    std::wstring native = Wide(folder);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return L"?";
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                         &text, nullptr);
+    std::wstring list = text ? text : L"?";
+    LocalFree(text);
+    LocalFree(descriptor);
+    return list;
+}
+
 }  // namespace
 
 TEST(Win32DataFolder, BesideTheProgramWhereItCanWriteElseInLocalAppData) {
@@ -122,6 +157,49 @@ TEST(Win32DataFolder, AFileOfTheDataFoldersNameIsRefused) {
     EXPECT_EQ(chosen.folder, local.Join("Tessarbolink\\"));
     EXPECT_EQ(chosen.fault, DataFolderFault::NotAFolder);
     EXPECT_EQ(ReadBytes(local.Join("Tessarbolink")), "not a folder");
+}
+
+// The user's data folder is used only while nobody but the user (and the
+// system and the administrators) may add, change or remove anything in it;
+// one the program creates is made so, whatever the folder above passes on.
+// (Under Wine the owner is the Linux owner, which a test cannot change, and
+// an access list is kept only as the folder's mode.)
+TEST(Win32DataFolder, TheUsersDataFolderIsUsedOnlyWhileItIsTheUsersAlone) {
+    if (KindOf("Z:\\proc") == EntryKind::Missing || CanCreateFileIn(kUnwritable))
+        GTEST_SKIP() << "no folder refuses new files here";
+    const struct {
+        const char* what;
+        const wchar_t* above;  // the access list of %LOCALAPPDATA%; nullptr: as made
+        bool made;             // the data folder is there before the start
+        const wchar_t* list;   // its access list; nullptr: as made
+        DataFolderFault fault;
+        bool listOfItsOwn;     // made with a list that names only the user, the system and the administrators
+    } cases[] = {
+        {"one that everyone may write to", nullptr, true, L"D:P(A;OICI;FA;;;WD)", DataFolderFault::OthersMayWrite,
+         false},
+        {"one that everyone may read", nullptr, true, L"D:P(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;WD)",
+         DataFolderFault::None, false},
+        {"one as made", nullptr, true, nullptr, DataFolderFault::None, false},
+        {"one the program makes", nullptr, false, nullptr, DataFolderFault::None, false},
+        {"one the program makes where everyone may write", L"D:P(A;OICI;FA;;;WD)", false, nullptr,
+         DataFolderFault::None, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder local;
+        const ByteString data = local.Join("Tessarbolink");
+        if (c.above) SetAccessList(local.Path(), c.above);
+        if (c.made) MakeFolder(data);
+        if (c.list) SetAccessList(data, c.list);
+        const LocalAppData set(Wide(local.Path()));
+        const DataFolderChoice chosen = ChooseDataFolder(kUnwritable);
+        EXPECT_EQ(chosen.folder, data + "\\");
+        EXPECT_EQ(chosen.fault, c.fault);
+        if (c.listOfItsOwn) {
+            EXPECT_EQ(AccessListOf(data).find(L";WD)"), std::wstring::npos) << "everyone is let in";
+        }
+        EXPECT_TRUE(NamesIn(data).empty()) << "nothing is put into it";
+    }
 }
 
 TEST(Win32DataFolder, DefaultDestinationIsBesideTheProgramOrInTheDocumentsFolder) {

@@ -1,8 +1,12 @@
-// The real program as the system starts it: where it loads DLLs from, and
-// one window per data folder, to which later starts hand their files.
+// The real program as the system starts it: where it loads DLLs from, the
+// data folder it accepts, and one window per data folder, to which later
+// starts hand their files.
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <optional>
@@ -205,4 +209,55 @@ TEST(ProgramStart, OfStartsAtOnceOneBecomesTheWindowAndAKilledOneLeavesNothingBe
             }
         }
     }
+}
+
+// Installed where it cannot keep its files beside itself (here a folder whose
+// name has no code page 932 form, which it never writes to), the program
+// makes its data folder in %LOCALAPPDATA% and opens its window.  Once that
+// folder lets everyone write to it, the start stops with a box that names the
+// folder and the reason, and nothing is written into it.
+TEST(ProgramStart, ADataFolderEveryoneMayWriteToStopsTheStartWithTheFolderAndTheReason) {
+    const std::wstring built = gui_testing::BuiltProgram();
+    if (built.empty()) GTEST_SKIP() << "no Tessarbolink.exe";
+    TempFolder temp;
+    const std::wstring programFolder = Wide(temp.Path()) + L"\\\xD55C";
+    ASSERT_TRUE(CreateDirectoryW(programFolder.c_str(), nullptr));
+    const std::wstring program = programFolder + L"\\Tessarbolink.exe";
+    ASSERT_TRUE(CopyFileW(built.c_str(), program.c_str(), TRUE));
+    testing_support::MakeFolder(temp.Join("Local"));
+    const ByteString data = temp.Join("Local\\Tessarbolink");
+    const Environment localAppData(L"LOCALAPPDATA", Wide(temp.Join("Local")).c_str());
+
+    {
+        StartedProgram started(program, L"", Wide(temp.Path()));
+        const HWND main = started.WaitForMainWindow(20000);
+        ASSERT_NE(main, nullptr);
+        EXPECT_NE(FindWindowExW(main, nullptr, L"Edit", nullptr), nullptr) << "the main window, not a box";
+        PostMessageW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        EXPECT_TRUE(started.WaitForEnd(20000));
+    }
+    const std::vector<ByteString> kept = NamesIn(data);
+    EXPECT_FALSE(kept.empty()) << "the settings are kept in the data folder";
+
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                                     &everyone, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    GetSecurityDescriptorDacl(everyone, &present, &acl, &defaulted);
+    std::wstring native = Wide(data);
+    ASSERT_EQ(SetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    acl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(everyone);
+
+    StartedProgram refused(program, L"", Wide(temp.Path()));
+    const HWND box = refused.WaitForMainWindow(20000);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(gui_testing::MessageOf(box), W(u8"設定とログを置くフォルダ「") + Wide(data) +
+                                               W(u8"」は、ほかのユーザーも書き込めるため使えません。起動を中止します。"));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_TRUE(refused.WaitForEnd(20000));
+    EXPECT_EQ(NamesIn(data), kept) << "nothing is written into a folder that is refused";
 }
