@@ -190,8 +190,8 @@ bool PublishNamed(const std::string& temp, const std::string& destination) {
 // Copies the source into the destination folder and publishes the copy under
 // the destination name; the source is not touched.  The identity of the
 // published file goes to published.
-bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, struct stat& published,
-                    CopyProgress* progress) {
+bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, const FillFolder& fill,
+                    struct stat& published, CopyProgress* progress) {
     const std::string folder = FolderOf(destination);
     const mode_t mode = CreationModeOf(source);
     // The status of a file just created costs no request on a file server:
@@ -206,7 +206,7 @@ bool CopyAndPublish(int in, const struct stat& source, const std::string& destin
         return PublishUnnamed(unnamed.get(), destination);
     }
     std::string temp;
-    Fd named = CreateTempIn(folder, mode, temp);
+    Fd named = CreateTempIn(fill.Path(), mode, temp);
     if (!named.valid()) return false;
     TempFileGuard guard(temp);
     if (fstat(named.get(), &created) != 0 || !FillMovedCopy(in, named.get(), source, created, progress) ||
@@ -372,11 +372,13 @@ bool MoveAcrossDevicesNative(const Place& source, const std::string& destination
     // not copied in vain to find that out.
     struct stat existing;
     if (st.st_size > kLargeFile && lstat(destination.c_str(), &existing) == 0) return false;
+    const FillFolder fill(FolderOf(destination));
+    const std::string target = fill.Target(destination.substr(destination.rfind('/') + 1));
     struct stat published;
-    if (!CopyAndPublish(in.get(), st, destination, published, progress)) return false;
+    if (!CopyAndPublish(in.get(), st, target, fill, published, progress)) return false;
     // The new name is on the disk before the source goes; files placed at the
     // same time share one flush of the folder.
-    const bool named = SyncFolderShared(FolderOf(destination));
+    const bool named = fill.Sync();
     fs_seams::BeforeSourceRemoval();
     if (named && StillTheCopiedFile(in.get(), source, st) && unlinkat(source.dir, source.name.c_str(), 0) == 0) {
         if (placed) *placed = published;
@@ -385,7 +387,7 @@ bool MoveAcrossDevicesNative(const Place& source, const std::string& destination
     // The source cannot go: take back the copy (only if it is still ours),
     // so that a failed move leaves things as they were.
     struct stat now;
-    if (lstat(destination.c_str(), &now) == 0 && SameFile(now, published)) unlink(destination.c_str());
+    if (lstat(target.c_str(), &now) == 0 && SameFile(now, published)) unlink(target.c_str());
     return false;
 }
 

@@ -112,8 +112,10 @@ void SyncFolder(const std::string& folder);
 // The same for a name just placed, where failing matters: false when the
 // folder's entries may not be on the disk.  Callers on several threads that
 // ask at the same time share one flush, which covers every name placed before
-// it began.
-[[nodiscard]] bool SyncFolderShared(const std::string& folder);
+// it began.  held: the folder open already (-1: opened by its path);
+// expected: how many callers may come at about the same time, for whom a
+// flush waits a moment.
+[[nodiscard]] bool SyncFolderShared(const std::string& folder, int held = -1, int expected = 1);
 
 // ---------------------------------------------------------------------------
 // Temporary files
@@ -123,6 +125,34 @@ std::string TempName();
 
 // A new file with a fresh hidden name in the folder, created exclusively.
 Fd CreateTempIn(const std::string& folder, mode_t mode, std::string& tempPath);
+
+// Where a moved copy bound for a folder is filled, for as long as it lives:
+// the folder itself for a mover alone there, and a hidden folder of its own
+// (fill_folders_posix.cpp) for each mover that comes while others are at work.
+class FillFolder {
+public:
+    explicit FillFolder(const std::string& destination);
+    ~FillFolder();
+    FillFolder(const FillFolder&) = delete;
+    FillFolder& operator=(const FillFolder&) = delete;
+    // The folder to create the hidden file in (a hidden folder by its
+    // descriptor, whatever becomes of its name).
+    std::string Path() const;
+    // The path of a name in the destination folder, through the folder held
+    // open while movers are at work there, so that the name given is the one
+    // that Sync flushes.
+    std::string Target(const std::string& name) const;
+    // Flushes the destination folder's entries, one flush for the movers
+    // that ask at the same time (SyncFolderShared).
+    [[nodiscard]] bool Sync() const;
+
+private:
+    std::string destination_;
+    std::string path_;
+    Fd folder_;
+    int destinationFd_ = -1;  // held by the movers of the destination together
+    int together_ = 1;        // movers at work there when this one came
+};
 
 // Removes a temporary file on every path out of scope unless kept.
 class TempFileGuard {

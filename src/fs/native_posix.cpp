@@ -3,6 +3,7 @@
 // without an exact UTF-8 form fails the operation, so no other file is ever
 // touched in its place.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -123,14 +124,18 @@ void SyncFolder(const std::string& folder) {
 
 namespace {
 
-bool SyncFolderNow(const std::string& folder) {
-    Fd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+bool SyncFolderNow(const std::string& folder, int held) {
+    Fd opened(held >= 0 ? -1 : open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const int fd = held >= 0 ? held : opened.get();
     // EINVAL: a file system that cannot flush a folder, nor needs to.
-    return fd.valid() && (fsync(fd.get()) == 0 || errno == EINVAL);
+    return fd >= 0 && (fsync(fd) == 0 || errno == EINVAL);
 }
 
 // The flushes of each folder: tickets handed out to the callers, and the
 // last ticket that a finished flush covered.
+// How long a flush waits for more names to cover.
+constexpr auto kGatherNames = std::chrono::milliseconds(4);
+
 struct FolderFlush {
     uint64_t asked = 0;
     uint64_t covered = 0;
@@ -140,7 +145,7 @@ struct FolderFlush {
 
 }  // namespace
 
-bool SyncFolderShared(const std::string& folder) {
+bool SyncFolderShared(const std::string& folder, int held, int expected) {
     static std::mutex mutex;
     static std::condition_variable finished;
     static std::map<std::string, FolderFlush> flushes;
@@ -151,16 +156,23 @@ bool SyncFolderShared(const std::string& folder) {
     // Every name placed before this ticket is covered by a flush that
     // begins after it is taken.
     const uint64_t ticket = ++flush.asked;
+    finished.notify_all();
     bool synced = true;
+    // A flush waits a moment for the names that other movers are about to
+    // give, so that one flush covers them too.
+    const auto gathered = std::chrono::steady_clock::now() + kGatherNames;
     while (flush.covered < ticket) {
         if (flush.running) {
             finished.wait(lock);
             continue;
         }
+        if (flush.asked - flush.covered < static_cast<uint64_t>(expected) &&
+            finished.wait_until(lock, gathered) == std::cv_status::no_timeout)
+            continue;
         flush.running = true;
         const uint64_t covers = flush.asked;
         lock.unlock();
-        synced = SyncFolderNow(folder);
+        synced = SyncFolderNow(folder, held);
         lock.lock();
         flush.running = false;
         if (synced) flush.covered = std::max(flush.covered, covers);
