@@ -189,8 +189,9 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
     // A reparse point that is no link (a cloud-sync or deduplicated file) is
     // read through, as what it stands for.
     const bool throughReparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    const Handle source(CreateFileW(from.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
-                                    nullptr, OPEN_EXISTING,
+    // A read-only source has its mark taken off before it is deleted.
+    const DWORD access = GENERIC_READ | DELETE | (IsReadOnlyFile(attributes) ? FILE_WRITE_ATTRIBUTES : 0);
+    const Handle source(CreateFileW(from.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN | (throughReparsePoint ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
                                     nullptr));
     BY_HANDLE_FILE_INFORMATION info;

@@ -12,6 +12,7 @@
 
 #include "fs/fs.h"
 #include "fs/fs_win32_internal.h"
+#include "support/fs_seams.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -68,6 +69,28 @@ TEST(Win32Threads, MovesAndCopiesOnSeveralThreadsAtOnceEachLandWhole) {
             EXPECT_EQ(ReadBytes(destination.Join(name("m", t, f))), ContentOf(t, f)) << name("m", t, f);
             EXPECT_EQ(ReadBytes(destination.Join(name("c", t, f))), ContentOf(t, f)) << name("c", t, f);
         }
+    }
+}
+
+// A file that takes the new name while the copy is made, small or large
+// (large ones look at the name before they are copied, too): the copy never
+// replaces it, and is taken back; the source stays.
+TEST(Win32Publish, AMoveToAnotherVolumeNeverReplacesAFileThatTookItsNameMeanwhile) {
+    const DWORD shm = GetFileAttributesW(L"Z:\\dev\\shm");
+    if (shm == INVALID_FILE_ATTRIBUTES || !(shm & FILE_ATTRIBUTE_DIRECTORY)) GTEST_SKIP() << "no second volume here";
+    TempFolder sources("Z:\\dev\\shm");
+    TempFolder destination;
+    for (const size_t size : {size_t{10000}, size_t{3} << 20}) {
+        SCOPED_TRACE(size);
+        const std::string content(size, 'm');
+        WriteBytes(sources.Join("moved.bin"), content);
+        SetBeforePublish([&] { WriteBytes(destination.Join("moved.bin"), "theirs"); });
+        EXPECT_FALSE(MoveNoOverwrite(sources.Join("moved.bin"), destination.Join("moved.bin")));
+        SetBeforePublish(nullptr);
+        EXPECT_EQ(ReadBytes(destination.Join("moved.bin")), "theirs");
+        EXPECT_EQ(NamesIn(destination.Path()), std::vector<ByteString>{"moved.bin"}) << "no copy is left";
+        EXPECT_EQ(ReadBytes(sources.Join("moved.bin")), content);
+        (void)RemoveFile(destination.Join("moved.bin"));
     }
 }
 
