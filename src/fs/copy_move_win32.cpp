@@ -76,16 +76,17 @@ bool DeleteWhenClosed(HANDLE file, DWORD attributes) {
     if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) return true;
     const DWORD kept = attributes & kSettableAttributes;
     const DWORD writable = kept & ~FILE_ATTRIBUTE_READONLY;
-    if (!(kept & FILE_ATTRIBUTE_READONLY) || !SetBasics(file, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL, nullptr))
-        return false;
+    if (!(kept & FILE_ATTRIBUTE_READONLY)) return false;
+    if (!SetBasics(file, writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL, nullptr)) return false;
     if (SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition)) return true;
     SetBasics(file, kept, nullptr);
     return false;
 }
 
 // Gives an open file (open with DELETE) another name on its volume; with
-// replace, in the place of a file of that name.  The system makes a path of
-// any name given, so the name goes whole.
+// replace, in the place of a file of that name.  The system reads the name
+// as a Win32 path (a bare name would be taken as one in the current folder),
+// so the full path goes.
 bool RenameOpenFile(HANDLE file, const std::wstring& to, bool replace) {
     const std::wstring full = IsDevicePath(to) || IsFullyQualified(to) ? to : FullPathOf(to);
     if (full.empty()) return false;
@@ -191,9 +192,8 @@ bool MoveAcrossVolumes(const std::wstring& from, const std::wstring& to, DWORD a
     const bool throughReparsePoint = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     // A read-only source has its mark taken off before it is deleted.
     const DWORD access = GENERIC_READ | DELETE | (IsReadOnlyFile(attributes) ? FILE_WRITE_ATTRIBUTES : 0);
-    const Handle source(CreateFileW(from.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_SEQUENTIAL_SCAN | (throughReparsePoint ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-                                    nullptr));
+    const DWORD flags = FILE_FLAG_SEQUENTIAL_SCAN | (throughReparsePoint ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    const Handle source(CreateFileW(from.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!source.valid() || !GetFileInformationByHandle(source.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||

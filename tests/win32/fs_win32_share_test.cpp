@@ -54,8 +54,9 @@ TEST(Win32Threads, MovesAndCopiesOnSeveralThreadsAtOnceEachLandWhole) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int f = 0; f < kFiles; ++f) {
-                failures[t] += MoveNoOverwrite(sources.Join(name("m", t, f)), destination.Join(name("m", t, f))) ? 0 : 1;
-                failures[t] += CopyOverwrite(copied.Join(name("c", t, f)), destination.Join(name("c", t, f))) ? 0 : 1;
+                const ByteString moved = name("m", t, f), copy = name("c", t, f);
+                failures[t] += MoveNoOverwrite(sources.Join(moved), destination.Join(moved)) ? 0 : 1;
+                failures[t] += CopyOverwrite(copied.Join(copy), destination.Join(copy)) ? 0 : 1;
             }
         });
     }
