@@ -219,6 +219,45 @@ bool RemoveFolder(const ByteString& path) {
     return NativePathOf(path, native) && RemoveDirectoryW(native.c_str());
 }
 
+namespace fs_win32 {
+
+bool IsLostConnection(DWORD error) {
+    switch (error) {
+    // The server or the share went away, or stopped answering.
+    case ERROR_REM_NOT_LIST:        // the remote computer is not available
+    case ERROR_BAD_NETPATH:         // the network path was not found
+    case ERROR_DEV_NOT_EXIST:       // the network resource is no longer available
+    case ERROR_ADAP_HDW_ERR:        // a network adapter hardware error
+    case ERROR_UNEXP_NET_ERR:       // an unexpected network error
+    case ERROR_NETNAME_DELETED:     // the network name is no longer available
+    case ERROR_BAD_NET_NAME:        // the share cannot be found
+    case ERROR_NET_WRITE_FAULT:     // a write fault on the network
+    case ERROR_SEM_TIMEOUT:         // the server did not answer in time
+    case ERROR_VC_DISCONNECTED:     // the session was cancelled
+    // The connection itself.
+    case ERROR_CONNECTION_UNAVAIL:  // a remembered connection that is not connected
+    case ERROR_NO_NET_OR_BAD_PATH:  // the network provider is not available
+    case ERROR_NO_NETWORK:          // the network is not present or not started
+    case ERROR_CONNECTION_REFUSED:  // the server refused the connection
+    case ERROR_GRACEFUL_DISCONNECT: // the connection was closed
+    case ERROR_CONNECTION_INVALID:  // no such connection (any more)
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_HOST_UNREACHABLE:
+    case ERROR_PROTOCOL_UNREACHABLE:
+    case ERROR_PORT_UNREACHABLE:    // no service on the server any more
+    case ERROR_CONNECTION_ABORTED:  // aborted by this machine
+    case ERROR_NOT_CONNECTED:       // the network connection does not exist
+        return true;
+    // Not the network: a path or a name that is missing or refused
+    // (ERROR_NETWORK_ACCESS_DENIED, ERROR_LOGON_FAILURE), a server that
+    // answered that it cannot do this (ERROR_BAD_NET_RESP, ERROR_NOT_SUPPORTED),
+    // a server that is busy for now (ERROR_NETWORK_BUSY).
+    default: return false;
+    }
+}
+
+}  // namespace fs_win32
+
 bool FolderUnreachable(const ByteString& folder) {
     std::wstring native;
     if (!NativePathOf(folder, native)) return false;
@@ -226,28 +265,7 @@ bool FolderUnreachable(const ByteString& folder) {
     // from what the redirector remembers.
     if (!native.empty() && native.back() != L'\\') native += L'\\';
     ULARGE_INTEGER available;
-    if (GetDiskFreeSpaceExW(native.c_str(), &available, nullptr, nullptr)) return false;
-    switch (GetLastError()) {
-    case ERROR_NETNAME_DELETED:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_NETWORK_BUSY:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_BAD_NET_RESP:
-    case ERROR_UNEXP_NET_ERR:
-    case ERROR_NET_WRITE_FAULT:
-    case ERROR_SEM_TIMEOUT:
-    case ERROR_VC_DISCONNECTED:
-    case ERROR_NO_NET_OR_BAD_PATH:
-    case ERROR_CONNECTION_INVALID:
-    case ERROR_NETWORK_UNREACHABLE:
-    case ERROR_HOST_UNREACHABLE:
-    case ERROR_CONNECTION_ABORTED:
-    case ERROR_NOT_CONNECTED:
-        return true;
-    default:
-        return false;
-    }
+    return !GetDiskFreeSpaceExW(native.c_str(), &available, nullptr, nullptr) && IsLostConnection(GetLastError());
 }
 
 // ---------------------------------------------------------------- open folders

@@ -144,14 +144,26 @@ inline EntryKind KindOfListedEntry(DWORD attributes, DWORD reparseTag) {
     return KindOfAttributes(attributes, std::wstring(), reparseTag);
 }
 
+// Whether a move from one path to the other can only be a copy
+// (copy_move_win32.cpp): a file on a local drive and a folder on a file
+// server reached by its network name ("\\server\share\...") are never on
+// one volume, so the rename is not tried (it costs the server requests of its
+// own).  False wherever a rename may work, a mapped network drive included.
+bool NeverOneVolume(const std::wstring& from, const std::wstring& to);
+
+// Whether a system error code says that a file server or its connection was
+// lost or stopped answering (folders_win32.cpp), rather than that a path is
+// missing or refused.
+bool IsLostConnection(DWORD error);
+
 // ---------------------------------------------------------------- temporary files
 
 // Removes a temporary file, also when the copy made it read-only.
 void RemoveTemp(const std::wstring& tempPath);
 
-// A new, empty file beside `target`, open for exclusive writing; not valid
-// when its folder takes no new file.
-Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath);
+// A new, empty file beside `target`, open for exclusive writing (and what
+// else access asks for); not valid when its folder takes no new file.
+Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath, DWORD access = GENERIC_WRITE);
 
 }  // namespace fs_win32
 

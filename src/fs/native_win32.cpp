@@ -5,6 +5,7 @@
 // 260-character limit is normalised and given the "\\?\" prefix, so it
 // behaves exactly like a short one.
 #include <algorithm>
+#include <atomic>
 
 #include "fs/fs_seams.h"
 #include "fs/fs_win32_internal.h"
@@ -33,9 +34,10 @@ std::wstring FolderPartOf(const std::wstring& path) {
 }
 
 // A name for a file beside another that nobody else uses: the process id, a
-// counter and the clock.
+// counter and the clock.  Copies on several threads at once each get their
+// own number.
 std::wstring FreshTempName() {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter{0};
     return L".tessarbolink-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L"-" +
            std::to_wstring(GetTickCount64()) + L".tmp";
 }
@@ -189,10 +191,10 @@ void RemoveTemp(const std::wstring& tempPath) {
     DeleteFileW(tempPath.c_str());
 }
 
-Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath) {
+Handle CreateTempBeside(const std::wstring& target, std::wstring& tempPath, DWORD access) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempPath = TempPathBeside(target);
-        Handle file = OpenExclusive(tempPath, GENERIC_WRITE, CREATE_NEW);
+        Handle file = OpenExclusive(tempPath, access, CREATE_NEW);
         if (file.valid() || !IsNameTaken(GetLastError())) return file;
     }
     return Handle();

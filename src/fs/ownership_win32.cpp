@@ -143,8 +143,9 @@ bool CreateFolderOfUsersOwn(const std::wstring& native) {
     bool inherits = false;
     if (slash != std::wstring::npos && slash > 0) {
         const std::wstring above = native.substr(0, native[slash - 1] == L':' ? slash + 1 : slash);
-        const Handle parent(CreateFileW(above.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        const Handle parent(CreateFileW(above.c_str(), READ_CONTROL, share, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         PACL acl = nullptr;
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         if (parent.valid() && KeepsOwners(parent.get()) &&
@@ -178,7 +179,8 @@ UserOnlySecurity::UserOnlySecurity(Kind kind) {
     // A folder passes the same list on to everything created in it.
     const DWORD passed = kind == Kind::Folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
     valid_ = InitializeAcl(acl, size, ACL_REVISION);
-    for (const PSID sid : trustees) valid_ = valid_ && AddAccessAllowedAceEx(acl, ACL_REVISION, passed, FILE_ALL_ACCESS, sid);
+    for (const PSID sid : trustees)
+        valid_ = valid_ && AddAccessAllowedAceEx(acl, ACL_REVISION, passed, FILE_ALL_ACCESS, sid);
     valid_ = valid_ && InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
              SetSecurityDescriptorDacl(&descriptor_, TRUE, acl, FALSE) &&
              SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);

@@ -171,31 +171,48 @@ TEST_F(Win32MoveAcrossVolumes, AMoveThatCannotFinishLeavesTheSourceAndNoCopy) {
     EXPECT_EQ(ReadBytes(source), content);
 }
 
-// Saved over by another program, or still growing, once the copy is made:
-// the source stays as it is now, and no copy remains.
-TEST_F(Win32MoveAcrossVolumes, ASourceThatChangesDuringTheMoveStays) {
+// Between the copy and the removal of its source, the source is held: what
+// would change it (a program saving over it, appending to it, renaming or
+// deleting it) is refused, and the move carries the file as it was copied.
+// What may still touch it (its time, which needs no sharing; a file server's
+// own programs, which Windows does not stop) makes the move fail: the source
+// stays as it is now, and no copy remains.
+TEST_F(Win32MoveAcrossVolumes, TheSourceIsHeldUntilItGoesAndStaysWhenItChangedAllTheSame) {
     const ByteString source = temp.Join("draft.txt");
     const ByteString destination = other->Join("draft.txt");
+    const std::wstring from = Wide(source);
     const struct {
         const char* what;
-        std::function<void()> change;
-        const char* content;
+        std::function<bool()> change;  // true when the change was made
+        bool moved;
     } cases[] = {
-        {"growing", [&] { (void)AppendTextToFile(source, "+more"); }, "v1+more"},
+        {"growing", [&] { return AppendTextToFile(source, "+more"); }, true},
         {"saved over", [&] {
              WriteBytes(temp.Join("new"), "v2");
-             MoveFileExW(Wide(temp.Join("new")).c_str(), Wide(source).c_str(), MOVEFILE_REPLACE_EXISTING);
-         }, "v2"},
-        {"rewritten with the same size", [&] { WriteBytes(source, "V1"); SetWriteTime(source, kIn1994); }, "V1"},
+             return MoveFileExW(Wide(temp.Join("new")).c_str(), from.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+         }, true},
+        {"renamed", [&] { return MoveFileW(from.c_str(), Wide(temp.Join("away")).c_str()) != 0; }, true},
+        {"deleted", [&] { return DeleteFileW(from.c_str()) != 0; }, true},
+        {"its time set", [&] {
+             SetWriteTime(source, kIn1994);
+             return true;
+         }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteBytes(source, "v1");
-        testing_support::SetBeforeSourceRemoval(c.change);
-        EXPECT_FALSE(MoveNoOverwrite(source, destination));
+        bool changed = false;
+        testing_support::SetBeforeSourceRemoval([&] { changed = c.change(); });
+        EXPECT_EQ(MoveNoOverwrite(source, destination), c.moved);
         testing_support::SetBeforeSourceRemoval(nullptr);
-        EXPECT_EQ(ReadBytes(source), c.content);
-        EXPECT_EQ(NamesIn(other->Path()), std::vector<ByteString>{}) << "the copy must be taken back";
+        EXPECT_EQ(changed, !c.moved);
+        EXPECT_EQ(Exists(source), !c.moved);
+        EXPECT_EQ(NamesIn(other->Path()), c.moved ? std::vector<ByteString>{"draft.txt"} : std::vector<ByteString>{});
+        if (c.moved) {
+            EXPECT_EQ(ReadBytes(destination), "v1");
+        }
+        (void)DeleteFileW(Wide(destination).c_str());
+        (void)DeleteFileW(Wide(temp.Join("new")).c_str());
     }
 }
 
