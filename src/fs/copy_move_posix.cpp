@@ -190,7 +190,7 @@ bool PublishNamed(const std::string& temp, const std::string& destination) {
 // Copies the source into the destination folder and publishes the copy under
 // the destination name; the source is not touched.  The identity of the
 // published file goes to published.
-bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, const FillFolder& fill,
+bool CopyAndPublish(int in, const struct stat& source, const std::string& destination, FillFolder& fill,
                     struct stat& published, CopyProgress* progress) {
     const std::string folder = FolderOf(destination);
     const mode_t mode = CreationModeOf(source);
@@ -372,7 +372,7 @@ bool MoveAcrossDevicesNative(const Place& source, const std::string& destination
     // not copied in vain to find that out.
     struct stat existing;
     if (st.st_size > kLargeFile && lstat(destination.c_str(), &existing) == 0) return false;
-    const FillFolder fill(FolderOf(destination));
+    FillFolder fill(FolderOf(destination));
     const std::string target = fill.Target(destination.substr(destination.rfind('/') + 1));
     struct stat published;
     if (!CopyAndPublish(in.get(), st, target, fill, published, progress)) return false;

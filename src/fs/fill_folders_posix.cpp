@@ -57,16 +57,23 @@ FillFolder::FillFolder(const std::string& destination) : destination_(destinatio
     if (++movers.active == 1) movers.destination = Fd(open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     destinationFd_ = movers.destination.get();
     together_ = movers.active;
-    // Alone: the copy is filled in the destination itself, as always.
-    if (movers.active == 1) return;
-    if (!movers.idle.empty()) {
-        path_ = std::move(movers.idle.back().first);
-        folder_ = std::move(movers.idle.back().second);
-        movers.idle.pop_back();
-        return;
+}
+
+std::string FillFolder::Path() {
+    // Alone, the copy is filled in the destination itself, as always.
+    if (!folder_.valid() && together_ > 1) {
+        std::lock_guard lock(g_mutex);
+        Movers& movers = g_movers[destination_];
+        if (!movers.idle.empty()) {
+            path_ = std::move(movers.idle.back().first);
+            folder_ = std::move(movers.idle.back().second);
+            movers.idle.pop_back();
+        } else {
+            folder_ = MakeFillFolder(destination_, path_);
+            if (!folder_.valid()) path_.clear();
+        }
     }
-    folder_ = MakeFillFolder(destination_, path_);
-    if (!folder_.valid()) path_.clear();
+    return folder_.valid() ? "/proc/self/fd/" + std::to_string(folder_.get()) : destination_;
 }
 
 FillFolder::~FillFolder() {
@@ -81,10 +88,6 @@ FillFolder::~FillFolder() {
         rmdir(path.c_str());
     }
     g_movers.erase(destination_);
-}
-
-std::string FillFolder::Path() const {
-    return folder_.valid() ? "/proc/self/fd/" + std::to_string(folder_.get()) : destination_;
 }
 
 std::string FillFolder::Target(const std::string& name) const {

@@ -135,9 +135,10 @@ public:
     ~FillFolder();
     FillFolder(const FillFolder&) = delete;
     FillFolder& operator=(const FillFolder&) = delete;
-    // The folder to create the hidden file in (a hidden folder by its
-    // descriptor, whatever becomes of its name).
-    std::string Path() const;
+    // The folder to create a named hidden file in (a hidden folder by its
+    // descriptor, whatever becomes of its name), made or taken on the first
+    // call.
+    std::string Path();
     // The path of a name in the destination folder, through the folder held
     // open while movers are at work there, so that the name given is the one
     // that Sync flushes.

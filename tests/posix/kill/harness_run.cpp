@@ -247,7 +247,12 @@ Findings Check(const Run& run, bool finished) {
     }
     ForEachStrayEntry(run, [&](const fsys::path& entry) {
         const bool temporary = IsTemporaryName(entry);
-        if (temporary && run.namedTemporaries && entry.parent_path() == run.seenDestination) {
+        // In the destination, or in a hidden folder there in which several
+        // moves at once fill their copies.
+        const fsys::path parent = entry.parent_path();
+        const bool inDestination = parent == run.seenDestination ||
+                                   (IsTemporaryName(parent) && parent.parent_path() == run.seenDestination);
+        if (temporary && run.namedTemporaries && inDestination) {
             ++findings.temporariesOnServer;
             return;
         }
