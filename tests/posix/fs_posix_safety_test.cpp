@@ -445,3 +445,21 @@ TEST(FsPosixFullDisk, AppendingToAFullDeviceRaisesDiskFull) {
         EXPECT_EQ(error.path(), link);
     }
 }
+
+TEST(FsPosixMove, IntoADropBoxOnAnotherFileSystemThatCannotBeRead) {
+    // A folder others may put files in but not list: it cannot be opened to
+    // be flushed, and a move into it must still be done.
+    TempFolder source;
+    ShmFolder box;
+    if (!box.OnAnotherFileSystemThan(source.Path())) GTEST_SKIP() << "no /dev/shm on another file system";
+    GiveToRunner(source.Path());
+    WriteBytes(source.Join("report.pdf"), "the report");
+    GiveToRunner(source.Join("report.pdf"));
+    GiveToRunner(box.Path());
+    ASSERT_EQ(chmod(Native(box.Path()).c_str(), 0300), 0);
+    EXPECT_CHILD_PASSES(RunInChild(DropPrivileges, [&] {
+        return Check(MoveNoOverwrite(source.Join("report.pdf"), box.Join("report.pdf")), "the move failed");
+    }));
+    EXPECT_EQ(ReadBytes(box.Join("report.pdf")), "the report");
+    EXPECT_FALSE(Exists(source.Join("report.pdf")));
+}
