@@ -89,13 +89,12 @@ void InOrderFiles::Then(Report report) {
     auto entry = std::make_unique<Entry>();
     entry->report = std::move(report);
     entry->state = Entry::State::Done;
-    bool alone;
     {
         std::lock_guard lock(mutex_);
         entries_.push_back(std::move(entry));
-        alone = entries_.size() == 1;
     }
-    if (alone) TellDone();
+    // Told at once when nothing before it is still at work.
+    TellDone();
 }
 
 void InOrderFiles::Finish() {
