@@ -353,12 +353,13 @@ void BatchRun::MoveOrCopy(const ByteString& source, const FileAt& file) {
     }
 }
 
+// What the work on a file leaves for its report.
+struct BatchRun::Outcome {
+    bool placed = false;
+    std::optional<FileStamp> stamp;
+};
+
 void BatchRun::Move(const ByteString& source, const FileAt& file) {
-    // What the work on the file leaves for its report.
-    struct Outcome {
-        bool placed = false;
-        std::optional<FileStamp> stamp;
-    };
     auto outcome = std::make_shared<Outcome>();
     InOrderFiles::Work work = [this, outcome, folder = file.folder, name = file.name, destination = destination_,
                                where = settings_.m_sWhere](CopyProgress& progress) {
@@ -371,37 +372,45 @@ void BatchRun::Move(const ByteString& source, const FileAt& file) {
     InOrderFiles::Report report = [this, outcome, source, destination = destination_] {
         TellPlaced(source, destination, outcome->placed, JournalKind::Moved, outcome->stamp, std::nullopt);
     };
+    HandOver(source, file, std::move(work), std::move(report), false);
+}
+
+void BatchRun::Copy(const ByteString& source, const FileAt& file) {
+    // A copy is undone only while its source is as it was copied: what the
+    // copy read, taken before it read it.
+    std::optional<FileStamp> original;
+    if (recorder_) original = file.folder->ContentStampOf(file.name);
+    // A copy that replaces a file cannot be undone.  It is made on its own,
+    // after everything handed over before it: what is at its name may be a
+    // link to another name, which a copy writes through.
+    const bool replacing = FileExists(destination_);
+    auto outcome = std::make_shared<Outcome>();
+    InOrderFiles::Work work = [this, outcome, folder = file.folder, name = file.name, destination = destination_,
+                               where = settings_.m_sWhere, stamped = recorder_ != nullptr](CopyProgress& progress) {
+        if (destinationLost_) return;
+        outcome->placed = folder->CopyOverwrite(name, destination, &progress);
+        if (!outcome->placed && FolderUnreachable(where)) destinationLost_ = true;
+        if (outcome->placed && stamped) outcome->stamp = FileStampOf(destination);
+    };
+    InOrderFiles::Report report = [this, outcome, source, destination = destination_,
+                                   kind = replacing ? JournalKind::CopiedOver : JournalKind::Copied, original] {
+        TellPlaced(source, destination, outcome->placed, kind, outcome->stamp, original);
+    };
+    HandOver(source, file, std::move(work), std::move(report), replacing);
+}
+
+void BatchRun::HandOver(const ByteString& source, const FileAt& file, InOrderFiles::Work work, InOrderFiles::Report report, bool alone) {
     const ByteString key = NameKey(destination_.substr(settings_.m_sWhere.size()));
+    if (alone) Files().Finish();
     // Within one file system a move is a rename, done sooner than handed
     // over; a large file is copied on its own, at the full speed of the line.
     const std::optional<int64_t> size = file.folder->FileSizeOf(file.name);
-    if ((destinationId_ && file.folder->Id().volume == destinationId_->volume) || !size || *size > kSmallFile) {
+    if (alone || (destinationId_ && file.folder->Id().volume == destinationId_->volume) || !size ||
+        *size > kSmallFile) {
         Files().AddNow(key, work, tally_, std::move(report));
     } else {
         Files().Add(source, key, std::move(work), std::move(report));
     }
-}
-
-void BatchRun::Copy(const ByteString& source, const FileAt& file) {
-    // Copies are made one after another, on this thread: a copy replaces
-    // what is at its name, through a link there too, so two copies in flight
-    // could meet at one file under two names.
-    Files().Finish();
-    // Whether a copy replaces a file (asked only when there is a journal):
-    // then it cannot be undone.
-    bool replacing = false;
-    std::optional<FileStamp> original;
-    if (recorder_) {
-        // A copy is undone only while its source is as it was copied: what
-        // the copy read, taken before it read it.
-        original = file.folder->ContentStampOf(file.name);
-        replacing = FileExists(destination_);
-    }
-    const bool placed = file.folder->CopyOverwrite(file.name, destination_, &tally_);
-    if (!placed && FolderUnreachable(settings_.m_sWhere)) destinationLost_ = true;
-    const std::optional<FileStamp> stamp = placed && recorder_ ? FileStampOf(destination_) : std::nullopt;
-    TellPlaced(source, destination_, placed, replacing ? JournalKind::CopiedOver : JournalKind::Copied, stamp,
-               original);
 }
 
 void BatchRun::TellPlaced(const ByteString& source, const ByteString& destination, bool placed, JournalKind kind,

@@ -101,8 +101,13 @@ private:
     bool IsSmall(const FileAt& file) const;
     void DisposeOfSmallFile(const ByteString& source, const FileAt& file);
     void MoveOrCopy(const ByteString& source, const FileAt& file);
+    struct Outcome;
     void Move(const ByteString& source, const FileAt& file);
     void Copy(const ByteString& source, const FileAt& file);
+    // Hands the work on a file over to be done elsewhere, or does it at once
+    // (alone: after everything handed over before has ended).
+    void HandOver(const ByteString& source, const FileAt& file, InOrderFiles::Work work,
+                  InOrderFiles::Report report, bool alone);
     // Tells a file's end, in the order of the files: counted, its log line
     // and its record (kind, when placed), and the title.
     void TellPlaced(const ByteString& source, const ByteString& destination, bool placed, JournalKind kind,

@@ -267,8 +267,9 @@ bool CopyInPlaceOf(int in, const struct stat& source, const std::string& target,
         guard.Keep();
         return true;
     }
+    FillFolder fill(folder);
     std::string temp;
-    Fd out = CreateTempIn(folder, 0600, temp);
+    Fd out = CreateTempIn(fill.Path(), 0600, temp);
     if (!out.valid()) return false;
     TempFileGuard guard(temp);
     if (!FillCopy(in, out.get(), source, progress, replacing) || (replacing && fsync(out.get()) != 0 && errno != EINVAL) ||

@@ -54,9 +54,7 @@ Fd MakeFillFolder(const std::string& destination, std::string& path) {
 FillFolder::FillFolder(const std::string& destination) : destination_(destination) {
     std::lock_guard lock(g_mutex);
     Movers& movers = g_movers[destination_];
-    if (++movers.active == 1) movers.destination = Fd(open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    destinationFd_ = movers.destination.get();
-    together_ = movers.active;
+    together_ = ++movers.active;
 }
 
 std::string FillFolder::Path() {
@@ -90,7 +88,14 @@ FillFolder::~FillFolder() {
     g_movers.erase(destination_);
 }
 
-std::string FillFolder::Target(const std::string& name) const {
+std::string FillFolder::Target(const std::string& name) {
+    if (destinationFd_ < 0) {
+        std::lock_guard lock(g_mutex);
+        Movers& movers = g_movers[destination_];
+        if (!movers.destination.valid())
+            movers.destination = Fd(open(destination_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        destinationFd_ = movers.destination.get();
+    }
     return destinationFd_ >= 0 ? "/proc/self/fd/" + std::to_string(destinationFd_) + "/" + name
                                : JoinNative(destination_, name);
 }

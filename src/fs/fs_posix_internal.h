@@ -142,7 +142,7 @@ public:
     // The path of a name in the destination folder, through the folder held
     // open while movers are at work there, so that the name given is the one
     // that Sync flushes.
-    std::string Target(const std::string& name) const;
+    std::string Target(const std::string& name);
     // Flushes the destination folder's entries, one flush for the movers
     // that ask at the same time (SyncFolderShared).
     [[nodiscard]] bool Sync() const;

@@ -141,3 +141,28 @@ TEST(Share, AServerThatGoesAwayEndsTheBatchAndEachFileLeftFailsWithItsLine) {
     EXPECT_EQ(batch.controls.boxes.back().text,
               Cp932(u8"移動先に接続できなくなったため、残りのファイルは処理していません。"));
 }
+
+TEST(Share, CopiesWorkedOnTogetherAreToldAsOneAfterAnotherAndReplaceOnTheirOwn) {
+    constexpr int kFiles = 40;
+    ShareBatch batch(kFiles);
+    if (!batch.share.IsMounted()) GTEST_SKIP() << batch.share.Error();
+    batch.controls.checks[IDC_MOVE] = false;
+    batch.controls.checks[IDC_COPY] = true;
+    // A name taken by a link to an earlier new name: the copy writes
+    // through it, after the copy that made that name, as one after another.
+    testing_support::MakeFolder(ByteString(batch.share.MountPath() + "/in"));
+    ASSERT_EQ(symlink("5", (batch.share.MountPath() + "/in/12").c_str()), 0);
+    batch.Drop();
+
+    const auto changes = LinesOf(batch.Log("change.log"));
+    ASSERT_EQ(changes.size(), size_t{kFiles});
+    for (size_t i = 0; i < changes.size(); ++i) EXPECT_EQ(changes[i].second, std::to_string(i));
+    // The file that went to "12" wrote through the link into "5", after the
+    // file that went to "5" itself.
+    EXPECT_EQ(ReadBytes(batch.OnShare("5")), ContentOf(std::stoi(changes[12].first.substr(1))));
+    for (size_t i = 0; i < changes.size(); ++i) {
+        if (i == 5 || i == 12) continue;
+        EXPECT_EQ(ReadBytes(batch.OnShare(std::to_string(i))), ContentOf(std::stoi(changes[i].first.substr(1))));
+    }
+    EXPECT_EQ(batch.controls.boxes.back().text, Cp932(u8"成功：40　失敗：0　トータル：40"));
+}
