@@ -285,15 +285,9 @@ int main(int argc, char** argv) {
     std::mt19937_64 random(options.seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
 
-    std::map<std::string, std::map<std::string, int>> failuresByInvariant;  // invariant -> mode -> count
-    int printed = 0, totalFailures = 0;
+    FailureTally tally(options.verbose);
     auto report = [&](const std::string& what, Mode mode, const std::vector<Failure>& failures) {
-        for (const Failure& failure : failures) {
-            ++failuresByInvariant[failure.invariant][NameOf(mode)];
-            ++totalFailures;
-            if (options.verbose || printed++ < 12)
-                std::printf("FAIL %s: %s: %s\n", what.c_str(), failure.invariant.c_str(), failure.detail.c_str());
-        }
+        tally.Add(what, NameOf(mode), failures);
     };
 
     // How long each file of a batch takes in each local mode (by its place
@@ -446,7 +440,7 @@ int main(int argc, char** argv) {
         perMode += part;
     }
     std::printf("kill harness: %d runs [%s], %d kills landed mid-batch, %d invariant failures (seed %llu, %.1f s)\n",
-                options.runs, perMode.c_str(), midBatch, totalFailures,
+                options.runs, perMode.c_str(), midBatch, tally.Total(),
                 static_cast<unsigned long long>(options.seed), seconds);
     if (options.undoRuns > 0)
         std::printf("  undo: %d runs of a finished move batch's undo, %d killed mid-undo\n", options.undoRuns,
@@ -463,11 +457,6 @@ int main(int argc, char** argv) {
         std::printf("  %d hidden temporary files left on the file server by the kills (it has no unnamed files; "
                     "nothing lost or half-written)\n",
                     temporariesOnServer);
-    for (const auto& [invariant, byMode] : failuresByInvariant) {
-        std::string modes;
-        for (const auto& [mode, count] : byMode)
-            modes += (modes.empty() ? "" : ", ") + mode + " " + std::to_string(count);
-        std::printf("  failed invariant \"%s\": %s\n", invariant.c_str(), modes.c_str());
-    }
-    return totalFailures == 0 ? 0 : 1;
+    tally.PrintByInvariant();
+    return tally.Total() == 0 ? 0 : 1;
 }

@@ -261,15 +261,9 @@ int main(int argc, char** argv) {
     std::mt19937_64 random(options.seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
 
-    std::map<std::string, std::map<std::string, int>> failuresByInvariant;  // invariant -> mode -> count
-    int printed = 0, totalFailures = 0;
+    FailureTally tally(options.verbose);
     auto report = [&](const std::string& what, Mode mode, const std::vector<Failure>& failures) {
-        for (const Failure& failure : failures) {
-            ++failuresByInvariant[failure.invariant][kModeNames[static_cast<int>(mode)]];
-            ++totalFailures;
-            if (options.verbose || printed++ < 12)
-                std::printf("FAIL %s: %s: %s\n", what.c_str(), failure.invariant.c_str(), failure.detail.c_str());
-        }
+        tally.Add(what, kModeNames[static_cast<int>(mode)], failures);
     };
     int underBothNames = 0, temporariesOnServer = 0;
     double longestEnd = 0;
@@ -392,7 +386,7 @@ int main(int argc, char** argv) {
     }
     std::printf("power-cut harness: %d runs [%s], %d cuts landed mid-batch (%d aimed by requests, %d by time), "
                 "%d invariant failures (seed %llu, %.1f s)\n",
-                options.runs, perMode.c_str(), midBatch, byRequests, options.runs - byRequests, totalFailures,
+                options.runs, perMode.c_str(), midBatch, byRequests, options.runs - byRequests, tally.Total(),
                 static_cast<unsigned long long>(options.seed), seconds);
     std::printf("  the longest a batch took to end after the cut (the server mounted again meanwhile): %.2f s\n",
                 longestEnd);
@@ -404,11 +398,6 @@ int main(int argc, char** argv) {
         std::printf("  %d hidden temporary files kept by the server (copies in flight at the cut; nothing lost or "
                     "half-written)\n",
                     temporariesOnServer);
-    for (const auto& [invariant, byMode] : failuresByInvariant) {
-        std::string modes;
-        for (const auto& [mode, count] : byMode)
-            modes += (modes.empty() ? "" : ", ") + mode + " " + std::to_string(count);
-        std::printf("  failed invariant \"%s\": %s\n", invariant.c_str(), modes.c_str());
-    }
-    return totalFailures == 0 ? 0 : 1;
+    tally.PrintByInvariant();
+    return tally.Total() == 0 ? 0 : 1;
 }

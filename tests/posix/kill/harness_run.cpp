@@ -115,6 +115,24 @@ bool IsTemporaryName(const fsys::path& entry) { return entry.filename().string()
 
 }  // namespace
 
+void FailureTally::Add(const std::string& run, const std::string& mode, const std::vector<Failure>& failures) {
+    for (const Failure& failure : failures) {
+        ++byInvariant_[failure.invariant][mode];
+        ++total_;
+        if (verbose_ || printed_++ < 12)
+            std::printf("FAIL %s: %s: %s\n", run.c_str(), failure.invariant.c_str(), failure.detail.c_str());
+    }
+}
+
+void FailureTally::PrintByInvariant() const {
+    for (const auto& [invariant, byMode] : byInvariant_) {
+        std::string modes;
+        for (const auto& [mode, count] : byMode)
+            modes += (modes.empty() ? "" : ", ") + mode + " " + std::to_string(count);
+        std::printf("  failed invariant \"%s\": %s\n", invariant.c_str(), modes.c_str());
+    }
+}
+
 fsys::path Run::OldPath(size_t i) const { return dropped / kTree[i].folder / OldName(i); }
 fsys::path Run::NewPath(size_t i) const { return seenDestination / NewName(i); }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -97,6 +98,25 @@ private:
 struct Failure {
     std::string invariant;
     std::string detail;
+};
+
+// The failures of all the runs: each printed as it comes (every one when
+// verbose, otherwise the first dozen) and counted by invariant and mode for
+// the summary.
+class FailureTally {
+public:
+    explicit FailureTally(bool verbose) : verbose_(verbose) {}
+    void Add(const std::string& run, const std::string& mode, const std::vector<Failure>& failures);
+    int Total() const { return total_; }
+    // A line "failed invariant ..." for each invariant that failed, with its
+    // count in each mode.
+    void PrintByInvariant() const;
+
+private:
+    bool verbose_;
+    int printed_ = 0;
+    int total_ = 0;
+    std::map<std::string, std::map<std::string, int>> byInvariant_;  // invariant -> mode -> count
 };
 
 struct Findings {
