@@ -18,6 +18,7 @@
 
 #include "fs/documents_folder.h"
 #include "fs/fs.h"
+#include "support/access_list_win32.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -76,20 +77,8 @@ private:
     std::optional<std::pair<DWORD, std::wstring>> old_;
 };
 
-// Gives a folder an access list of its own, written in the system's
-// notation (Wine keeps what it can of it as the folder's mode).
 void SetAccessList(const ByteString& folder, const wchar_t* list) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(list, SDDL_REVISION_1, &descriptor, nullptr));
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL acl = nullptr;
-    GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted);
-    std::wstring native = Wide(folder);
-    EXPECT_EQ(SetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    acl, nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    LocalFree(descriptor);
+    EXPECT_TRUE(testing_support::SetFolderAccessList(Wide(folder), list)) << list;
 }
 
 // The access list of a folder in the system's notation.

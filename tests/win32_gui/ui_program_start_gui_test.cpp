@@ -5,8 +5,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <memory>
 #include <optional>
@@ -17,6 +15,7 @@
 #include "dialog_session.h"
 #include "fs/fs_win32.h"
 #include "program_process.h"
+#include "support/access_list_win32.h"
 #include "support/test_support.h"
 #include "text/text_win32.h"
 
@@ -239,18 +238,7 @@ TEST(ProgramStart, ADataFolderEveryoneMayWriteToStopsTheStartWithTheFolderAndThe
     const std::vector<ByteString> kept = NamesIn(data);
     EXPECT_FALSE(kept.empty()) << "the settings are kept in the data folder";
 
-    PSECURITY_DESCRIPTOR everyone = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1,
-                                                                     &everyone, nullptr));
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL acl = nullptr;
-    GetSecurityDescriptorDacl(everyone, &present, &acl, &defaulted);
-    std::wstring native = Wide(data);
-    ASSERT_EQ(SetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    acl, nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    LocalFree(everyone);
+    ASSERT_TRUE(testing_support::SetFolderAccessList(Wide(data), L"D:P(A;OICI;FA;;;WD)"));
 
     StartedProgram refused(program, L"", Wide(temp.Path()));
     const HWND box = refused.WaitForMainWindow(20000);
